@@ -1,0 +1,35 @@
+// A package linked to the end of an executable:
+//   executable | package (L bytes) | L (uint32 LE) | "LINK FILE 1.00" + 18 zero bytes
+// Only the last trailer counts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace linked {
+inline constexpr char kTrailerText[] = "LINK FILE 1.00";
+inline constexpr int64_t kTrailerTextSize = 14;
+inline constexpr int64_t kTrailerSize = 32;
+inline constexpr int64_t kLengthSize = 4;
+inline constexpr int64_t kTailSize = kTrailerSize + kLengthSize;  // 36
+inline constexpr int64_t kCopyChunk = 16384;
+inline constexpr char kTempPrefix[] = "_^~";
+}  // namespace linked
+
+// Appends the package file to target, then its length and the trailer block. Returns the
+// number of package bytes appended, or -1 when a file operation failed (what was written
+// up to then stays in target).
+int64_t AppendLinkedPackage(const std::string& target, const std::string& package);
+
+// True when the file ends with a trailer block whose length field fits the file.
+bool HasLinkedPackage(const std::string& path);
+
+// Copies the linked package of executable into output (created or truncated). Returns
+// the package length, or -1.
+int64_t ExtractLinkedPackage(const std::string& executable, const std::string& output);
+
+// Extracts the linked package into a new "_^~XXXX.tmp" file beside the executable, or
+// in the temporary-files folder when the executable's folder is not writable. Returns
+// its path (the caller deletes it), or "" when there is no package or extraction failed;
+// a failed extraction leaves no file behind.
+std::string ExtractLinkedPackageToTemp(const std::string& executable);

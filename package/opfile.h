@@ -1,0 +1,92 @@
+// The update package object: reads a package file record by record and extracts every
+// item into a file of its own in a private work folder.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "package/package_format.h"
+
+namespace platform {
+class File;
+}
+
+// One extracted item.
+struct TFileBase {
+  int32_t Status = 0;    // bytes written to the item's file, or -1
+  std::string FileName;  // last path component of the record's file name
+  std::string Type;
+  std::string Commands;
+  std::string Mode;
+  uint64_t CreationTime = 0;  // 100 ns ticks since 1601 (UTC)
+  uint64_t LastAccessTime = 0;
+  uint64_t LastWriteTime = 0;
+};
+
+// Probes of a package file's header; each opens and closes the file itself.
+bool IsPackageFile(const std::string& path);
+std::string ReadPackagePrinterName(const std::string& path);  // "" when unreadable
+std::string ReadPackageKind(const std::string& path);         // "" when unreadable
+
+class TOPFile {
+ public:
+  using HeaderImage = std::array<uint8_t, fwp::kHeaderSize>;
+
+  // Makes a new automatic work folder, private and empty.
+  TOPFile();
+  // Forgets the items without deleting their files; removes the placeholder file of an
+  // automatic work folder, and the folder itself when it is empty.
+  ~TOPFile();
+  TOPFile(const TOPFile&) = delete;
+  TOPFile& operator=(const TOPFile&) = delete;
+
+  // Extracts every item of the package at path. True only when the whole file was read
+  // record by record and every item was written completely; LoadError() says why not.
+  // Items extracted before a failure stay extracted and listed.
+  bool Load(const std::string& path);
+  const std::string& LoadError() const { return loadError_; }
+
+  // Writes one item's data (dataLength bytes at the stream's position) to target and
+  // returns its Status: bytes written, or -1.
+  int32_t ExtractItemData(int8_t packMode, platform::File& stream, int64_t dataLength,
+                          const std::string& target, uint64_t creationTime,
+                          uint64_t lastAccessTime, uint64_t lastWriteTime);
+
+  // Item file names in package order, duplicates kept.
+  const std::vector<std::string>& ItemNames() const { return itemNames_; }
+  // The record named by ItemNames()[index]; nullptr for an index outside the list.
+  const TFileBase* ItemAt(size_t index) const;
+  // First record whose FileName equals name exactly.
+  const TFileBase* FindItem(const std::string& name) const;
+  // Deletes the item's file and forgets the item; true when a file was deleted.
+  bool RemoveItem(const std::string& name);
+  // Deletes every extracted file and forgets all items; the work folder stays.
+  bool RemoveAllItems();
+  // Header image back to its defaults; forgets all items without deleting files.
+  void Reset();
+  void SetMagic(const std::string& text);
+  void SetVersionLabel(const std::string& text);
+  const HeaderImage& Header() const { return header_; }
+
+  // The folder that receives the extracted files, always ending with "/".
+  const std::string& WorkFolder() const { return workFolder_; }
+  // Moves to requested, or to a new automatic folder when requested is empty; the
+  // files of the old folder move along and the old folder is removed.
+  void SetWorkFolder(const std::string& requested);
+  // Deletes every file directly in the work folder.
+  void ClearWorkFolder();
+
+ private:
+  bool LoadRecords(platform::File& file, int64_t fileSize, int8_t packMode);
+  std::string AutomaticFolderName();
+
+  HeaderImage header_{};
+  std::vector<std::string> itemNames_;
+  std::vector<std::unique_ptr<TFileBase>> items_;
+  std::string workFolder_;
+  std::string placeholder_;  // the empty file that reserves an automatic folder's name
+  std::string loadError_;
+};

@@ -1,0 +1,170 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <utility>
+
+namespace platform {
+namespace {
+
+std::atomic<int64_t> g_writeBudget{-1};
+
+// Shrinks a write to what the injected fault still allows; 0 means "fail now".
+size_t AllowedWrite(size_t size) {
+  int64_t budget = g_writeBudget.load();
+  if (budget < 0) return size;
+  return static_cast<size_t>(std::min<int64_t>(budget, static_cast<int64_t>(size)));
+}
+
+}  // namespace
+
+void InjectWriteFailureAfter(int64_t bytes) { g_writeBudget.store(bytes); }
+
+File::~File() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+File::File(File&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), error_(other.error_) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+    error_ = other.error_;
+  }
+  return *this;
+}
+
+File File::Open(const std::string& path, Mode mode) {
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case Mode::kRead: flags |= O_RDONLY; break;
+    case Mode::kReadWrite: flags |= O_RDWR; break;
+    case Mode::kCreateTruncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+  }
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags, 0644);
+  } while (fd < 0 && errno == EINTR);
+  File file(fd);
+  if (fd < 0) file.error_ = errno;
+  return file;
+}
+
+File File::Create(const std::string& path, unsigned permissions, bool exclusive) {
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC);
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags, permissions & 07777);
+  } while (fd < 0 && errno == EINTR);
+  File file(fd);
+  if (fd < 0) {
+    file.error_ = errno;
+  } else if (::fchmod(fd, permissions & 07777) != 0) {
+    file.error_ = errno;
+    file.Close();
+  }
+  return file;
+}
+
+int64_t File::Read(void* data, size_t size) {
+  auto* out = static_cast<unsigned char*>(data);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::read(fd_, out + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      return done > 0 ? static_cast<int64_t>(done) : -1;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+int64_t File::ReadAt(void* data, size_t size, int64_t offset) {
+  auto* out = static_cast<unsigned char*>(data);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::pread(fd_, out + done, size - done, offset + static_cast<int64_t>(done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      return done > 0 ? static_cast<int64_t>(done) : -1;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+int64_t File::Write(const void* data, size_t size) {
+  const auto* in = static_cast<const unsigned char*>(data);
+  size_t done = 0;
+  while (done < size) {
+    size_t allowed = AllowedWrite(size - done);
+    if (allowed == 0) {
+      error_ = ENOSPC;
+      break;
+    }
+    ssize_t n = ::write(fd_, in + done, allowed);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      break;
+    }
+    if (n == 0) {
+      error_ = EIO;
+      break;
+    }
+    if (g_writeBudget.load() >= 0) g_writeBudget.fetch_sub(n);
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+int64_t File::Seek(int64_t offset, int whence) {
+  off_t pos = ::lseek(fd_, offset, whence);
+  if (pos < 0) error_ = errno;
+  return pos;
+}
+
+int64_t File::Size() {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) {
+    error_ = errno;
+    return -1;
+  }
+  return st.st_size;
+}
+
+bool File::SetTimes(FileTime lastAccess, FileTime lastWrite) {
+  timespec times[2] = {
+      {static_cast<time_t>(lastAccess.seconds), static_cast<long>(lastAccess.nanoseconds)},
+      {static_cast<time_t>(lastWrite.seconds), static_cast<long>(lastWrite.nanoseconds)},
+  };
+  if (::futimens(fd_, times) != 0) {
+    error_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool File::Close() {
+  if (fd_ < 0) return true;
+  int rc = ::close(std::exchange(fd_, -1));
+  if (rc != 0 && errno != EINTR) {
+    error_ = errno;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace platform

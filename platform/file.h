@@ -1,0 +1,70 @@
+// Move-only owner of an open file, with the few operations the package code needs.
+// Reads and writes retry EINTR and short transfers in one place; every call reports
+// failure by result, never by exception.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// A point in time as seconds and nanoseconds since 1970-01-01 UTC (may be negative).
+struct FileTime {
+  int64_t seconds = 0;
+  uint32_t nanoseconds = 0;
+};
+
+class File {
+ public:
+  enum class Mode {
+    kRead,            // existing file, read only
+    kReadWrite,       // existing file, read and write
+    kCreateTruncate,  // create or truncate, write only
+  };
+
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Opens path; IsOpen() tells whether it worked and LastError() why not.
+  // New files get mode 0644 (less the umask). The descriptor is close-on-exec.
+  static File Open(const std::string& path, Mode mode);
+  // Creates path for writing with the given permission bits (exactly, whatever the
+  // umask). With exclusive an existing file makes it fail; otherwise it is truncated.
+  static File Create(const std::string& path, unsigned permissions, bool exclusive);
+
+  bool IsOpen() const { return fd_ >= 0; }
+  // errno of the last failed call on this object (or of the failed open).
+  int LastError() const { return error_; }
+
+  // Reads up to size bytes; fewer only at the end of the file. -1 on error.
+  int64_t Read(void* data, size_t size);
+  // Reads up to size bytes at offset without moving the position. -1 on error.
+  int64_t ReadAt(void* data, size_t size, int64_t offset);
+  // Writes all size bytes; returns the number written, less than size on error.
+  int64_t Write(const void* data, size_t size);
+  // Moves the position; whence as for lseek (0 set, 1 current, 2 end). -1 on error.
+  int64_t Seek(int64_t offset, int whence);
+  int64_t Position() { return Seek(0, 1); }
+  // Size of the file in bytes, -1 on error.
+  int64_t Size();
+  // Sets last access and last write time. Linux keeps no creation time.
+  bool SetTimes(FileTime lastAccess, FileTime lastWrite);
+  // Closes now; false when the kernel reported a delayed write error.
+  bool Close();
+
+ private:
+  explicit File(int fd) : fd_(fd) {}
+  int fd_ = -1;
+  int error_ = 0;
+};
+
+// Test seam: after this many more bytes written through any File, writes fail with
+// ENOSPC as on a full disk. A negative value switches the fault off.
+void InjectWriteFailureAfter(int64_t bytes);
+
+}  // namespace platform

@@ -1,0 +1,161 @@
+#include "platform/fs.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <random>
+
+#include "platform/file.h"
+
+namespace platform {
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+std::string WithSlash(std::string folder) {
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+}  // namespace
+
+std::string ExecutablePath() {
+  std::string buffer(4096, '\0');
+  ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+  if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) return {};
+  buffer.resize(static_cast<size_t>(n));
+  return buffer;
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string FileNameOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string TempFolder() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  if (tmpdir != nullptr && *tmpdir != '\0' && IsFolder(tmpdir)) return WithSlash(tmpdir);
+  return "/tmp/";
+}
+
+std::string CreateTempFile(const std::string& folder, const std::string& prefix) {
+  const std::string base = WithSlash(folder) + prefix;
+  // Start at a random number so that two processes rarely race for the same names.
+  std::random_device seed;
+  unsigned start = std::uniform_int_distribution<unsigned>(1, 0xFFFF)(seed);
+  for (unsigned i = 0; i < 0xFFFF; ++i) {
+    unsigned number = (start + i - 1) % 0xFFFF + 1;
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%X", number);
+    std::string name = base + digits + ".tmp";
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      ::close(fd);
+      return name;
+    }
+    if (errno != EEXIST) return {};
+  }
+  return {};
+}
+
+bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
+  struct stat st {};
+  if (::stat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  File source = File::Open(from, File::Mode::kRead);
+  if (!source.IsOpen()) return false;
+  File target = File::Create(to, st.st_mode & 07777, failIfExists);
+  if (!target.IsOpen()) return false;
+  std::vector<unsigned char> chunk(1 << 16);
+  bool ok = true;
+  while (ok) {
+    int64_t n = source.Read(chunk.data(), chunk.size());
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    ok = target.Write(chunk.data(), static_cast<size_t>(n)) == n;
+  }
+  return target.Close() && ok;
+}
+
+bool CreatePrivateFolder(const std::string& path) { return ::mkdir(path.c_str(), 0700) == 0; }
+
+std::optional<std::vector<FolderEntry>> ListFolder(const std::string& path) {
+  DirHandle dir(::opendir(path.c_str()));
+  if (!dir) return std::nullopt;
+  std::vector<FolderEntry> entries;
+  const std::string prefix = WithSlash(path);
+  while (dirent* entry = ::readdir(dir.get())) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    bool isFolder;
+    if (entry->d_type == DT_UNKNOWN) {
+      struct stat st {};
+      isFolder = ::lstat((prefix + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    } else {
+      isFolder = entry->d_type == DT_DIR;
+    }
+    entries.push_back({std::move(name), isFolder});
+  }
+  return entries;
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DeleteFile(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  return ::unlink(path.c_str()) == 0;
+}
+
+bool RemoveFolder(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+
+int64_t FileSize(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return -1;
+  return st.st_size;
+}
+
+bool IsWritableFolder(const std::string& path) {
+  return IsFolder(path) && ::access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+LocalTime Now() {
+  timeval tv {};
+  ::gettimeofday(&tv, nullptr);
+  tm parts {};
+  time_t seconds = tv.tv_sec;
+  ::localtime_r(&seconds, &parts);
+  return {parts.tm_year + 1900, parts.tm_mon + 1,  parts.tm_mday,
+          parts.tm_hour,        parts.tm_min,      parts.tm_sec,
+          static_cast<int>(tv.tv_usec / 1000)};
+}
+
+}  // namespace platform

@@ -1,0 +1,61 @@
+// Paths, folders and whole-file operations. Paths are byte strings with "/" as separator.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Full path of the running executable (resolved /proc/self/exe); empty if unknown.
+std::string ExecutablePath();
+
+// Folder part of a path including its final "/" ("" when the path has none).
+std::string FolderOf(const std::string& path);
+// Last path component.
+std::string FileNameOf(const std::string& path);
+
+// The temporary-files folder: $TMPDIR when it is set and names a folder, else "/tmp/".
+// Always ends with "/".
+std::string TempFolder();
+
+// Creates an empty file named prefix + 1 to 4 upper-case hex digits + ".tmp" in folder
+// (O_EXCL, mode 0600), trying other numbers while a name is taken. Returns its full
+// path, or "" when the folder is not writable or every number is taken.
+std::string CreateTempFile(const std::string& folder, const std::string& prefix);
+
+// Copies the bytes and the permission bits of from to to. With failIfExists an
+// existing target is left alone and the copy fails; otherwise it is overwritten.
+bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
+
+// Creates one folder level with mode 0700 (private, and "hidden" by its name when that
+// begins with "."). False when it exists already or cannot be made.
+bool CreatePrivateFolder(const std::string& path);
+
+struct FolderEntry {
+  std::string name;
+  bool isFolder = false;
+};
+// Every entry but "." and ".."; nullopt when the folder cannot be listed.
+std::optional<std::vector<FolderEntry>> ListFolder(const std::string& path);
+
+bool PathExists(const std::string& path);
+bool IsFolder(const std::string& path);
+bool IsRegularFile(const std::string& path);
+// Deletes a file (not a folder). True when it was deleted.
+bool DeleteFile(const std::string& path);
+// Removes an empty folder. True when it was removed.
+bool RemoveFolder(const std::string& path);
+// Size of a file in bytes, -1 when it cannot be examined.
+int64_t FileSize(const std::string& path);
+// True when the folder allows creating files in it.
+bool IsWritableFolder(const std::string& path);
+
+// Local calendar time with milliseconds.
+struct LocalTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+LocalTime Now();
+
+}  // namespace platform
