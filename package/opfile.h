@@ -52,8 +52,8 @@ class TOPFile {
   // Writes one item's data (dataLength bytes at the stream's position) to target and
   // returns its Status: bytes written, or -1.
   int32_t ExtractItemData(int8_t packMode, platform::File& stream, int64_t dataLength,
-                          const std::string& target, uint64_t creationTime,
-                          uint64_t lastAccessTime, uint64_t lastWriteTime);
+                          const std::string& target, uint64_t creationTime, uint64_t lastAccessTime,
+                          uint64_t lastWriteTime);
 
   // Item file names in package order, duplicates kept.
   const std::vector<std::string>& ItemNames() const { return itemNames_; }
@@ -82,11 +82,13 @@ class TOPFile {
  private:
   bool LoadRecords(platform::File& file, int64_t fileSize, int8_t packMode);
   std::string AutomaticFolderName();
+  void ForgetPlaceholder();
 
   HeaderImage header_{};
   std::vector<std::string> itemNames_;
   std::vector<std::unique_ptr<TFileBase>> items_;
   std::string workFolder_;
   std::string placeholder_;  // the empty file that reserves an automatic folder's name
+  bool ownsFolder_ = false;  // this object created the work folder (and may remove it)
   std::string loadError_;
 };

@@ -35,6 +35,9 @@ inline constexpr size_t kPackedPrefixSize = 8;
 // What distributed packages carry behind their last record.
 inline constexpr size_t kEndMarkerSize = 4;
 
+// The magic test: "OP FILE 1.00" followed by a zero byte at the start of data.
+bool HasMagic(const uint8_t* data, int64_t size);
+
 inline void PutLE32(unsigned char* p, uint32_t v) {
   p[0] = static_cast<unsigned char>(v);
   p[1] = static_cast<unsigned char>(v >> 8);

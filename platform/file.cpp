@@ -23,14 +23,15 @@ size_t AllowedWrite(size_t size) {
 
 }  // namespace
 
-void InjectWriteFailureAfter(int64_t bytes) { g_writeBudget.store(bytes); }
+void InjectWriteFailureAfter(int64_t bytes) {
+  g_writeBudget.store(bytes);
+}
 
 File::~File() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-File::File(File&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), error_(other.error_) {}
+File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)), error_(other.error_) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
@@ -44,9 +45,15 @@ File& File::operator=(File&& other) noexcept {
 File File::Open(const std::string& path, Mode mode) {
   int flags = O_CLOEXEC;
   switch (mode) {
-    case Mode::kRead: flags |= O_RDONLY; break;
-    case Mode::kReadWrite: flags |= O_RDWR; break;
-    case Mode::kCreateTruncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case Mode::kRead:
+      flags |= O_RDONLY;
+      break;
+    case Mode::kReadWrite:
+      flags |= O_RDWR;
+      break;
+    case Mode::kCreateTruncate:
+      flags |= O_WRONLY | O_CREAT | O_TRUNC;
+      break;
   }
   int fd;
   do {

@@ -24,7 +24,8 @@ struct DirCloser {
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 std::string WithSlash(std::string folder) {
-  if (folder.empty() || folder.back() != '/') folder += '/';
+  if (folder.empty()) return "./";
+  if (folder.back() != '/') folder += '/';
   return folder;
 }
 
@@ -92,7 +93,9 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
   return target.Close() && ok;
 }
 
-bool CreatePrivateFolder(const std::string& path) { return ::mkdir(path.c_str(), 0700) == 0; }
+bool CreatePrivateFolder(const std::string& path) {
+  return ::mkdir(path.c_str(), 0700) == 0;
+}
 
 std::optional<std::vector<FolderEntry>> ListFolder(const std::string& path) {
   DirHandle dir(::opendir(path.c_str()));
@@ -135,7 +138,9 @@ bool DeleteFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
 }
 
-bool RemoveFolder(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+bool RemoveFolder(const std::string& path) {
+  return ::rmdir(path.c_str()) == 0;
+}
 
 int64_t FileSize(const std::string& path) {
   struct stat st {};
@@ -148,13 +153,17 @@ bool IsWritableFolder(const std::string& path) {
 }
 
 LocalTime Now() {
-  timeval tv {};
+  timeval tv{};
   ::gettimeofday(&tv, nullptr);
-  tm parts {};
+  tm parts{};
   time_t seconds = tv.tv_sec;
   ::localtime_r(&seconds, &parts);
-  return {parts.tm_year + 1900, parts.tm_mon + 1,  parts.tm_mday,
-          parts.tm_hour,        parts.tm_min,      parts.tm_sec,
+  return {parts.tm_year + 1900,
+          parts.tm_mon + 1,
+          parts.tm_mday,
+          parts.tm_hour,
+          parts.tm_min,
+          parts.tm_sec,
           static_cast<int>(tv.tv_usec / 1000)};
 }
 

@@ -1,0 +1,91 @@
+#include "package/linked_package.h"
+
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "package/package_format.h"
+#include "platform/file.h"
+#include "platform/fs.h"
+
+namespace {
+
+using platform::File;
+
+// Copies length bytes from source (at its position) to target, a chunk at a time.
+bool CopyBytes(File& source, File& target, int64_t length) {
+  std::vector<unsigned char> chunk(linked::kCopyChunk);
+  while (length > 0) {
+    auto want = static_cast<size_t>(std::min<int64_t>(length, linked::kCopyChunk));
+    if (source.Read(chunk.data(), want) != static_cast<int64_t>(want)) return false;
+    if (target.Write(chunk.data(), want) != static_cast<int64_t>(want)) return false;
+    length -= static_cast<int64_t>(want);
+  }
+  return true;
+}
+
+// The package length of a file with a valid trailer, or -1.
+int64_t LinkedLength(File& file) {
+  const int64_t size = file.Size();
+  if (size < linked::kTailSize) return -1;
+  unsigned char tail[linked::kTailSize];
+  if (file.ReadAt(tail, sizeof tail, size - linked::kTailSize) != linked::kTailSize) return -1;
+  if (std::memcmp(tail + linked::kLengthSize, linked::kTrailerText, linked::kTrailerTextSize) !=
+      0) {
+    return -1;
+  }
+  const int64_t length = fwp::GetLE32(tail);
+  if (length + linked::kTailSize > size) return -1;  // would start before the file
+  return length;
+}
+
+}  // namespace
+
+int64_t AppendLinkedPackage(const std::string& target, const std::string& package) {
+  File out = File::Open(target, File::Mode::kReadWrite);
+  File in = File::Open(package, File::Mode::kRead);
+  if (!out.IsOpen() || !in.IsOpen()) return -1;
+  const int64_t length = in.Size();
+  if (length < 0 || length > std::numeric_limits<int32_t>::max()) return -1;
+  if (out.Seek(0, SEEK_END) < 0) return -1;
+  if (!CopyBytes(in, out, length)) return -1;
+
+  unsigned char tail[linked::kTailSize] = {};
+  fwp::PutLE32(tail, static_cast<uint32_t>(length));
+  std::memcpy(tail + linked::kLengthSize, linked::kTrailerText, linked::kTrailerTextSize);
+  if (out.Write(tail, sizeof tail) != linked::kTailSize) return -1;
+  return out.Close() ? length : -1;
+}
+
+bool HasLinkedPackage(const std::string& path) {
+  File file = File::Open(path, File::Mode::kRead);
+  return file.IsOpen() && LinkedLength(file) >= 0;
+}
+
+int64_t ExtractLinkedPackage(const std::string& executable, const std::string& output) {
+  File out = File::Open(output, File::Mode::kCreateTruncate);
+  if (!out.IsOpen()) return -1;
+  File in = File::Open(executable, File::Mode::kRead);
+  if (!in.IsOpen()) return -1;
+  const int64_t length = LinkedLength(in);
+  if (length < 0) return -1;
+  if (in.Seek(in.Size() - linked::kTailSize - length, SEEK_SET) < 0) return -1;
+  if (!CopyBytes(in, out, length)) return -1;
+  return out.Close() ? length : -1;
+}
+
+std::string ExtractLinkedPackageToTemp(const std::string& executable) {
+  if (!HasLinkedPackage(executable)) return {};
+  // Beside the executable as usual; an installed copy's folder is read-only, so the
+  // temporary-files folder serves then. The file is ours (created exclusively, 0600), so
+  // it is overwritten in place rather than deleted and made anew.
+  std::string name = platform::CreateTempFile(platform::FolderOf(executable), linked::kTempPrefix);
+  if (name.empty()) name = platform::CreateTempFile(platform::TempFolder(), linked::kTempPrefix);
+  if (name.empty()) return {};
+  if (ExtractLinkedPackage(executable, name) < 0) {
+    platform::DeleteFile(name);
+    return {};
+  }
+  return name;
+}

@@ -1,0 +1,127 @@
+#include "package/settings.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "platform/fs.h"
+
+namespace settings {
+namespace {
+
+constexpr size_t kMaxValueLength = 2047;  // what a 2048-character buffer keeps
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+std::string Trim(const std::string& text) {
+  const char* blanks = " \t\r\n\f\v";
+  size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return {};
+  size_t last = text.find_last_not_of(blanks);
+  return text.substr(first, last - first + 1);
+}
+
+std::string Unquote(std::string value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string SettingsPathFor(const std::string& executablePath) {
+  const size_t slash = executablePath.rfind('/');
+  const size_t dot = executablePath.rfind('.');
+  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  return (hasExtension ? executablePath.substr(0, dot) : executablePath) + ".ini";
+}
+
+std::string ProfileString(const std::string& text, const std::string& section,
+                          const std::string& key, const std::string& def) {
+  std::istringstream lines(text);
+  std::string line;
+  bool inSection = false;
+  while (std::getline(lines, line)) {
+    std::string trimmed = Trim(line);
+    if (trimmed.empty() || trimmed[0] == ';') continue;
+    if (trimmed[0] == '[') {
+      size_t close = trimmed.find(']');
+      std::string name =
+          Trim(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      inSection = EqualsIgnoringCase(name, Trim(section));
+      continue;
+    }
+    if (!inSection) continue;
+    size_t equals = trimmed.find('=');
+    if (equals == std::string::npos) continue;
+    if (!EqualsIgnoringCase(Trim(trimmed.substr(0, equals)), Trim(key))) continue;
+    std::string value = Unquote(Trim(trimmed.substr(equals + 1)));
+    if (value.size() > kMaxValueLength) value.resize(kMaxValueLength);
+    return value;
+  }
+  return def;
+}
+
+bool ParseSettingInt(const std::string& input, int32_t& value) {
+  std::string text = input;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text = "$" + text.substr(2);
+  }
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  const bool hex = i < text.size() && text[i] == '$';
+  if (hex) ++i;
+  if (i >= text.size()) return false;
+  uint64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    int digit = hex ? HexDigit(text[i])
+                    : (std::isdigit(static_cast<unsigned char>(text[i])) ? text[i] - '0' : -1);
+    if (digit < 0) return false;
+    magnitude = magnitude * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
+    // Hex spells the 32 bits themselves ($FFFFFFFF is -1); decimal must fit the range.
+    if (magnitude > (hex ? 0xFFFFFFFFull : 0x80000000ull)) return false;
+  }
+  if (!hex && !negative && magnitude > 0x7FFFFFFFull) return false;
+  auto bits = static_cast<uint32_t>(magnitude);
+  if (negative) bits = 0u - bits;
+  value = static_cast<int32_t>(bits);
+  return true;
+}
+
+bool ReadBool(const std::string& iniPath, const std::string& section, const std::string& key,
+              bool def) {
+  std::ifstream file(iniPath, std::ios::binary);
+  if (!file) return def;  // a missing file is no failure: the default holds
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (file.bad()) return false;
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // editors' UTF-8 mark
+  int32_t number = 0;
+  if (!ParseSettingInt(ProfileString(text, section, key, ""), number)) return def;
+  return number != 0;
+}
+
+}  // namespace settings
+
+bool ReadSettingBool(const std::string& section, const std::string& key, bool def) {
+  const std::string executable = platform::ExecutablePath();
+  if (executable.empty()) return false;
+  return settings::ReadBool(settings::SettingsPathFor(executable), section, key, def);
+}

@@ -1,0 +1,113 @@
+// Where a package object extracts its items: a private folder, made for it unless the
+// caller names one.
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <utility>
+
+#include "package/folder_tools.h"
+#include "package/opfile.h"
+#include "platform/fs.h"
+
+namespace {
+
+constexpr char kFolderSuffix[] = "_optfiles/";
+constexpr int kNameAttempts = 1000;
+
+std::string Trimmed(const std::string& text) {
+  const char* blanks = " \t\r\n\f\v";
+  size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+std::string WithoutSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
+  return path;
+}
+
+// "<executable folder>.temp_<year><month><day><hour><minute><second><ms>/", no zero padding.
+std::string FallbackFolderName() {
+  const platform::LocalTime t = platform::Now();
+  char digits[96];
+  std::snprintf(digits, sizeof digits, "%d%d%d%d%d%d%d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second, t.millisecond);
+  return platform::FolderOf(platform::ExecutablePath()) + ".temp_" + digits + "/";
+}
+
+}  // namespace
+
+TOPFile::~TOPFile() {
+  ForgetPlaceholder();
+  if (ownsFolder_) platform::RemoveFolder(WithoutSlash(workFolder_));  // only when empty
+}
+
+void TOPFile::ForgetPlaceholder() {
+  if (!placeholder_.empty()) platform::DeleteFile(placeholder_);
+  placeholder_.clear();
+}
+
+// A name for a new folder that does not exist yet. The placeholder file reserves the
+// name against other processes; its "." prefix hides the folder too.
+std::string TOPFile::AutomaticFolderName() {
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    std::string placeholder = platform::CreateTempFile(platform::TempFolder(), ".");
+    if (placeholder.empty()) break;
+    std::string folder = placeholder + kFolderSuffix;
+    if (!platform::PathExists(WithoutSlash(folder))) {
+      placeholder_ = placeholder;
+      return folder;
+    }
+    platform::DeleteFile(placeholder);
+  }
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    std::string folder = FallbackFolderName();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the next name differs
+    if (!platform::PathExists(WithoutSlash(folder))) return folder;
+  }
+  return {};
+}
+
+void TOPFile::SetWorkFolder(const std::string& requested) {
+  if (requested == workFolder_) return;
+  std::string working = requested;
+  if (working.empty() || working.back() != '/') working += '/';
+  const std::string oldFolder = Trimmed(workFolder_);
+  if (!requested.empty() && WithoutSlash(working) == WithoutSlash(oldFolder)) {
+    workFolder_ = working;  // the same folder, spelled with its final "/"
+    return;
+  }
+  const bool ownedOld = ownsFolder_;
+  const std::string oldPlaceholder = std::exchange(placeholder_, {});
+
+  std::string target = requested.empty() ? AutomaticFolderName() : working;
+  const bool created = !target.empty() && !platform::PathExists(WithoutSlash(target)) &&
+                       platform::CreatePrivateFolder(WithoutSlash(target));
+  if (created) {
+    if (!oldFolder.empty() && platform::IsFolder(oldFolder)) {
+      CopyFolderFiles(oldFolder, target, false);
+    }
+  } else if (requested.empty()) {
+    ForgetPlaceholder();  // no automatic folder could be made: there is no work folder
+    target.clear();
+  }
+  // A folder this object made goes away once its files have moved on, or when it is
+  // empty; a folder it was given is never removed.
+  if (ownedOld && !oldFolder.empty()) {
+    if (created) {
+      DeleteFolderTree(oldFolder);
+    } else {
+      platform::RemoveFolder(WithoutSlash(oldFolder));
+    }
+    if (!platform::PathExists(WithoutSlash(oldFolder)) && !oldPlaceholder.empty()) {
+      platform::DeleteFile(oldPlaceholder);
+    }
+  }
+  workFolder_ = target;
+  ownsFolder_ = created;
+}
+
+void TOPFile::ClearWorkFolder() {
+  if (!workFolder_.empty() && platform::IsFolder(workFolder_)) DeleteFolderFiles(workFolder_);
+}
