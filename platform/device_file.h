@@ -1,0 +1,62 @@
+// A character device node opened for reading and writing (the printer's /dev/usb/lpN),
+// and the single-call I/O the printer port does on it. The port writes with blocking
+// calls on one descriptor and reads on a dup() of it from its reader thread.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace platform {
+
+// Result of one read() or write() call: count >= 0, or -1 with the errno in error.
+struct IoResult {
+  long count = -1;
+  int error = 0;
+};
+
+enum class WaitResult {
+  kReadable,  // data waits
+  kTimeout,   // nothing arrived in time
+  kHangup,    // the device is gone or broken (POLLERR/POLLHUP/POLLNVAL without data)
+  kFailed,    // poll() itself failed
+};
+
+// Move-only owner of one open descriptor of a device node.
+class DeviceFile {
+ public:
+  DeviceFile() = default;
+  ~DeviceFile() { Close(); }
+  DeviceFile(DeviceFile&& other) noexcept;
+  DeviceFile& operator=(DeviceFile&& other) noexcept;
+  DeviceFile(const DeviceFile&) = delete;
+  DeviceFile& operator=(const DeviceFile&) = delete;
+
+  // Opens path for reading and writing, blocking I/O, close-on-exec, never as a
+  // controlling terminal. IsOpen() tells whether it worked and LastError() why not.
+  static DeviceFile Open(const std::string& path);
+  // A second descriptor on the same open file (close-on-exec); not open on failure.
+  DeviceFile Duplicate() const;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  int Fd() const { return fd_; }
+  int LastError() const { return error_; }
+  // Closes now; safe to call more than once.
+  void Close();
+
+ private:
+  explicit DeviceFile(int fd, int error) : fd_(fd), error_(error) {}
+  int fd_ = -1;
+  int error_ = 0;
+};
+
+// Waits up to timeoutMs for data on fd. A signal ends the wait as a time-out.
+WaitResult WaitReadable(int fd, int timeoutMs);
+// One read() of at most size bytes (it blocks only when nothing waits).
+IoResult ReadSome(int fd, void* data, size_t size);
+// One write() of size bytes; it may write fewer, and is not retried.
+IoResult WriteSome(int fd, const void* data, size_t size);
+// True for the errors of a write that mean the device has gone away: the descriptor
+// is useless from now on (ENODEV, ENXIO, EIO, EBADF, ESHUTDOWN, EPIPE).
+bool IsDeviceGoneError(int error);
+
+}  // namespace platform

@@ -1,0 +1,146 @@
+#include "platform/udev.h"
+
+#include <libudev.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+std::string Text(const char* value) {
+  return value != nullptr ? std::string(value) : std::string();
+}
+
+std::string Trimmed(std::string text) {
+  const char* blanks = " \t\r\n";
+  size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return std::string();
+  size_t last = text.find_last_not_of(blanks);
+  return text.substr(first, last - first + 1);
+}
+
+std::shared_ptr<udev_device> OwnDevice(udev_device* device) {
+  if (device == nullptr) return nullptr;
+  return std::shared_ptr<udev_device>(device, udev_device_unref);
+}
+
+// udevd's control socket exists exactly while udevd runs; without udevd only the
+// kernel's own events are sent.
+const char* MonitorSource() {
+  return access("/run/udev/control", F_OK) == 0 ? "udev" : "kernel";
+}
+
+}  // namespace
+
+std::string UdevDevice::SysPath() const {
+  return device_ ? Text(udev_device_get_syspath(device_.get())) : std::string();
+}
+
+std::string UdevDevice::SysName() const {
+  return device_ ? Text(udev_device_get_sysname(device_.get())) : std::string();
+}
+
+std::string UdevDevice::Subsystem() const {
+  return device_ ? Text(udev_device_get_subsystem(device_.get())) : std::string();
+}
+
+std::string UdevDevice::DevType() const {
+  return device_ ? Text(udev_device_get_devtype(device_.get())) : std::string();
+}
+
+std::string UdevDevice::DevNode() const {
+  return device_ ? Text(udev_device_get_devnode(device_.get())) : std::string();
+}
+
+std::string UdevDevice::Driver() const {
+  return device_ ? Text(udev_device_get_driver(device_.get())) : std::string();
+}
+
+bool UdevDevice::DevNumber(unsigned& major, unsigned& minor) const {
+  if (!device_) return false;
+  dev_t number = udev_device_get_devnum(device_.get());
+  if (number == makedev(0, 0)) return false;
+  major = ::major(number);
+  minor = ::minor(number);
+  return true;
+}
+
+std::string UdevDevice::Attribute(const char* name) const {
+  return device_ ? Trimmed(Text(udev_device_get_sysattr_value(device_.get(), name)))
+                 : std::string();
+}
+
+std::string UdevDevice::Property(const char* name) const {
+  return device_ ? Text(udev_device_get_property_value(device_.get(), name)) : std::string();
+}
+
+UdevDevice UdevDevice::Ancestor(const char* subsystem, const char* devtype) const {
+  if (!device_) return UdevDevice();
+  // The parent belongs to its child; take a reference of our own so it may outlive it.
+  udev_device* parent =
+      udev_device_get_parent_with_subsystem_devtype(device_.get(), subsystem, devtype);
+  if (parent == nullptr) return UdevDevice();
+  return UdevDevice(context_, OwnDevice(udev_device_ref(parent)));
+}
+
+UdevContext::UdevContext() {
+  udev* context = udev_new();
+  if (context != nullptr) context_ = std::shared_ptr<udev>(context, udev_unref);
+}
+
+std::vector<UdevDevice> UdevContext::Enumerate(const char* subsystem,
+                                               const char* sysnamePattern) const {
+  std::vector<UdevDevice> devices;
+  if (!context_) return devices;
+  std::unique_ptr<udev_enumerate, decltype(&udev_enumerate_unref)> scan(
+      udev_enumerate_new(context_.get()), udev_enumerate_unref);
+  if (!scan) return devices;
+  if (subsystem != nullptr) udev_enumerate_add_match_subsystem(scan.get(), subsystem);
+  if (sysnamePattern != nullptr) udev_enumerate_add_match_sysname(scan.get(), sysnamePattern);
+  if (udev_enumerate_scan_devices(scan.get()) < 0) return devices;
+  udev_list_entry* entry = nullptr;
+  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(scan.get())) {
+    auto device =
+        OwnDevice(udev_device_new_from_syspath(context_.get(), udev_list_entry_get_name(entry)));
+    if (device) devices.push_back(UdevDevice(context_, std::move(device)));
+  }
+  return devices;
+}
+
+UdevMonitor UdevMonitor::Open(const UdevContext& context, const char* subsystem) {
+  UdevMonitor result;
+  if (!context.context_) return result;
+  std::shared_ptr<udev_monitor> monitor(
+      udev_monitor_new_from_netlink(context.context_.get(), MonitorSource()), [](udev_monitor* m) {
+        if (m != nullptr) udev_monitor_unref(m);
+      });
+  if (!monitor) return result;
+  if (udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), subsystem, nullptr) < 0 ||
+      udev_monitor_enable_receiving(monitor.get()) < 0) {
+    return result;
+  }
+  result.context_ = context.context_;
+  result.monitor_ = std::move(monitor);
+  return result;
+}
+
+int UdevMonitor::Fd() const {
+  return monitor_ ? udev_monitor_get_fd(monitor_.get()) : -1;
+}
+
+std::optional<UdevEvent> UdevMonitor::Receive() {
+  if (!monitor_) return std::nullopt;
+  auto device = OwnDevice(udev_monitor_receive_device(monitor_.get()));
+  if (!device) return std::nullopt;
+  UdevEvent event;
+  event.action = Text(udev_device_get_action(device.get()));
+  event.subsystem = Text(udev_device_get_subsystem(device.get()));
+  event.sysName = Text(udev_device_get_sysname(device.get()));
+  event.devNode = Text(udev_device_get_devnode(device.get()));
+  return event;
+}
+
+}  // namespace platform

@@ -1,0 +1,95 @@
+// RAII access to the udev device database and its hot-plug events (libudev). No udev
+// type is visible to callers beyond the opaque handles held inside these classes.
+// libudev objects are not thread-safe: use each object on one thread only.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct udev;
+struct udev_device;
+struct udev_monitor;
+
+namespace platform {
+
+// One device of the udev database; an empty object when a look-up found nothing.
+class UdevDevice {
+ public:
+  UdevDevice() = default;
+
+  bool IsValid() const { return device_ != nullptr; }
+  std::string SysPath() const;
+  std::string SysName() const;
+  std::string Subsystem() const;
+  std::string DevType() const;
+  // The device node ("/dev/usb/lp0"), empty when the device has none.
+  std::string DevNode() const;
+  // The driver bound to the device, empty when none.
+  std::string Driver() const;
+  // Device number of the node; false when the device has none.
+  bool DevNumber(unsigned& major, unsigned& minor) const;
+  // A sysfs attribute ("idVendor") with surrounding blanks removed; empty when missing.
+  std::string Attribute(const char* name) const;
+  // A uevent property ("DEVNAME"); empty when missing.
+  std::string Property(const char* name) const;
+  // The nearest ancestor of the given subsystem and device type (devtype may be null);
+  // an empty object when there is none.
+  UdevDevice Ancestor(const char* subsystem, const char* devtype) const;
+
+ private:
+  friend class UdevContext;
+  friend class UdevMonitor;
+  UdevDevice(std::shared_ptr<udev> context, std::shared_ptr<udev_device> device)
+      : context_(std::move(context)), device_(std::move(device)) {}
+
+  std::shared_ptr<udev> context_;
+  std::shared_ptr<udev_device> device_;
+};
+
+// A libudev context; every device and monitor made from it keeps it alive.
+class UdevContext {
+ public:
+  // IsValid() is false when libudev could not make a context.
+  UdevContext();
+
+  bool IsValid() const { return context_ != nullptr; }
+  // Every device of the subsystem whose name matches sysnamePattern (a shell glob,
+  // null for any), in udev's enumeration order. Empty when the scan fails.
+  std::vector<UdevDevice> Enumerate(const char* subsystem, const char* sysnamePattern) const;
+
+ private:
+  friend class UdevMonitor;
+  std::shared_ptr<udev> context_;
+};
+
+// One hot-plug event as the monitor received it.
+struct UdevEvent {
+  std::string action;  // "add", "remove", "change", "bind", "unbind", ...
+  std::string subsystem;
+  std::string sysName;
+  std::string devNode;
+};
+
+// Receives the hot-plug events of one subsystem. Its descriptor is non-blocking and
+// becomes readable when events wait; Receive() takes them one at a time.
+class UdevMonitor {
+ public:
+  UdevMonitor() = default;
+
+  // Listens to the events that udevd sends after it has handled a device (when udevd
+  // runs), else to the kernel's own. IsOpen() is false when that fails.
+  static UdevMonitor Open(const UdevContext& context, const char* subsystem);
+
+  bool IsOpen() const { return monitor_ != nullptr; }
+  int Fd() const;
+  // The next waiting event, or nothing when none waits.
+  std::optional<UdevEvent> Receive();
+
+ private:
+  std::shared_ptr<udev> context_;
+  std::shared_ptr<udev_monitor> monitor_;
+};
+
+}  // namespace platform
