@@ -1,0 +1,256 @@
+#include "package/opfile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "package/file_time.h"
+#include "platform/file.h"
+#include "raw_package.h"
+#include "scratch_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using rawpkg::Item;
+
+class PackageTest : public ::testing::Test {
+ protected:
+  std::string Package(const std::string& bytes) {
+    std::string path = dir_ / "package.fwp";
+    rawpkg::Write(path, bytes);
+    return path;
+  }
+  std::string ItemFile(const std::string& name) { return rawpkg::Read(pkg_.WorkFolder() + name); }
+  // Every file below the scratch folder (where packages are written) besides the package.
+  size_t FilesBesideThePackage() {
+    size_t count = 0;
+    for (auto& entry : fs::recursive_directory_iterator(dir_.path())) {
+      if (entry.path().filename() != "package.fwp") ++count;
+    }
+    return count;
+  }
+
+  ScratchDir dir_;
+  TOPFile pkg_;
+};
+
+TEST_F(PackageTest, ProbesReadTheHeaderFields) {
+  std::string path = Package(rawpkg::Header(0, "VRQPrinter", "Update"));
+  EXPECT_TRUE(IsPackageFile(path));
+  EXPECT_EQ(ReadPackagePrinterName(path), "VRQPrinter");
+  EXPECT_EQ(ReadPackageKind(path), "Update");
+
+  // Fields that fill their whole width come back whole, without a terminator.
+  std::string full = rawpkg::Header(0, std::string(32, 'P'), std::string(1024, 'K'));
+  path = Package(full);
+  EXPECT_EQ(ReadPackagePrinterName(path), std::string(32, 'P'));
+  EXPECT_EQ(ReadPackageKind(path), std::string(1024, 'K'));
+
+  EXPECT_FALSE(IsPackageFile(dir_ / "missing.fwp"));
+  EXPECT_EQ(ReadPackagePrinterName(dir_ / "missing.fwp"), "");
+}
+
+TEST_F(PackageTest, MagicMustEndWithAZeroByte) {
+  std::string header = rawpkg::Header();
+  header[12] = ' ';
+  std::string path = Package(header);
+  EXPECT_FALSE(IsPackageFile(path));
+  EXPECT_FALSE(pkg_.Load(path));
+  EXPECT_TRUE(pkg_.ItemNames().empty());
+
+  EXPECT_FALSE(IsPackageFile(Package("OP FILE 1.00")));  // 12 bytes: no room for the zero
+  EXPECT_TRUE(IsPackageFile(Package(std::string("OP FILE 1.00\0", 13))));
+}
+
+TEST_F(PackageTest, HeaderOnlyPackagesLoadWithOrWithoutTheEndMarker) {
+  EXPECT_TRUE(pkg_.Load(Package(rawpkg::Header())));
+  EXPECT_TRUE(pkg_.ItemNames().empty());
+  EXPECT_TRUE(pkg_.Load(Package(rawpkg::Header() + rawpkg::LE32(0))));
+  EXPECT_EQ(std::memcmp(pkg_.Header().data() + fwp::kPrinterNameOffset, "VRQPrinter", 10), 0);
+}
+
+TEST_F(PackageTest, StoredItemsComeOutWithTheirFieldsAndTimes) {
+  Item frw{"frw", "CONNECT\r\nGO", "2", "fw.bin", std::string("\x01\x02\x00\x03", 4)};
+  Item empty{"bootloader", "", "", "boot.bin", ""};
+  Item system{"system", "", "7", "sys.bin", std::string(200000, 'S')};
+  ASSERT_TRUE(pkg_.Load(Package(rawpkg::Header() + rawpkg::Record(frw) + rawpkg::Record(empty) +
+                                rawpkg::Record(system) + rawpkg::LE32(0))))
+      << pkg_.LoadError();
+
+  ASSERT_EQ(pkg_.ItemNames(), (std::vector<std::string>{"fw.bin", "boot.bin", "sys.bin"}));
+  const TFileBase* first = pkg_.ItemAt(0);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->Status, 4);
+  EXPECT_EQ(first->Type, "frw");
+  EXPECT_EQ(first->Commands, "CONNECT\r\nGO");
+  EXPECT_EQ(first->Mode, "2");
+  EXPECT_EQ(first->CreationTime, frw.creation);
+  EXPECT_EQ(ItemFile("fw.bin"), frw.data);
+
+  // A record without Mode has an empty one, whatever the record before it had.
+  EXPECT_EQ(pkg_.ItemAt(1)->Mode, "");
+  EXPECT_EQ(pkg_.ItemAt(1)->Status, 0);
+  EXPECT_EQ(ItemFile("boot.bin"), "");
+  // Times first: reading the file may move its access time.
+  struct stat st {};
+  ASSERT_EQ(stat((pkg_.WorkFolder() + "sys.bin").c_str(), &st), 0);
+  platform::FileTime write = fwp::FileTimeToUnix(system.write);
+  platform::FileTime access = fwp::FileTimeToUnix(system.access);
+  EXPECT_EQ(st.st_mtim.tv_sec, write.seconds);
+  EXPECT_EQ(st.st_mtim.tv_nsec, write.nanoseconds);
+  EXPECT_EQ(st.st_atim.tv_sec, access.seconds);
+  EXPECT_EQ(ItemFile("sys.bin"), system.data);
+}
+
+TEST_F(PackageTest, DuplicateNamesAreListedTwiceAndTheLastFileWins) {
+  Item a{"font", "", "", "same.bin", "first"};
+  Item b{"font", "", "", "same.bin", "second"};
+  ASSERT_TRUE(pkg_.Load(Package(rawpkg::Header() + rawpkg::Record(a) + rawpkg::Record(b))));
+  ASSERT_EQ(pkg_.ItemNames().size(), 2u);
+  EXPECT_EQ(pkg_.ItemAt(0), pkg_.ItemAt(1));
+  EXPECT_EQ(pkg_.ItemAt(1)->Status, 5);
+  EXPECT_EQ(pkg_.ItemAt(2), nullptr);
+  EXPECT_EQ(ItemFile("same.bin"), "second");
+}
+
+TEST_F(PackageTest, PackedItemsAreUnpacked) {
+  Item packed{"system", "", "", "sys.bin", rawpkg::Packed("packed payload")};
+  Item empty{"font", "", "", "font.bin", rawpkg::Packed("")};
+  ASSERT_TRUE(
+      pkg_.Load(Package(rawpkg::Header(1) + rawpkg::Record(packed) + rawpkg::Record(empty))))
+      << pkg_.LoadError();
+  EXPECT_EQ(pkg_.ItemAt(0)->Status, 14);
+  EXPECT_EQ(ItemFile("sys.bin"), "packed payload");
+  EXPECT_EQ(ItemFile("font.bin"), "");
+}
+
+TEST_F(PackageTest, DamagedPackedItemsAreRefusedWithoutAllocating) {
+  struct Case {
+    const char* what;
+    std::string data;
+  } cases[] = {
+      {"claims more than its bits can hold", rawpkg::Packed("abc", 100000)},
+      {"claims four gigabytes", rawpkg::Packed("abc", 0xFFFFFFFF)},
+      {"decodes to fewer bytes than it claims", rawpkg::Packed("abc", 200)},
+      {"lacks its length prefix", std::string("\0\0\0", 3)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Item item{"system", "", "", "sys.bin", c.data};
+    Item next{"font", "", "", "font.bin", rawpkg::Packed("ok")};
+    EXPECT_FALSE(
+        pkg_.Load(Package(rawpkg::Header(1) + rawpkg::Record(item) + rawpkg::Record(next))));
+    EXPECT_FALSE(pkg_.LoadError().empty());
+    ASSERT_EQ(pkg_.ItemNames().size(), 2u);
+    EXPECT_EQ(pkg_.ItemAt(0)->Status, -1);
+    EXPECT_EQ(pkg_.ItemAt(1)->Status, 2);  // the next record still comes out
+  }
+}
+
+TEST_F(PackageTest, DamagedRecordsStopTheLoad) {
+  const std::string good = rawpkg::Record({"frw", "", "1", "fw.bin", "image"});
+  const std::string second = rawpkg::Record({"system", "", "", "sys.bin", std::string(1000, 'x')});
+  std::string huge = rawpkg::Record({"system", "", "", "big.bin", "x"});
+  huge.replace(4, 4, rawpkg::LE32(0x7FFFFFF0));  // TypeLength far beyond the record
+
+  struct Case {
+    const char* what;
+    std::string tail;
+  } cases[] = {
+      {"last record cut inside its data", second.substr(0, second.size() - 10)},
+      {"record size beyond the file", rawpkg::LE32(0x7FFFFFFF) + "abc"},
+      {"length field beyond the record", huge},
+      {"zero record size before the end", rawpkg::LE32(0) + second},
+      {"record size cut short", std::string("\x05\x00", 2)},
+      {"empty file name", rawpkg::LE32(44) + rawpkg::LE32(0) + rawpkg::LE32(0) + rawpkg::LE32(0) +
+                              rawpkg::LE32(0) + std::string(28, '\0')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_FALSE(pkg_.Load(Package(rawpkg::Header() + good + c.tail)));
+    EXPECT_FALSE(pkg_.LoadError().empty());
+    // What came before the damage stays extracted and listed.
+    ASSERT_GE(pkg_.ItemNames().size(), 1u);
+    EXPECT_EQ(ItemFile("fw.bin"), "image");
+  }
+}
+
+TEST_F(PackageTest, NamesThatLeaveTheWorkFolderAreNeverWritten) {
+  for (std::string name :
+       {"../escape.bin", "/tmp/vrq-abs.bin", "a/../../up.bin", "dir/", "..", "sub/..", "./."}) {
+    SCOPED_TRACE(name);
+    Item bad{"system", "", "", name, "evil"};
+    Item after{"font", "", "", "font.bin", "fine"};
+    EXPECT_FALSE(
+        pkg_.Load(Package(rawpkg::Header() + rawpkg::Record(bad) + rawpkg::Record(after))));
+    ASSERT_EQ(pkg_.ItemNames().size(), 2u);
+    EXPECT_EQ(pkg_.ItemAt(1)->Status, 4);
+    EXPECT_EQ(FilesBesideThePackage(), 0u);
+    EXPECT_FALSE(fs::exists("/tmp/vrq-abs.bin"));
+    EXPECT_FALSE(
+        fs::exists(fs::path(pkg_.WorkFolder()).parent_path().parent_path() / "escape.bin"));
+    EXPECT_TRUE(pkg_.RemoveAllItems());
+  }
+  // The record keeps only the last component of a name with a folder part.
+  Item nested{"system", "", "", "sub/deep.bin", "x"};
+  pkg_.Load(Package(rawpkg::Header() + rawpkg::Record(nested)));
+  ASSERT_EQ(pkg_.ItemNames().size(), 1u);
+  EXPECT_EQ(pkg_.ItemAt(0)->FileName, "deep.bin");
+}
+
+TEST_F(PackageTest, UnknownPackModeExtractsEmptyFilesAndFails) {
+  Item item{"system", "", "", "sys.bin", "data"};
+  EXPECT_FALSE(pkg_.Load(Package(rawpkg::Header(5) + rawpkg::Record(item))));
+  EXPECT_NE(pkg_.LoadError().find("pack mode"), std::string::npos);
+  EXPECT_EQ(pkg_.ItemAt(0)->Status, 0);
+  EXPECT_EQ(ItemFile("sys.bin"), "");
+}
+
+TEST_F(PackageTest, AFailedWriteMakesTheLoadFail) {
+  Item item{"system", "", "", "sys.bin", std::string(100000, 'w')};
+  std::string path = Package(rawpkg::Header() + rawpkg::Record(item));
+  platform::InjectWriteFailureAfter(5000);
+  const bool loaded = pkg_.Load(path);
+  platform::InjectWriteFailureAfter(-1);
+  EXPECT_FALSE(loaded);
+  EXPECT_EQ(pkg_.ItemAt(0)->Status, -1);
+  EXPECT_NE(pkg_.LoadError().find("No space left"), std::string::npos) << pkg_.LoadError();
+}
+
+TEST_F(PackageTest, RemovingItemsDeletesTheirFilesButKeepsTheFolder) {
+  Item a{"frw", "", "", "A.bin", "a"};
+  Item b{"font", "", "", "b.bin", "b"};
+  ASSERT_TRUE(pkg_.Load(Package(rawpkg::Header() + rawpkg::Record(a) + rawpkg::Record(b))));
+  EXPECT_TRUE(pkg_.RemoveItem("a.BIN"));  // the list ignores case
+  EXPECT_FALSE(fs::exists(pkg_.WorkFolder() + "A.bin"));
+  EXPECT_EQ(pkg_.ItemNames(), std::vector<std::string>{"b.bin"});
+  EXPECT_EQ(pkg_.FindItem("A.bin"), nullptr);
+  EXPECT_FALSE(pkg_.RemoveItem("../package.fwp"));
+  EXPECT_TRUE(fs::exists(dir_ / "package.fwp"));
+
+  EXPECT_TRUE(pkg_.RemoveAllItems());
+  EXPECT_TRUE(pkg_.ItemNames().empty());
+  EXPECT_TRUE(fs::is_empty(pkg_.WorkFolder()));
+}
+
+TEST_F(PackageTest, LoadOfAMissingFileChangesNothing) {
+  ASSERT_TRUE(pkg_.Load(Package(rawpkg::Header() + rawpkg::Record({"font", "", "", "f", "1"}))));
+  EXPECT_FALSE(pkg_.Load(dir_ / "missing.fwp"));
+  EXPECT_EQ(pkg_.ItemNames().size(), 1u);
+}
+
+TEST(PackageHeader, ResetAndSetters) {
+  TOPFile pkg;
+  pkg.SetVersionLabel(std::string(600, 'v'));
+  pkg.SetMagic("ZZ");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(pkg.Header().data()), 12), "ZZ FILE 1.00");
+  EXPECT_EQ(pkg.Header()[fwp::kVersionLabelOffset + 511], 'v');
+  EXPECT_EQ(pkg.Header()[fwp::kVersionLabelOffset + 512], 0);
+  pkg.Reset();
+  EXPECT_EQ(pkg.Header()[0], 'O');
+  EXPECT_EQ(pkg.Header()[fwp::kVersionLabelOffset], 0);
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+#include "platform/fs.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+
+#include "platform/file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Scratch {
+ public:
+  Scratch() {
+    std::string pattern = (fs::temp_directory_path() / "vrq-fs-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~Scratch() { fs::remove_all(path_); }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+unsigned Mode(const std::string& path) {
+  struct stat st {};
+  stat(path.c_str(), &st);
+  return st.st_mode & 07777;
+}
+
+TEST(TempFiles, NamesAreUniquePrivateAndWellFormed) {
+  Scratch dir;
+  std::set<std::string> names;
+  const std::regex pattern(R"(_\^~[0-9A-F]{1,4}\.tmp)");
+  for (int i = 0; i < 200; ++i) {
+    std::string name = platform::CreateTempFile(dir.path(), "_^~");
+    ASSERT_FALSE(name.empty());
+    EXPECT_EQ(platform::FolderOf(name), dir.path() + "/");
+    EXPECT_TRUE(std::regex_match(platform::FileNameOf(name), pattern)) << name;
+    EXPECT_EQ(Mode(name), 0600u);
+    EXPECT_EQ(fs::file_size(name), 0u);
+    names.insert(name);
+  }
+  EXPECT_EQ(names.size(), 200u);
+  EXPECT_EQ(platform::CreateTempFile(dir / "missing", "_^~"), "");
+}
+
+TEST(TempFiles, TempFolderHonoursTmpdir) {
+  Scratch dir;
+  const char* saved = std::getenv("TMPDIR");
+  setenv("TMPDIR", dir.path().c_str(), 1);
+  EXPECT_EQ(platform::TempFolder(), dir.path() + "/");
+  setenv("TMPDIR", (dir / "not-a-folder").c_str(), 1);
+  EXPECT_EQ(platform::TempFolder(), "/tmp/");
+  if (saved != nullptr) {
+    setenv("TMPDIR", saved, 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+}
+
+TEST(Files, CopyKeepsBytesAndPermissionBits) {
+  Scratch dir;
+  std::ofstream(dir / "tool") << "#!/bin/sh\necho hi\n";
+  chmod((dir / "tool").c_str(), 0751);
+  ASSERT_TRUE(platform::CopyFile(dir / "tool", dir / "copy", true));
+  EXPECT_EQ(Mode(dir / "copy"), 0751u);
+  EXPECT_EQ(fs::file_size(dir / "copy"), fs::file_size(dir / "tool"));
+
+  std::ofstream(dir / "other") << "x";
+  EXPECT_FALSE(platform::CopyFile(dir / "other", dir / "copy", true));
+  EXPECT_EQ(fs::file_size(dir / "copy"), fs::file_size(dir / "tool"));
+  EXPECT_TRUE(platform::CopyFile(dir / "other", dir / "copy", false));
+  EXPECT_EQ(fs::file_size(dir / "copy"), 1u);
+  EXPECT_FALSE(platform::CopyFile(dir / "missing", dir / "x", false));
+  EXPECT_FALSE(platform::CopyFile(dir.path(), dir / "x", false));  // a folder is no file
+}
+
+TEST(Files, ListingSkipsDotEntriesAndTellsFolders) {
+  Scratch dir;
+  fs::create_directory(dir / "sub");
+  std::ofstream(dir / "file") << "";
+  auto entries = platform::ListFolder(dir.path());
+  ASSERT_TRUE(entries.has_value());
+  std::sort(entries->begin(), entries->end(), [](auto& a, auto& b) { return a.name < b.name; });
+  ASSERT_EQ(entries->size(), 2u);
+  EXPECT_EQ((*entries)[0].name, "file");
+  EXPECT_FALSE((*entries)[0].isFolder);
+  EXPECT_TRUE((*entries)[1].isFolder);
+  EXPECT_FALSE(platform::ListFolder(dir / "missing").has_value());
+}
+
+TEST(Files, PrivateFolderAndExecutablePath) {
+  Scratch dir;
+  EXPECT_TRUE(platform::CreatePrivateFolder(dir / ".work"));
+  EXPECT_EQ(Mode(dir / ".work"), 0700u);
+  EXPECT_FALSE(platform::CreatePrivateFolder(dir / ".work"));
+  EXPECT_EQ(fs::path(platform::ExecutablePath()), fs::canonical("/proc/self/exe"));
+}
+
+TEST(Files, WritesFailLikeAFullDiskWhenInjected) {
+  Scratch dir;
+  platform::File file = platform::File::Open(dir / "f", platform::File::Mode::kCreateTruncate);
+  platform::InjectWriteFailureAfter(3);
+  EXPECT_EQ(file.Write("abcdef", 6), 3);
+  platform::InjectWriteFailureAfter(-1);
+  EXPECT_EQ(file.Write("gh", 2), 2);
+}
+
+}  // namespace
