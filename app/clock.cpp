@@ -1,0 +1,18 @@
+#include "app/clock.h"
+
+#include <chrono>
+#include <thread>
+
+namespace app {
+
+uint64_t SteadyClock::NowMs() {
+  auto since = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
+
+void SteadyClock::SleepMs(uint32_t ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace app

@@ -1,0 +1,64 @@
+// The command channel: one printer connection on top of the printer port, the reply
+// text that the 10 ms timer gathers, and the tick counter that every wait counts in.
+// Everything here runs on the GUI thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/clock.h"
+#include "app/printer_port.h"
+
+namespace app {
+
+class CommandChannel {
+ public:
+  static constexpr int32_t kPumpChunk = 1024;
+  static constexpr int32_t kScratchSize = 32768;
+  static constexpr uint32_t kMsPerTick = 10;
+
+  CommandChannel(PrinterPort& port, Clock& clock);
+  CommandChannel(const CommandChannel&) = delete;
+  CommandChannel& operator=(const CommandChannel&) = delete;
+
+  // Ticks of the 10 ms timer since start; wraps modulo 2^32.
+  uint32_t TickCount = 0;
+  // While true, each tick moves received bytes into ReplyText (or reopens a lost printer).
+  bool ReplyPumpActive = false;
+  // Reply bytes the pump gathered since it was last emptied.
+  std::string ReplyText;
+
+  // Opens the first printer that discovery finds, unless the channel is open already.
+  bool OpenPrinterChannel();
+  bool IsPrinterChannelOpen() const;
+  // The port's result; -1 without touching the port when the channel is not open. A
+  // negative port result closes the port, so the next open starts afresh.
+  int32_t WriteToPrinter(const void* data, int32_t count);
+  int32_t WriteToPrinter(std::string_view text);
+  int32_t ReadFromPrinter(void* buffer, int32_t capacity);
+  // Gathers reply bytes into buffer (zero-filled by the caller, capacity + 1 bytes) until
+  // its text holds marker, without pumping events. idleLimitMs restarts with every chunk.
+  // Returns the bytes gathered (0 when nothing came), or -1 when the channel is not open
+  // or a chunk would leave no room for a terminating zero.
+  int32_t ReadReplyUntil(char* buffer, int32_t capacity, int32_t idleLimitMs,
+                         std::string_view marker);
+  bool ClosePrinterChannel();
+
+  // The timer's share of the channel: count the tick and, while the pump is active,
+  // gather the reply or try to get the printer back.
+  void OnTick();
+
+  // True when the deadline (in ticks) has not yet been passed by TickCount.
+  bool NotPast(uint32_t deadline) const { return static_cast<int32_t>(deadline - TickCount) >= 0; }
+
+  PrinterPort& Port() { return port_; }
+
+ private:
+  PrinterPort& port_;
+  Clock& clock_;
+  std::vector<char> scratch_;
+};
+
+}  // namespace app

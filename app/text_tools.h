@@ -1,0 +1,35 @@
+// Small text helpers of the printer dialogue.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace app {
+
+// The line with that 0-based index of text, as stored (blanks kept), or "" when text has
+// fewer lines. Lines end at CR, LF or CR LF; a final line break starts no extra line.
+std::string TextLine(std::string_view text, int32_t index);
+
+// text without leading and trailing blanks and control characters (bytes up to 0x20).
+std::string TrimReply(std::string_view text);
+
+// A whole decimal number with an optional sign (blanks before it allowed); fallback
+// when the text is anything else or does not fit 32 bits.
+int32_t DecimalOrDefault(std::string_view text, int32_t fallback);
+
+// True when text holds a complete reply line: its first CR LF has at least one
+// character before it.
+bool HasCompleteLine(std::string_view text);
+
+// Sum of the bytes taken as unsigned 8-bit values.
+int64_t ByteSum(const uint8_t* data, size_t length);
+
+// "a.b.fwp" -> "a.b" + newSuffix; a file name without "." gets newSuffix appended.
+// Only the last path component is looked at.
+std::string ReplaceExtension(const std::string& path, const std::string& newSuffix);
+
+// The file name of path without its extension (the text from the last "." on).
+std::string BaseNameWithoutExtension(const std::string& path);
+
+}  // namespace app

@@ -1,0 +1,46 @@
+# vrq_embed_blob(<target> TYPE <type> NAME <name> FILE <path> [DEPENDS <targets>...])
+#
+# Links the file at <path> into <target> as the blob <type>/<name>, found at run time
+# with platform::FindBlob(). <path> may be a generator expression such as
+# $<TARGET_FILE:lib>. The target is rebuilt when the file changes; DEPENDS names the
+# targets that make the file.
+function(vrq_embed_blob target)
+  cmake_parse_arguments(ARG "" "TYPE;NAME;FILE" "DEPENDS" ${ARGN})
+  if(NOT ARG_TYPE OR NOT ARG_NAME OR NOT ARG_FILE)
+    message(FATAL_ERROR "vrq_embed_blob needs TYPE, NAME and FILE")
+  endif()
+  string(MAKE_C_IDENTIFIER "${ARG_TYPE}_${ARG_NAME}" id)
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/blobs/${target})
+  set(asm ${dir}/blob_${id}.S)
+  set(cpp ${dir}/blob_${id}.cpp)
+
+  file(GENERATE OUTPUT ${asm} CONTENT
+"    .section .rodata.vrq_blob_${id},\"a\",@progbits
+    .balign 16
+    .globl vrq_blob_${id}_begin
+    .hidden vrq_blob_${id}_begin
+vrq_blob_${id}_begin:
+    .incbin \"${ARG_FILE}\"
+    .globl vrq_blob_${id}_end
+    .hidden vrq_blob_${id}_end
+vrq_blob_${id}_end:
+    .byte 0
+    .section .note.GNU-stack,\"\",@progbits
+")
+  file(GENERATE OUTPUT ${cpp} CONTENT
+"#include \"platform/blob.h\"
+
+extern \"C\" const uint8_t vrq_blob_${id}_begin[];
+extern \"C\" const uint8_t vrq_blob_${id}_end[];
+
+namespace {
+[[gnu::used, gnu::section(\"vrq_blobs\")]] const platform::BlobRecord kRecord = {
+    \"${ARG_TYPE}\", \"${ARG_NAME}\", vrq_blob_${id}_begin, vrq_blob_${id}_end};
+}  // namespace
+")
+  target_sources(${target} PRIVATE ${asm} ${cpp})
+  set_source_files_properties(${asm} PROPERTIES OBJECT_DEPENDS "${ARG_FILE}")
+  if(ARG_DEPENDS)
+    add_dependencies(${target} ${ARG_DEPENDS})
+  endif()
+endfunction()

@@ -1,0 +1,136 @@
+// Test doubles for the workflow: a virtual clock, a window that records what it is told
+// and ticks from the virtual clock, and a scripted printer behind the port seam.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/clock.h"
+#include "app/main_window_ui.h"
+#include "app/printer_port.h"
+#include "app/tick_schedule.h"
+
+namespace apptest {
+
+class VirtualClock final : public app::Clock {
+ public:
+  uint64_t NowMs() override { return now; }
+  void SleepMs(uint32_t ms) override { now += ms; }
+  uint64_t now = 1000;
+};
+
+struct Box {
+  std::string text, caption, detail;
+  app::BoxIcon icon;
+};
+
+class FakeUi final : public app::MainWindowUi {
+ public:
+  explicit FakeUi(VirtualClock& clock) : clock_(clock) { schedule_.Start(clock.now); }
+
+  void SetCaption(const std::string& text) override { caption = text; }
+  void SetButtonCaption(const std::string& text) override { buttonCaption = text; }
+  void SetButtonEnabled(bool enabled) override { buttonStates.push_back(enabled); }
+  void SetStatusText(const std::string& text) override { statuses.push_back(text); }
+  void SetProgressVisible(bool visible) override { progressVisible = visible; }
+  void SetProgress(int position) override { progress.push_back(position); }
+  void Refresh() override {}
+  void PumpMessages() override {
+    ++pumps;
+    if (schedule_.Take(clock_.NowMs()) && onTick) onTick();
+  }
+  void ShowMessage(const std::string& text, const std::string& caption, app::BoxIcon icon,
+                   const std::string& detail) override {
+    boxes.push_back({text, caption, detail, icon});
+  }
+  bool AskOkCancel(const std::string&, const std::string&) override {
+    ++questions;
+    return answerOk;
+  }
+  std::optional<std::string> ChooseFile(const app::FileDialogRequest& request) override {
+    dialogs.push_back(request);
+    return chosenFile;
+  }
+
+  std::function<void()> onTick;
+  std::string caption, buttonCaption;
+  std::vector<bool> buttonStates;
+  std::vector<std::string> statuses;
+  std::vector<int> progress;
+  bool progressVisible = false;
+  std::vector<Box> boxes;
+  int questions = 0;
+  bool answerOk = true;
+  std::optional<std::string> chosenFile;
+  std::vector<app::FileDialogRequest> dialogs;
+  long pumps = 0;
+
+ private:
+  VirtualClock& clock_;
+  app::TickSchedule schedule_;
+};
+
+// A printer that plays its side of the command dialogue on virtual time.
+struct BlockSeen {
+  int tp = 0, add = 0, len = 0, ck = 0, md = 0;
+  std::string hex;
+};
+
+class ScriptedPrinter final : public app::PrinterPort {
+ public:
+  explicit ScriptedPrinter(VirtualClock& clock) : clock_(clock) {}
+
+  // Port seam.
+  std::vector<app::PrinterInfo> Discover() override;
+  bool Open(const std::string& path) override;
+  bool Close() override {
+    open_ = false;
+    return true;
+  }
+  int32_t Write(const void* data, int32_t length) override;
+  int32_t Read(void* buffer, int32_t length) override;
+  bool IsOpen() const override { return open_; }
+
+  // Queues bytes that arrive afterMs from now.
+  void Reply(const std::string& bytes, uint64_t afterMs = 1);
+
+  // Behaviour.
+  bool present = true;
+  std::string connectReply = "Connect Success!\r\n";
+  std::string sendNextReply = "Please send next!\r\n";
+  std::string ckidReply = "OK\r\n";
+  std::optional<std::string> linkReply = "OK\r\n";
+  uint64_t restartMs = 1500;
+  uint64_t blockReplyMs = 50;
+  std::function<std::string(const BlockSeen&)> blockReply = [](const BlockSeen&) {
+    return "OK\r\n";
+  };
+  std::function<void(const std::string&)> onLine;  // every command line, as received
+
+  // What arrived.
+  std::vector<std::string> lines;  // command lines without CR LF
+  std::string image;
+  std::vector<BlockSeen> blocks;
+  int discoveries = 0;
+  int opens = 0;
+
+ private:
+  void Feed(char c);
+  void HandleLine(const std::string& line);
+  void Restart();
+
+  VirtualClock& clock_;
+  bool open_ = false;
+  std::deque<std::pair<uint64_t, std::string>> replies_;
+  std::string pending_;
+  enum class State { kCommand, kImage, kHex } state_ = State::kCommand;
+  size_t left_ = 0;
+  uint64_t backAtMs_ = 0;
+  bool greetOnOpen_ = false;
+};
+
+}  // namespace apptest

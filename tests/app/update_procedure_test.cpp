@@ -1,0 +1,243 @@
+// The update procedure against the scripted printer: the dialogue, the blocks, every
+// failure and what each run leaves behind.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "package/linked_package.h"
+#include "workflow_fixture.h"
+
+namespace apptest {
+namespace {
+
+using ::testing::ElementsAre;
+
+std::vector<std::string> StartingWith(const std::vector<std::string>& lines,
+                                      const std::string& prefix) {
+  std::vector<std::string> found;
+  for (const std::string& line : lines) {
+    if (line.rfind(prefix, 0) == 0) found.push_back(line);
+  }
+  return found;
+}
+
+class UpdateTest : public WorkflowTest {};
+
+TEST_F(UpdateTest, FullUpdateWritesEverySectionInPackageOrder) {
+  const auto firmware = std::vector<uint8_t>{1, 2, 3};
+  const auto font = Bytes(200 * 1024, 2), boot = Bytes(100, 3), system = Bytes(5000, 4);
+  WritePackage({Item("frw", "fw.bin", firmware, "7"), Item("font", "font.bin", font),
+                Item("bootloader", "boot.bin", boot), Item("system", "sys.bin", system)});
+
+  form->Button1Click();
+
+  EXPECT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
+  EXPECT_TRUE(form->LastRunSucceeded());
+  EXPECT_THAT(ui.buttonStates, ElementsAre(false, true));
+  EXPECT_THAT(ui.statuses, ElementsAre("CONNECT\r\n", "Connect Success!", "Send frw",
+                                       "wait frw start", "check open usb", "Please send next!",
+                                       "Check MAC ADDR...", "Update...", "Update Success!"));
+  EXPECT_EQ(printer.image, "\x01\x02\x03");
+  EXPECT_THAT(StartingWith(printer.lines, ""),
+              ::testing::IsSupersetOf(
+                  {"CONNECT", "GO", "DF 0 536870912 3 6", "CKID", "LINK", "BUZZER TP=2"}));
+  EXPECT_THAT(
+      StartingWith(printer.lines, "SETIT"),
+      ElementsAre(::testing::StartsWith("SETIT TP=4,ADD=0,LEN=131072,"),
+                  ::testing::StartsWith("SETIT TP=4,ADD=131072,LEN=73728,"),
+                  "SETIT TP=0,ADD=0,LEN=100,CK=" + std::to_string(printer.blocks[2].ck) + ",MD=7",
+                  ::testing::StartsWith("SETIT TP=3,ADD=0,LEN=5000,")));
+  EXPECT_EQ(SectionReceived(4), font);
+  EXPECT_EQ(SectionReceived(0), boot);
+  EXPECT_EQ(SectionReceived(3), system);
+  EXPECT_EQ(StartingWith(printer.lines, "BUZZER TP=1").size(), 3u);
+  EXPECT_FALSE(ui.progressVisible);
+  EXPECT_EQ(ui.progress.back(), 0);
+  EXPECT_FALSE(channel.IsPrinterChannelOpen());
+  EXPECT_THAT(LeftOvers(), ElementsAre());
+}
+
+TEST_F(UpdateTest, BlocksSplitAtTheSectionSizeAndTheLastFrwModeWins) {
+  WritePackage({Item("frw", "fw.bin", {}, "1"), Item("frw", "fw2.bin", {9}, "2"),
+                Item("bootloader", "boot.bin", {}), Item("system", "sys.bin", Bytes(2500000))});
+  EXPECT_EQ(form->RunUpdate(), 0);
+  EXPECT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
+  EXPECT_THAT(StartingWith(printer.lines, "DF"), ElementsAre("DF 0 536870912 0 0"));
+  ASSERT_EQ(printer.blocks.size(), 3u);
+  EXPECT_THAT(StartingWith(printer.lines, "BUZZER TP=1").size(), 2u);
+  int adds[] = {0, 1048576, 2097152}, lens[] = {1048576, 1048576, 402848};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(printer.blocks[i].tp, 3);
+    EXPECT_EQ(printer.blocks[i].add, adds[i]);
+    EXPECT_EQ(printer.blocks[i].len, lens[i]);
+    EXPECT_EQ(printer.blocks[i].md, 2);
+  }
+  EXPECT_EQ(SectionReceived(3), Bytes(2500000));
+}
+
+TEST_F(UpdateTest, AModeThatIsNoNumberGivesZeroAndAnyLinkReplyIsSuccess) {
+  WritePackage({Item("frw", "fw.bin", {1}, "x1"), Item("font", "f.bin", {5, 6})});
+  printer.linkReply = "whatever\r\n";
+  form->RunUpdate();
+  ASSERT_EQ(printer.blocks.size(), 1u);
+  EXPECT_EQ(printer.blocks[0].md, 0);
+  EXPECT_EQ(printer.lines.back(), "BUZZER TP=2");
+  EXPECT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
+}
+
+// One failure per row: how the run ends, and that it leaves nothing behind.
+struct FailureCase {
+  const char* name;
+  std::function<void(UpdateTest&)> arrange;
+  const char* box;
+  const char* lastLine;     // how the last line the printer got begins; "" for none at all
+  const char* detail = "";  // a part of the box's detail line
+};
+
+class UpdateFailureTest : public UpdateTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(UpdateFailureTest, EndsWithItsMessageAndCleansUp) {
+  const FailureCase& c = GetParam();
+  WritePackage({Item("frw", "fw.bin", {1, 2}), Item("font", "f.bin", Bytes(300000))});
+  c.arrange(*this);
+  form->Button1Click();
+  EXPECT_THAT(BoxTexts(), ElementsAre(std::string("Error: ") + c.box));
+  EXPECT_FALSE(form->LastRunSucceeded());
+  EXPECT_THAT(ui.buttonStates, ElementsAre(false, true));
+  if (*c.lastLine == '\0') {
+    EXPECT_THAT(printer.lines, ElementsAre());
+  } else {
+    ASSERT_FALSE(printer.lines.empty());
+    EXPECT_THAT(printer.lines.back(), ::testing::StartsWith(c.lastLine));
+  }
+  EXPECT_THAT(ui.boxes[0].detail, ::testing::HasSubstr(c.detail));
+  EXPECT_FALSE(channel.IsPrinterChannelOpen());
+  EXPECT_FALSE(channel.ReplyPumpActive);
+  EXPECT_FALSE(ui.progressVisible);
+  EXPECT_THAT(LeftOvers(), ElementsAre());
+}
+
+const FailureCase kFailures[] = {
+    {"NoPrinter", [](UpdateTest& t) { t.printer.present = false; }, "Can not open usb port!", ""},
+    {"WrongPrinterName",
+     [](UpdateTest& t) {
+       fwp::PackageHeaderFields header;
+       header.printerName = "vrqprinter";
+       t.WritePackage({Item("frw", "fw.bin", {1})}, header);
+     },
+     "Error fwp data!", ""},
+    {"NotAnUpdate",
+     [](UpdateTest& t) {
+       fwp::PackageHeaderFields header;
+       header.packageKind = "Fonts";
+       t.WritePackage({Item("frw", "fw.bin", {1})}, header);
+     },
+     "Error fwp data!", ""},
+    {"PackageThatDoesNotLoad",
+     [](UpdateTest& t) {
+       std::string path =
+           t.WritePackage({Item("frw", "fw.bin", {1}), Item("font", "f.bin", Bytes(999))});
+       std::filesystem::resize_file(path, std::filesystem::file_size(path) - 100);
+     },
+     "Error fwp data!", "", "record at offset"},
+    {"NoFrwItem", [](UpdateTest& t) { t.WritePackage({Item("font", "f.bin", {1})}); },
+     "Can not Run FRW!", ""},
+    {"FrwImageTooLarge",
+     [](UpdateTest& t) { t.WritePackage({Item("frw", "fw.bin", Bytes(1048577))}); },
+     "Can not Run FRW!", "", "1048577 bytes"},
+    {"NoConnectReply", [](UpdateTest& t) { t.printer.connectReply = "Connect success!\r\n"; },
+     "Can not Run FRW!", "CONNECT"},
+    {"NeverComesBack", [](UpdateTest& t) { t.printer.restartMs = 3600000; }, "Can not Run FRW!",
+     "DF 0 536870912 2 3"},
+    {"NoSendNext", [](UpdateTest& t) { t.printer.sendNextReply = ""; }, "Can not Run FRW!",
+     "DF 0 536870912 2 3"},
+    {"NoMacAddress", [](UpdateTest& t) { t.printer.ckidReply = "NG\r\n"; }, "No MAC ADDR!",
+     "LED TP=6"},
+    {"BlockRefused",
+     [](UpdateTest& t) {
+       t.printer.blockReply = [](const BlockSeen& b) { return b.add > 0 ? "ERR\r\n" : "OK\r\n"; };
+     },
+     "Write Flash Error!", "SETIT TP=4,ADD=131072,LEN=131072,", "font block at 131072"},
+    {"NoLinkReply", [](UpdateTest& t) { t.printer.linkReply.reset(); }, "Write Flash Error!",
+     "BUZZER TP=3"},
+    {"ItemFileVanishes",
+     [](UpdateTest& t) {
+       t.printer.onLine = [&t](const std::string& line) {
+         if (line != "CKID") return;
+         for (const auto& entry : std::filesystem::recursive_directory_iterator(t.tmp)) {
+           if (entry.path().filename() == "f.bin") std::filesystem::remove(entry.path());
+         }
+       };
+     },
+     "Write Flash Error!", "CKID", "f.bin"},
+    {"ErrorThrownInside",
+     [](UpdateTest& t) {
+       t.printer.onLine = [](const std::string& line) {
+         if (line == "BUZZER TP=1") throw std::runtime_error("printer port broke");
+       };
+     },
+     "printer port broke", "BUZZER TP=1"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, UpdateFailureTest, ::testing::ValuesIn(kFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UpdateTest, DecliningOrCancellingEndsQuietly) {
+  WritePackage({Item("frw", "fw.bin", {1})});
+  ui.answerOk = false;
+  EXPECT_EQ(form->RunUpdate(), -1);
+  EXPECT_TRUE(ui.dialogs.empty());
+  ui.answerOk = true;
+  ui.chosenFile.reset();
+  EXPECT_EQ(form->RunUpdate(), -1);
+  ASSERT_EQ(ui.dialogs.size(), 1u);
+  EXPECT_EQ(ui.dialogs[0].title, "select update file");
+  EXPECT_EQ(ui.dialogs[0].initialFolder, dir.string() + "/");
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_EQ(printer.discoveries, 0);
+  EXPECT_THAT(LeftOvers(), ElementsAre());
+}
+
+TEST_F(UpdateTest, AnExecutableWithoutTheLibraryImageCannotUpdate) {
+  WritePackage({Item("frw", "fw.bin", {1})});
+  carriesLibrary = false;
+  EXPECT_EQ(form->RunUpdate(), -1);
+  EXPECT_THAT(BoxTexts(), ElementsAre("Error: Create dll File Failed!"));
+  EXPECT_THAT(LeftOvers(), ElementsAre());
+}
+
+TEST_F(UpdateTest, ALinkedPackageIsFoundWithoutAskingAndItsCopyRemoved) {
+  std::string package = WritePackage({Item("frw", "fw.bin", {1}), Item("font", "f.bin", {2})});
+  ASSERT_GT(AppendLinkedPackage(exe, package), 0);
+  std::filesystem::remove(package);
+  std::vector<std::string> duringRun;
+  printer.onLine = [&](const std::string& line) {
+    if (line == "CKID") duringRun = LeftOvers();
+  };
+  form->RunUpdate();
+  EXPECT_EQ(ui.statuses.front(), "Find update!");
+  EXPECT_EQ(ui.questions, 0);
+  EXPECT_TRUE(ui.dialogs.empty());
+  EXPECT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
+  // Beside the executable: the library image and the extracted package; the work folder.
+  EXPECT_EQ(duringRun.size(), 4u);
+  EXPECT_THAT(LeftOvers(), ElementsAre());
+}
+
+TEST_F(UpdateTest, TemporaryFilesGoToTheTempFolderWhenTheProgramsFolderIsNotWritable) {
+  WritePackage({Item("frw", "fw.bin", {1})});
+  MakeForm((dir / "missing" / "vrq-update").string());
+  std::vector<std::string> duringRun;
+  printer.onLine = [&](const std::string& line) {
+    if (line == "CKID") duringRun = LeftOvers();
+  };
+  form->RunUpdate();
+  EXPECT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
+  EXPECT_THAT(duringRun, ::testing::Contains(::testing::StartsWith("tmp/_^~")));
+  EXPECT_THAT(LeftOvers(), ElementsAre());
+}
+
+}  // namespace
+}  // namespace apptest
