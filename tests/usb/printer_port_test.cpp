@@ -1,0 +1,284 @@
+// TUsbPrinter against a plain pty standing in for the printer node: what the test
+// writes to the master arrives at the port's reader, what the port writes comes out of
+// the master. Closing the master is pulling the printer out.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "usb/_printer_comm.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+class PtyPrinter {
+ public:
+  PtyPrinter() {
+    int slave = -1;
+    char name[256] = {};
+    if (openpty(&master_, &slave, name, nullptr, nullptr) != 0) return;
+    termios raw{};
+    tcgetattr(slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    close(slave);
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    path_ = name;
+  }
+  ~PtyPrinter() { Unplug(); }
+
+  const std::string& Path() const { return path_; }
+  void Unplug() {
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+  }
+
+  // Sends bytes to the host; returns how many the pty took without blocking.
+  size_t Send(const std::vector<uint8_t>& data, size_t from = 0) {
+    size_t sent = from;
+    while (sent < data.size()) {
+      ssize_t n = write(master_, data.data() + sent, data.size() - sent);
+      if (n <= 0) break;
+      sent += static_cast<size_t>(n);
+    }
+    return sent - from;
+  }
+
+  // Everything the host wrote, waiting up to timeout for at least want bytes.
+  std::string Receive(size_t want, milliseconds timeout = milliseconds(1000)) {
+    std::string got;
+    auto end = Clock::now() + timeout;
+    while (got.size() < want && Clock::now() < end) {
+      pollfd entry{master_, POLLIN, 0};
+      if (poll(&entry, 1, 10) <= 0) continue;
+      char buffer[4096];
+      ssize_t n = read(master_, buffer, sizeof buffer);
+      if (n > 0) got.append(buffer, static_cast<size_t>(n));
+    }
+    return got;
+  }
+
+ private:
+  int master_ = -1;
+  std::string path_;
+};
+
+std::vector<uint8_t> Pattern(size_t size, unsigned seed = 7) {
+  std::vector<uint8_t> data(size);
+  uint32_t x = seed;
+  for (auto& b : data) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(x >> 16);
+  }
+  return data;
+}
+
+// Reads from the port until want bytes came or timeout passed.
+std::vector<uint8_t> ReadAll(TUsbPrinter& port, size_t want, milliseconds timeout,
+                             int chunk = 1024) {
+  std::vector<uint8_t> got;
+  std::vector<uint8_t> buffer(chunk);
+  auto end = Clock::now() + timeout;
+  while (got.size() < want && Clock::now() < end) {
+    int n = port.Read(buffer.data(), chunk);
+    if (n < 0) break;
+    got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+    if (n == 0) std::this_thread::sleep_for(milliseconds(5));
+  }
+  return got;
+}
+
+bool WaitForReceived(TUsbPrinter& port, uint32_t total, milliseconds timeout) {
+  auto end = Clock::now() + timeout;
+  while (port.BytesReceived < total && Clock::now() < end) {
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  return port.BytesReceived >= total;
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir) != nullptr)
+      ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+void ExpectClosed(const TUsbPrinter& port) {
+  EXPECT_FALSE(port.Opened);
+  EXPECT_FALSE(port.Running);
+  EXPECT_FALSE(port.Thread);
+  EXPECT_FALSE(port.WriteHandle.IsOpen());
+  EXPECT_FALSE(port.ReadHandle.IsOpen());
+}
+
+TEST(TUsbPrinter, ReadTakesOnlyWhatIsBufferedAndKeepsTheRestInOrder) {
+  PtyPrinter printer;
+  TUsbPrinter port;
+  ASSERT_TRUE(port.Open(printer.Path()));
+  EXPECT_TRUE(port.Opened);
+  EXPECT_TRUE(port.Running);
+
+  uint8_t buffer[64];
+  auto start = Clock::now();
+  EXPECT_EQ(port.Read(buffer, sizeof buffer), 0);
+  EXPECT_LT(Clock::now() - start, milliseconds(5));
+
+  printer.Send({'O', 'K', '\r', '\n', 'N', 'E', 'X', 'T'});
+  ASSERT_TRUE(WaitForReceived(port, 8, milliseconds(1000)));
+  ASSERT_EQ(port.Read(buffer, 4), 4);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "OK\r\n");
+  ASSERT_EQ(port.Read(buffer, sizeof buffer), 4);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "NEXT");
+  EXPECT_EQ(port.Read(buffer, sizeof buffer), 0);
+
+  EXPECT_EQ(port.Write("CKID\r\n", 6), 6);
+  EXPECT_EQ(printer.Receive(6), "CKID\r\n");
+  EXPECT_EQ(port.BytesWritten, 6u);
+  EXPECT_TRUE(port.Close());
+  ExpectClosed(port);
+}
+
+TEST(TUsbPrinter, BytesStoredAcrossTheEndOfTheStorageComeOutInOrder) {
+  PtyPrinter printer;
+  TUsbPrinter port;
+  ASSERT_TRUE(port.Open(printer.Path()));
+  // Twice round the 32,768-byte storage, taken in uneven pieces while it arrives.
+  std::vector<uint8_t> data = Pattern(70000);
+  std::vector<uint8_t> got;
+  size_t sent = 0;
+  auto end = Clock::now() + std::chrono::seconds(20);
+  uint8_t buffer[1000];
+  while (got.size() < data.size() && Clock::now() < end) {
+    sent += printer.Send(data, sent);
+    int n = port.Read(buffer, 777);
+    ASSERT_GE(n, 0);
+    got.insert(got.end(), buffer, buffer + n);
+    if (n == 0) std::this_thread::sleep_for(milliseconds(2));
+  }
+  ASSERT_EQ(got.size(), data.size());
+  EXPECT_TRUE(got == data);
+  EXPECT_EQ(port.BytesReceived, data.size());
+}
+
+TEST(TUsbPrinter, ReaderStopsAtTheFillLimitUntilBytesAreTaken) {
+  PtyPrinter printer;
+  TUsbPrinter port;
+  ASSERT_TRUE(port.Open(printer.Path()));
+  std::vector<uint8_t> data = Pattern(40000, 3);
+  size_t sent = 0;
+  auto end = Clock::now() + std::chrono::seconds(20);
+  while (port.BytesReceived < TUsbPrinterThread::kFillLimit && Clock::now() < end) {
+    sent += printer.Send(data, sent);
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  ASSERT_EQ(port.BytesReceived, TUsbPrinterThread::kFillLimit);
+  sent += printer.Send(data, sent);
+  ASSERT_GT(sent, static_cast<size_t>(TUsbPrinterThread::kFillLimit))
+      << "the pty should hold bytes the reader has not asked for";
+  std::this_thread::sleep_for(milliseconds(200));
+  EXPECT_EQ(port.BytesReceived, TUsbPrinterThread::kFillLimit);
+
+  // Taking 100 bytes makes room for exactly 100 more.
+  uint8_t buffer[100];
+  ASSERT_EQ(port.Read(buffer, sizeof buffer), 100);
+  ASSERT_TRUE(WaitForReceived(port, TUsbPrinterThread::kFillLimit + 100, milliseconds(1000)));
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_EQ(port.BytesReceived, TUsbPrinterThread::kFillLimit + 100);
+
+  std::vector<uint8_t> got(buffer, buffer + 100);
+  while (got.size() < data.size() && Clock::now() < end) {
+    sent += printer.Send(data, sent);
+    std::vector<uint8_t> more = ReadAll(port, 1, milliseconds(50), 4096);
+    got.insert(got.end(), more.begin(), more.end());
+  }
+  EXPECT_TRUE(got == data);
+}
+
+TEST(TUsbPrinter, OpenWhileOpenReturnsTrueAtOnceAndStaysOnItsDevice) {
+  PtyPrinter printer;
+  TUsbPrinter port;
+  ASSERT_TRUE(port.Open(printer.Path()));
+  auto start = Clock::now();
+  EXPECT_TRUE(port.Open("/dev/usb/no-such-printer"));
+  EXPECT_LT(Clock::now() - start, milliseconds(20));
+  EXPECT_EQ(port.Write("LINK\r\n", 6), 6);
+  EXPECT_EQ(printer.Receive(6), "LINK\r\n");
+}
+
+TEST(TUsbPrinter, FailedOpenLeavesThePortClosedWithNothingLeftOpen) {
+  TUsbPrinter port;
+  int before = OpenDescriptors();
+  auto start = Clock::now();
+  EXPECT_FALSE(port.Open("/dev/usb/no-such-printer"));
+  EXPECT_GE(Clock::now() - start, milliseconds(550));
+  ExpectClosed(port);
+  EXPECT_EQ(OpenDescriptors(), before);
+  uint8_t buffer[8];
+  EXPECT_EQ(port.Read(buffer, sizeof buffer), -1);
+}
+
+TEST(TUsbPrinter, CloseOnAClosedPortChangesNothing) {
+  TUsbPrinter port;
+  auto start = Clock::now();
+  EXPECT_TRUE(port.Close());
+  EXPECT_LT(Clock::now() - start, milliseconds(20));
+  ExpectClosed(port);
+  EXPECT_EQ(port.BytesWritten, 0u);
+  EXPECT_EQ(port.Write("x", 1), -1);
+}
+
+TEST(TUsbPrinter, ReopenStartsWithAnEmptyRingAndKeepsTheTotals) {
+  PtyPrinter printer;
+  TUsbPrinter port;
+  ASSERT_TRUE(port.Open(printer.Path()));
+  printer.Send(Pattern(10));
+  ASSERT_TRUE(WaitForReceived(port, 10, milliseconds(1000)));
+  ASSERT_EQ(port.Write("BUZZER TP=1\r\n", 13), 13);
+  port.Close();
+  EXPECT_EQ(port.Write("x", 1), -1);
+
+  ASSERT_TRUE(port.Open(printer.Path()));
+  uint8_t buffer[16];
+  EXPECT_EQ(port.Read(buffer, sizeof buffer), 0);
+  EXPECT_EQ(port.BytesReceived, 10u);
+  EXPECT_EQ(port.BytesWritten, 13u);
+}
+
+TEST(TUsbPrinter, UnpluggedPrinterFailsWritesAndDoesNotMakeTheReaderSpin) {
+  PtyPrinter printer;
+  TUsbPrinter port;
+  ASSERT_TRUE(port.Open(printer.Path()));
+  printer.Unplug();
+  EXPECT_EQ(port.Write("SETIT\r\n", 7), -1);
+
+  // The descriptor now reports a hang-up on every poll: the reader must keep pausing.
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
+  std::this_thread::sleep_for(milliseconds(300));
+  rusage after{};
+  getrusage(RUSAGE_SELF, &after);
+  auto cpuUs = [](const rusage& r) {
+    return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000L + r.ru_utime.tv_usec +
+           r.ru_stime.tv_usec;
+  };
+  EXPECT_LT(cpuUs(after) - cpuUs(before), 60000L) << "reader busy after the unplug";
+  EXPECT_TRUE(port.Opened);  // the port notices nothing until the channel closes it
+  port.Close();
+  ExpectClosed(port);
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+// The faults the simulated printer can play, as named on its command line.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+enum class FaultKind {
+  kNoConnectReply,  // the connect line gets no answer
+  kNeverReturn,     // after the firmware image the printer goes away for good
+  kNoSendNext,      // it comes back but never says "Please send next!"
+  kNoMac,           // "CKID" is answered with an error line instead of "OK"
+  kBlockError,      // block K is answered with an error line
+  kBlockSilent,     // block K is not answered at all
+  kUnplugBlock,     // the printer is pulled out halfway through block K's data
+  kNoLinkReply,     // "LINK" gets no answer
+  kGarbage,         // every answer is replaced by bytes that make no sense
+};
+
+struct Fault {
+  FaultKind kind = FaultKind::kGarbage;
+  int block = 0;     // block faults: the block number K, from 1
+  int section = -1;  // block faults: count K within sections of this code (0, 3, 4);
+                     // -1 counts over all the blocks of the run
+};
+
+// Parses one --fault argument ("no-mac", "block-error:3", "block-silent:font:2").
+std::optional<Fault> ParseFault(const std::string& text, std::string& error);
+
+// Does one of faults of this kind apply to the block? blockInRun and blockInSection
+// count from 1.
+bool BlockFault(const std::vector<Fault>& faults, FaultKind kind, int sectionCode, int blockInRun,
+                int blockInSection);
+bool HasFault(const std::vector<Fault>& faults, FaultKind kind);
+
+// The section code of a section type name ("bootloader" 0, "system" 3, "font" 4), -1
+// for other names, and back (nullptr for other codes).
+int SectionCode(const std::string& type);
+const char* SectionType(int code);
+
+}  // namespace sim

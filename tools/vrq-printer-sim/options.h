@@ -1,0 +1,35 @@
+// The simulated printer's command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/vrq-printer-sim/faults.h"
+
+namespace sim {
+
+// Exit statuses of the simulator's own failures (otherwise it exits with COMMAND's).
+inline constexpr int kExitSimulatorFailed = 125;
+inline constexpr int kExitCannotRun = 126;
+inline constexpr int kExitNotFound = 127;
+
+// The environment variable through which COMMAND learns where the transcript is written.
+inline constexpr const char* kTranscriptVariable = "VRQ_PRINTER_SIM_TRANSCRIPT";
+
+struct Options {
+  std::string flashDir;
+  std::string transcriptFile;
+  int restartMs = 1500;
+  int flashMs = 50;
+  std::vector<Fault> faults;
+  bool verbose = false;
+  bool help = false;
+  bool version = false;
+  std::vector<std::string> command;
+};
+
+// Parses argv; false with a message in error on a bad command line.
+bool ParseOptions(int argc, char** argv, Options& options, std::string& error);
+std::string HelpText();
+
+}  // namespace sim

@@ -1,0 +1,232 @@
+#include "tools/vrq-printer-sim/printer_bed.h"
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <umockdev.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace sim {
+
+namespace {
+
+constexpr const char* kPreload = "libumockdev-preload.so.0";
+constexpr int kPrinterMajor = 180;  // usblp's character device major
+constexpr const char* kHub = "/devices/pci0000:00/0000:00:14.0/usb1/1-1";
+
+struct SysPaths {
+  std::string device;
+  std::string interface;
+  std::string lp;
+};
+
+SysPaths PathsOf(const PrinterRecord& record) {
+  int port = record.hubPort >= 0 ? record.hubPort : 4 + record.lp;
+  std::string name = "1-1." + std::to_string(port);
+  SysPaths paths;
+  paths.device = std::string(kHub) + "/" + name;
+  paths.interface = paths.device + "/" + name + ":1.0";
+  paths.lp = paths.interface + "/usbmisc/lp" + std::to_string(record.lp);
+  return paths;
+}
+
+// The three devices in umockdev's record format. The kernel writes devpath without the
+// bus number ("1.4"); "1-1.4" is the sysname.
+std::string DeviceRecords(const PrinterRecord& record, const SysPaths& paths) {
+  int port = record.hubPort >= 0 ? record.hubPort : 4 + record.lp;
+  std::string lp = std::to_string(record.lp);
+  std::string text;
+  text += "P: " + paths.device + "\n";
+  text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n";
+  text += "E: PRODUCT=" + record.idVendor + "/" + record.idProduct + "/100\n";
+  text += "A: idVendor=" + record.idVendor + "\nA: idProduct=" + record.idProduct + "\n";
+  text += "A: busnum=1\nA: devnum=" + std::to_string(port + 1) + "\n";
+  text += "A: devpath=1." + std::to_string(port) + "\nA: serial=" + record.serial + "\n\n";
+
+  text += "P: " + paths.interface + "\n";
+  text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=usblp\n";
+  text += "A: bInterfaceClass=" + record.interfaceClass + "\n";
+  text += "L: driver=../../../../../../../bus/usb/drivers/usblp\n\n";
+
+  text += "P: " + paths.lp + "\n";
+  text += "E: SUBSYSTEM=usbmisc\n";
+  if (record.withNode) {
+    text += "E: DEVNAME=/dev/usb/lp" + lp + "\n";
+    text += "E: MAJOR=" + std::to_string(kPrinterMajor) + "\nE: MINOR=" + lp + "\n";
+    text += "A: dev=" + std::to_string(kPrinterMajor) + ":" + lp + "\n";
+  }
+  text += "L: device=../../../" + paths.interface.substr(paths.interface.rfind('/') + 1) + "\n\n";
+  return text;
+}
+
+bool HasPreload() {
+  const char* preload = std::getenv("LD_PRELOAD");
+  return preload != nullptr && std::strstr(preload, "libumockdev-preload") != nullptr;
+}
+
+void MakeFolders(const std::string& path) {
+  for (size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    mkdir(path.substr(0, slash).c_str(), 0755);
+  }
+  mkdir(path.c_str(), 0755);
+}
+
+}  // namespace
+
+bool EnsureUmockdevPreload(char** argv, std::string& error) {
+  if (HasPreload()) return true;
+  const char* old = std::getenv("LD_PRELOAD");
+  std::string preload = kPreload;
+  if (old != nullptr && *old != '\0') preload += std::string(":") + old;
+  setenv("LD_PRELOAD", preload.c_str(), 1);
+  // AddressSanitizer insists on being first in the library list; the preload comes first.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  std::string asanOptions = "verify_asan_link_order=0";
+  if (asan != nullptr && *asan != '\0') asanOptions = std::string(asan) + ":" + asanOptions;
+  setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
+  execv("/proc/self/exe", argv);
+  error = std::string("cannot restart under ") + kPreload + ": " + std::strerror(errno);
+  return false;
+}
+
+struct PrinterBed::Plugged {
+  PrinterRecord record;
+  SysPaths paths;
+  int master = -1;
+  std::string nodeLink;    // <root>/dev/usb/lpN
+  std::string ptyMapLink;  // <root>/dev/.ptymap/<pty name>
+};
+
+PrinterBed::PrinterBed() {
+  testbed_ = umockdev_testbed_new();
+  if (testbed_ == nullptr) {
+    error_ = "umockdev cannot make a device tree";
+    return;
+  }
+  gchar* root = umockdev_testbed_get_root_dir(testbed_);
+  root_ = root;
+  g_free(root);
+}
+
+PrinterBed::~PrinterBed() {
+  for (auto& [lp, printer] : printers_)
+    RemoveNode(*printer);
+  printers_.clear();
+  if (testbed_ != nullptr) g_object_unref(testbed_);
+}
+
+std::string PrinterBed::RootDir() const {
+  return root_;
+}
+
+int PrinterBed::MasterFd(int lp) const {
+  auto it = printers_.find(lp);
+  return it == printers_.end() ? -1 : it->second->master;
+}
+
+// The node is a pty of our own rather than umockdev's, because umockdev cannot take its
+// own node away on removal and refuses to make it again. The ".ptymap" link makes the
+// host see a character device 180:N that is no terminal, as a real printer node.
+bool PrinterBed::MakeNode(int lp, Plugged& printer) {
+  int master = -1;
+  int slave = -1;
+  char name[256] = {};
+  if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+    error_ = std::string("openpty: ") + std::strerror(errno);
+    return false;
+  }
+  termios raw{};
+  tcgetattr(slave, &raw);
+  cfmakeraw(&raw);
+  tcsetattr(slave, TCSANOW, &raw);
+  close(slave);
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+
+  std::string mapName = name;
+  for (char& c : mapName)
+    c = c == '/' ? '_' : c;
+  MakeFolders(root_ + "/dev/usb");
+  MakeFolders(root_ + "/dev/.ptymap");
+  printer.nodeLink = root_ + "/dev/usb/lp" + std::to_string(lp);
+  printer.ptyMapLink = root_ + "/dev/.ptymap/" + mapName;
+  std::string number = std::to_string(kPrinterMajor) + ":" + std::to_string(lp);
+  unlink(printer.nodeLink.c_str());
+  unlink(printer.ptyMapLink.c_str());
+  if (symlink(name, printer.nodeLink.c_str()) != 0 ||
+      symlink(number.c_str(), printer.ptyMapLink.c_str()) != 0) {
+    error_ = std::string("cannot link the printer node: ") + std::strerror(errno);
+    close(master);
+    return false;
+  }
+  printer.master = master;
+  return true;
+}
+
+void PrinterBed::RemoveNode(Plugged& printer) {
+  if (!printer.nodeLink.empty()) unlink(printer.nodeLink.c_str());
+  if (!printer.ptyMapLink.empty()) unlink(printer.ptyMapLink.c_str());
+  if (printer.master >= 0) close(printer.master);
+  printer.master = -1;
+}
+
+bool PrinterBed::Plug(const PrinterRecord& record) {
+  if (testbed_ == nullptr) return false;
+  if (IsPlugged(record.lp)) {
+    error_ = "lp" + std::to_string(record.lp) + " is plugged in already";
+    return false;
+  }
+  auto printer = std::make_unique<Plugged>();
+  printer->record = record;
+  printer->paths = PathsOf(record);
+  if (record.withNode && !MakeNode(record.lp, *printer)) return false;
+
+  GError* failure = nullptr;
+  std::string records = DeviceRecords(record, printer->paths);
+  if (!umockdev_testbed_add_from_string(testbed_, records.c_str(), &failure)) {
+    error_ = std::string("umockdev refused the printer: ") +
+             (failure != nullptr ? failure->message : "unknown error");
+    if (failure != nullptr) g_error_free(failure);
+    RemoveNode(*printer);
+    return false;
+  }
+  printers_[record.lp] = std::move(printer);
+  return true;
+}
+
+bool PrinterBed::Unplug(int lp) {
+  auto it = printers_.find(lp);
+  if (it == printers_.end()) {
+    error_ = "lp" + std::to_string(lp) + " is not plugged in";
+    return false;
+  }
+  Plugged& printer = *it->second;
+  // Children first: removing only the USB device would leave its children's links
+  // behind, and plugging the printer in again would then fail.
+  for (const std::string* path :
+       {&printer.paths.lp, &printer.paths.interface, &printer.paths.device}) {
+    std::string sys = "/sys" + *path;
+    umockdev_testbed_uevent(testbed_, sys.c_str(), "remove");
+    umockdev_testbed_remove_device(testbed_, sys.c_str());
+  }
+  RemoveNode(printer);
+  printers_.erase(it);
+  return true;
+}
+
+bool PrinterBed::SendEvent(int lp, const char* action) {
+  auto it = printers_.find(lp);
+  if (it == printers_.end()) return false;
+  std::string sys = "/sys" + it->second->paths.lp;
+  umockdev_testbed_uevent(testbed_, sys.c_str(), action);
+  return true;
+}
+
+}  // namespace sim

@@ -1,0 +1,78 @@
+// Emulated USB printers for the simulator and the transport's tests: a umockdev device
+// tree with, per printer, the USB device of vendor 0471, its printer-class interface
+// bound to usblp and the usbmisc "lpN" device whose node /dev/usb/lpN is a pty. The
+// process that owns the bed holds the pty's master end: what the host writes to the node
+// comes out there, and what is written there reaches the host.
+//
+// Code that should see the emulated tree (discovery, the port, the watcher) must run with
+// libumockdev-preload.so.0 preloaded, and so must the process that owns the bed, or its
+// hot-plug events are never delivered: see EnsureUmockdevPreload.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+struct _UMockdevTestbed;
+
+namespace sim {
+
+// Re-executes the running program with the umockdev preload in LD_PRELOAD unless it is
+// there already (argv as main got it). Returns only when the preload is in place, or
+// with false and a message in error when the re-execution failed. Also lets an
+// AddressSanitizer build run under the preload.
+bool EnsureUmockdevPreload(char** argv, std::string& error);
+
+// One emulated printer as discovery sees it.
+struct PrinterRecord {
+  int lp = 0;        // lpN: node /dev/usb/lpN, device number 180:N
+  int hubPort = -1;  // port on the hub (sysfs 1-1.<hubPort>); -1: 4 + lp
+  std::string idVendor = "0471";
+  std::string idProduct = "0055";
+  std::string interfaceClass = "07";  // 07 is the printer class
+  bool withNode = true;               // false: an lp device that has no device node
+  std::string serial = "VRQSIM0001";
+};
+
+class PrinterBed {
+ public:
+  // Creates an empty device tree and sets UMOCKDEV_DIR for this process and the
+  // children it starts from now on.
+  PrinterBed();
+  // Removes the tree (its folder included) and closes every master.
+  ~PrinterBed();
+  PrinterBed(const PrinterBed&) = delete;
+  PrinterBed& operator=(const PrinterBed&) = delete;
+
+  bool IsValid() const { return testbed_ != nullptr; }
+  // Why the last failing call failed.
+  const std::string& Error() const { return error_; }
+  // The tree's root folder.
+  std::string RootDir() const;
+
+  // Plugs a printer in: makes its node (a fresh pty) first, then adds the three devices,
+  // which sends their "add" events. False when lpN is plugged in already or umockdev
+  // refuses the devices.
+  bool Plug(const PrinterRecord& record);
+  // Pulls printer lpN out: "remove" events and devices from the lp device up, then the
+  // node goes away and its master is closed, so the host's descriptors fail with EIO.
+  bool Unplug(int lp);
+  // Sends another event ("change", ...) for lpN's lp device.
+  bool SendEvent(int lp, const char* action);
+
+  bool IsPlugged(int lp) const { return printers_.count(lp) != 0; }
+  // The master end of lpN's node (non-blocking, close-on-exec), -1 when it has none.
+  int MasterFd(int lp) const;
+
+ private:
+  struct Plugged;
+  bool MakeNode(int lp, Plugged& printer);
+  void RemoveNode(Plugged& printer);
+
+  _UMockdevTestbed* testbed_ = nullptr;
+  std::string root_;
+  std::string error_;
+  std::map<int, std::unique_ptr<Plugged>> printers_;
+};
+
+}  // namespace sim

@@ -1,0 +1,41 @@
+// What the simulated printer received: every command line in order, and every breach
+// of the command dialogue on a line of its own beginning with "VIOLATION:". Lines go to
+// each attached file as they happen, so a crashed run still leaves its transcript.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+inline constexpr const char* kViolationPrefix = "VIOLATION: ";
+
+class Transcript {
+ public:
+  // Writes every line from now on to path as well (created or truncated).
+  bool AttachFile(const std::string& path);
+
+  // A received command line without its line ending. Bytes that are not printable
+  // ASCII are written as \xNN and a backslash as "\\", so one line stays one line.
+  void AddCommand(const std::string& line);
+  void AddViolation(const std::string& text);
+
+  const std::vector<std::string>& Lines() const { return lines_; }
+  int ViolationCount() const { return violations_; }
+
+  static std::string Escape(const std::string& text);
+
+ private:
+  void Add(const std::string& line);
+
+  struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  std::vector<std::unique_ptr<std::FILE, FileCloser>> files_;
+  std::vector<std::string> lines_;
+  int violations_ = 0;
+};
+
+}  // namespace sim
