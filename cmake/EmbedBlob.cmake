@@ -2,8 +2,8 @@
 #
 # Links the file at <path> into <target> as the blob <type>/<name>, found at run time
 # with platform::FindBlob(). <path> may be a generator expression such as
-# $<TARGET_FILE:lib>. The target is rebuilt when the file changes; DEPENDS names the
-# targets that make the file.
+# $<TARGET_FILE:lib>; DEPENDS then names the targets that make the file. The file is
+# copied into the build tree first, so that the target is rebuilt whenever it changes.
 function(vrq_embed_blob target)
   cmake_parse_arguments(ARG "" "TYPE;NAME;FILE" "DEPENDS" ${ARGN})
   if(NOT ARG_TYPE OR NOT ARG_NAME OR NOT ARG_FILE)
@@ -13,6 +13,17 @@ function(vrq_embed_blob target)
   set(dir ${CMAKE_CURRENT_BINARY_DIR}/blobs/${target})
   set(asm ${dir}/blob_${id}.S)
   set(cpp ${dir}/blob_${id}.cpp)
+  set(copy ${dir}/blob_${id}.bin)
+
+  set(file_dependency ${ARG_FILE})
+  if(ARG_FILE MATCHES "\\$<")
+    set(file_dependency "")
+  endif()
+  add_custom_command(OUTPUT ${copy}
+    COMMAND ${CMAKE_COMMAND} -E copy ${ARG_FILE} ${copy}
+    DEPENDS ${ARG_DEPENDS} ${file_dependency}
+    COMMENT "Embedding ${ARG_TYPE}/${ARG_NAME} into ${target}"
+    VERBATIM)
 
   file(GENERATE OUTPUT ${asm} CONTENT
 "    .section .rodata.vrq_blob_${id},\"a\",@progbits
@@ -20,7 +31,7 @@ function(vrq_embed_blob target)
     .globl vrq_blob_${id}_begin
     .hidden vrq_blob_${id}_begin
 vrq_blob_${id}_begin:
-    .incbin \"${ARG_FILE}\"
+    .incbin \"${copy}\"
     .globl vrq_blob_${id}_end
     .hidden vrq_blob_${id}_end
 vrq_blob_${id}_end:
@@ -38,9 +49,6 @@ namespace {
     \"${ARG_TYPE}\", \"${ARG_NAME}\", vrq_blob_${id}_begin, vrq_blob_${id}_end};
 }  // namespace
 ")
-  target_sources(${target} PRIVATE ${asm} ${cpp})
-  set_source_files_properties(${asm} PROPERTIES OBJECT_DEPENDS "${ARG_FILE}")
-  if(ARG_DEPENDS)
-    add_dependencies(${target} ${ARG_DEPENDS})
-  endif()
+  target_sources(${target} PRIVATE ${asm} ${cpp} ${copy})
+  set_source_files_properties(${asm} PROPERTIES OBJECT_DEPENDS ${copy})
 endfunction()

@@ -1,0 +1,166 @@
+#include "app/fltk_main_window.h"
+
+#include <FL/Fl.H>
+#include <FL/Fl_Native_File_Chooser.H>
+
+#include <algorithm>
+
+#include "app/fltk_message_box.h"
+#include "app/terminal_front_end.h"
+#include "platform/fs.h"
+
+namespace app {
+namespace {
+
+constexpr int kFontSize = 11;  // 8 point at 96 dpi
+constexpr int kPanel0Width = 50;
+
+// A status text on one line, with FLTK's "@" symbols shown as they are.
+std::string PanelText(const std::string& text) {
+  std::string out;
+  for (char c : OneLine(text)) {
+    if (c == '@') out += '@';
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+FltkMainWindow::FltkMainWindow(Clock& clock)
+    : clock_(clock),
+      window_(kClientWidth, kClientHeight, "VRQ Update Maker"),
+      Button1(96, 24, 137, 41, "Update"),
+      StatusBar1(0, 125, kPanel0Width, 19, "Info:"),
+      StatusPanel1(kPanel0Width, 125, kClientWidth - kPanel0Width, 19),
+      ProgressBar1(40, 80, 265, 17) {
+  // FLTK's own chooser: the GTK one stops the timer while it is open.
+  Fl::option(Fl::OPTION_FNFC_USES_GTK, false);
+
+  window_.color(FL_BACKGROUND_COLOR);
+  window_.labelsize(kFontSize);
+  Button1.labelsize(kFontSize);
+  Button1.callback(&FltkMainWindow::Button1Event, this);
+  for (Fl_Box* panel : {&StatusBar1, &StatusPanel1}) {
+    panel->box(FL_THIN_DOWN_BOX);
+    panel->labelsize(kFontSize);
+    panel->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
+  }
+  ProgressBar1.minimum(0);
+  ProgressBar1.maximum(100);
+  ProgressBar1.value(0);
+  ProgressBar1.selection_color(FL_DARK_BLUE);
+  ProgressBar1.hide();
+  window_.end();
+  // Fixed size: the window manager offers no maximise box then.
+  window_.size_range(kClientWidth, kClientHeight, kClientWidth, kClientHeight);
+  window_.callback(&FltkMainWindow::CloseEvent, this);
+
+  schedule_.Start(clock_.NowMs());
+  Fl::add_timeout(TickSchedule::kPeriodMs / 1000.0, &FltkMainWindow::Timer1Event, this);
+}
+
+FltkMainWindow::~FltkMainWindow() {
+  Fl::remove_timeout(&FltkMainWindow::Timer1Event, this);
+}
+
+void FltkMainWindow::Run() {
+  window_.position((Fl::w() - kClientWidth) / 2, (Fl::h() - kClientHeight) / 2);
+  window_.show();
+  Fl::run();
+}
+
+void FltkMainWindow::SetCaption(const std::string& text) {
+  window_.copy_label(text.c_str());
+}
+
+void FltkMainWindow::SetButtonCaption(const std::string& text) {
+  Button1.copy_label(text.c_str());
+}
+
+void FltkMainWindow::SetButtonEnabled(bool enabled) {
+  busy_ = !enabled;
+  if (enabled) {
+    Button1.activate();
+  } else {
+    Button1.deactivate();
+  }
+}
+
+void FltkMainWindow::SetStatusText(const std::string& text) {
+  StatusPanel1.copy_label(PanelText(text).c_str());
+  StatusPanel1.redraw();
+}
+
+void FltkMainWindow::SetProgressVisible(bool visible) {
+  if (visible) {
+    ProgressBar1.show();
+  } else {
+    ProgressBar1.hide();
+  }
+}
+
+void FltkMainWindow::SetProgress(int position) {
+  ProgressBar1.value(static_cast<float>(std::clamp(position, 0, 100)));
+}
+
+void FltkMainWindow::Refresh() {
+  Fl::flush();
+}
+
+void FltkMainWindow::PumpMessages() {
+  Fl::check();
+}
+
+void FltkMainWindow::ShowMessage(const std::string& text, const std::string& caption, BoxIcon icon,
+                                 const std::string& detail) {
+  std::string body = text;
+  if (!detail.empty()) body += "\n\n" + detail;
+  RunMessageBox(caption, icon == BoxIcon::kError ? DialogIcon::kError : DialogIcon::kInformation,
+                body, false);
+}
+
+bool FltkMainWindow::AskOkCancel(const std::string& text, const std::string& caption) {
+  return RunMessageBox(caption, DialogIcon::kQuestion, text, true);
+}
+
+std::optional<std::string> FltkMainWindow::ChooseFile(const FileDialogRequest& request) {
+  Fl_Native_File_Chooser chooser(Fl_Native_File_Chooser::BROWSE_FILE);
+  chooser.title(request.title.c_str());
+  chooser.filter(request.filter.c_str());
+  chooser.filter_value(0);
+  chooser.directory(request.initialFolder.c_str());
+  if (chooser.show() != 0 || chooser.filename() == nullptr) return std::nullopt;
+  std::string chosen = chooser.filename();
+  // A name typed without an extension means the dialog's default one, as on the desktop
+  // the packages come from.
+  if (!platform::PathExists(chosen) && !request.defaultExtension.empty() &&
+      platform::FileNameOf(chosen).find('.') == std::string::npos) {
+    chosen += "." + request.defaultExtension;
+  }
+  return chosen;
+}
+
+void FltkMainWindow::Timer1Event(void* self) {
+  auto* window = static_cast<FltkMainWindow*>(self);
+  if (window->schedule_.Take(window->clock_.NowMs()) && window->onTick) window->onTick();
+  // Rescheduled from now: a tick that came late is not made up for with a burst.
+  const uint64_t wait = window->schedule_.MsUntilNext(window->clock_.NowMs());
+  Fl::add_timeout(static_cast<double>(std::max<uint64_t>(wait, 1)) / 1000.0,
+                  &FltkMainWindow::Timer1Event, self);
+}
+
+void FltkMainWindow::Button1Event(Fl_Widget*, void* self) {
+  auto* window = static_cast<FltkMainWindow*>(self);
+  if (window->onButton) window->onButton();
+}
+
+void FltkMainWindow::CloseEvent(Fl_Widget*, void* self) {
+  auto* window = static_cast<FltkMainWindow*>(self);
+  // Escape does not close the main window, and a running update is not left half done.
+  if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
+  if (window->busy_) return;
+  window->window_.hide();
+}
+
+}  // namespace app

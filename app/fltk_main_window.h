@@ -1,0 +1,66 @@
+// The main window on FLTK: a fixed 346 x 144 window with Button1, the two-panel
+// StatusBar1, ProgressBar1, the open-file dialog, message boxes and Timer1, whose tick
+// drives the workflow's time base.
+#pragma once
+
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Progress.H>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/clock.h"
+#include "app/main_window_ui.h"
+#include "app/tick_schedule.h"
+
+namespace app {
+
+class FltkMainWindow final : public MainWindowUi {
+ public:
+  static constexpr int kClientWidth = 346;
+  static constexpr int kClientHeight = 144;
+
+  explicit FltkMainWindow(Clock& clock);
+  ~FltkMainWindow() override;
+  FltkMainWindow(const FltkMainWindow&) = delete;
+  FltkMainWindow& operator=(const FltkMainWindow&) = delete;
+
+  std::function<void()> onTick;    // Timer1's OnTimer, every 10 ms
+  std::function<void()> onButton;  // Button1's OnClick
+
+  // Shows the window centred on the desktop and runs the message loop until it closes.
+  void Run();
+
+  void SetCaption(const std::string& text) override;
+  void SetButtonCaption(const std::string& text) override;
+  void SetButtonEnabled(bool enabled) override;
+  void SetStatusText(const std::string& text) override;
+  void SetProgressVisible(bool visible) override;
+  void SetProgress(int position) override;
+  void Refresh() override;
+  void PumpMessages() override;
+  void ShowMessage(const std::string& text, const std::string& caption, BoxIcon icon,
+                   const std::string& detail) override;
+  bool AskOkCancel(const std::string& text, const std::string& caption) override;
+  std::optional<std::string> ChooseFile(const FileDialogRequest& request) override;
+
+ private:
+  static void Timer1Event(void* self);
+  static void Button1Event(Fl_Widget* widget, void* self);
+  static void CloseEvent(Fl_Widget* widget, void* self);
+
+  Clock& clock_;
+  TickSchedule schedule_;
+  // The window comes first: the widgets after it join it as they are built.
+  Fl_Double_Window window_;
+  Fl_Button Button1;
+  Fl_Box StatusBar1;    // panel 0, "Info:"
+  Fl_Box StatusPanel1;  // panel 1, the status text
+  Fl_Progress ProgressBar1;
+  bool busy_ = false;
+};
+
+}  // namespace app

@@ -1,0 +1,16 @@
+// Modal message boxes in the style of the system's own: an icon, the text, and OK (or
+// OK and Cancel) buttons. The event loop keeps running meanwhile, timers included.
+#pragma once
+
+#include <string>
+
+namespace app {
+
+enum class DialogIcon { kError, kInformation, kQuestion };
+
+// Shows the box and waits until it is answered. With withCancel the box has OK and
+// Cancel, Cancel being the default; closing the box counts as Cancel. True for OK.
+bool RunMessageBox(const std::string& caption, DialogIcon icon, const std::string& text,
+                   bool withCancel);
+
+}  // namespace app

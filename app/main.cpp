@@ -1,0 +1,136 @@
+// vrq-update: the window by default, the terminal front end for scripts and tests.
+//
+// Start-up builds everything in a fixed order: the HID library loader, the printer table
+// and port with its device watcher, the main window, the second watcher. Everything is
+// released in the reverse order when the window closes or the headless run ends.
+#include <FL/Fl.H>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/Unit_mainform.h"
+#include "app/clock.h"
+#include "app/command_channel.h"
+#include "app/command_line.h"
+#include "app/fltk_fd_watch.h"
+#include "app/fltk_main_window.h"
+#include "app/terminal_front_end.h"
+#include "app/usb_printer_port.h"
+#include "hidlib/HidLibrary.h"
+#include "platform/blob.h"
+#include "platform/fs.h"
+#include "platform/poll_loop.h"
+#include "platform/terminal.h"
+#include "usb/Unit_UsbEnumForm.h"
+#include "usb/_printer_comm.h"
+
+#ifndef VRQ_VERSION
+#define VRQ_VERSION "0"
+#endif
+
+namespace {
+
+using app::CommandLine;
+
+app::WorkflowEnvironment Environment() {
+  return {platform::ExecutablePath(), [] { return platform::FindBlob("rc_dll", "dll"); }};
+}
+
+int ListPrinters(app::PrinterPort& port) {
+  for (const app::PrinterInfo& printer : port.Discover()) {
+    std::cout << printer.portNumber << ' ' << printer.id << ' ' << printer.openPath << '\n';
+  }
+  return app::kExitSuccess;
+}
+
+int RunHeadless(const CommandLine& line) {
+  HidLibrary hidLibrary;
+  platform::PollLoop events;
+  _struct_printer_comm_ UsbPrinterList;
+  TUsbPrinter UsbPrinter(events);
+  app::UsbPrinterPort port(UsbPrinterList, UsbPrinter);
+  if (line.list) return ListPrinters(port);
+
+  app::SteadyClock clock;
+  app::CommandChannel channel(port, clock);
+  app::TerminalFrontEnd terminal(clock, std::cerr, platform::StandardErrorIsTerminal(),
+                                 {line.yes, line.package});
+  app::TMainForm MainForm(terminal, channel, clock, Environment());
+  terminal.onTick = [&MainForm] { MainForm.Timer1Timer(); };
+  terminal.pollEvents = [&events] { events.RunOnce(0); };
+  MainForm.FormCreate();
+  TUsbEnumForm UsbEnumForm;
+
+  terminal.StartTimer();
+  if (line.make) {
+    MainForm.MakerMode = true;
+    MainForm.RunOperation(*line.make);
+  } else {
+    MainForm.Button1Click();
+  }
+  return MainForm.LastRunSucceeded() ? app::kExitSuccess : app::kExitFailure;
+}
+
+[[noreturn]] void NoDisplay(const char* why) {
+  std::fprintf(stderr,
+               "vrq-update: %s, so the window cannot open.\n"
+               "Run it headless instead, for example:\n"
+               "  vrq-update --package UPDATE.fwp --yes    (update a printer)\n"
+               "  vrq-update --make UPDATE.fwp             (make UPDATE.run)\n"
+               "See vrq-update --help.\n",
+               why);
+  std::exit(app::kExitFailure);
+}
+
+// FLTK's fatal-error hook: it is called when the X display cannot be opened.
+[[noreturn]] void DisplayFailed(const char*, ...) {
+  NoDisplay("the display cannot be opened");
+}
+
+int RunWindow() {
+  if (std::getenv("DISPLAY") == nullptr || *std::getenv("DISPLAY") == '\0') {
+    NoDisplay("no display was found (DISPLAY is not set)");
+  }
+  Fl::fatal = &DisplayFailed;
+  HidLibrary hidLibrary;
+  app::FltkFdWatch events;
+  _struct_printer_comm_ UsbPrinterList;
+  TUsbPrinter UsbPrinter(events);
+  app::UsbPrinterPort port(UsbPrinterList, UsbPrinter);
+
+  app::SteadyClock clock;
+  app::CommandChannel channel(port, clock);
+  app::FltkMainWindow window(clock);
+  app::TMainForm MainForm(window, channel, clock, Environment());
+  window.onTick = [&MainForm] { MainForm.Timer1Timer(); };
+  window.onButton = [&MainForm] { MainForm.Button1Click(); };
+  MainForm.FormCreate();
+  TUsbEnumForm UsbEnumForm;
+
+  window.Run();
+  MainForm.FormDestroy();
+  return app::kExitSuccess;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const CommandLine line = app::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (!line.error.empty()) {
+    std::cerr << "vrq-update: " << line.error << "\n\n" << app::UsageText("vrq-update");
+    return app::kExitUsage;
+  }
+  if (line.help) {
+    std::cout << app::UsageText("vrq-update");
+    return app::kExitSuccess;
+  }
+  if (line.version) {
+    std::cout << "vrq-update " << VRQ_VERSION << '\n';
+    return app::kExitSuccess;
+  }
+  if (line.headless || line.list) return RunHeadless(line);
+  return RunWindow();
+}

@@ -1,0 +1,65 @@
+// The window's stand-in on a terminal: status texts go to standard error one per line,
+// the progress is a bar when standard error is a terminal, message boxes are lines
+// "Caption: TEXT", the question is answered OK only when the operator said so, and the
+// file dialog is answered only by a file given on the command line.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "app/clock.h"
+#include "app/main_window_ui.h"
+#include "app/tick_schedule.h"
+
+namespace app {
+
+struct TerminalAnswers {
+  bool yes = false;                   // answer the OK/Cancel question with OK
+  std::optional<std::string> choice;  // what the file dialog gives
+};
+
+class TerminalFrontEnd final : public MainWindowUi {
+ public:
+  TerminalFrontEnd(Clock& clock, std::ostream& out, bool drawProgressBar, TerminalAnswers answers);
+
+  // Runs on every 10 ms tick; pollEvents handles waiting descriptor events, once.
+  std::function<void()> onTick;
+  std::function<void()> pollEvents;
+
+  // The timer starts counting from now.
+  void StartTimer() { schedule_.Start(clock_.NowMs()); }
+
+  void SetCaption(const std::string&) override {}
+  void SetButtonCaption(const std::string&) override {}
+  void SetButtonEnabled(bool) override {}
+  void SetStatusText(const std::string& text) override;
+  void SetProgressVisible(bool visible) override;
+  void SetProgress(int position) override;
+  void Refresh() override { out_.flush(); }
+  void PumpMessages() override;
+  void ShowMessage(const std::string& text, const std::string& caption, BoxIcon icon,
+                   const std::string& detail) override;
+  bool AskOkCancel(const std::string& text, const std::string& caption) override;
+  std::optional<std::string> ChooseFile(const FileDialogRequest& request) override;
+
+ private:
+  void Line(const std::string& text);
+  void DrawBar();
+  void ClearBar();
+
+  Clock& clock_;
+  std::ostream& out_;
+  bool drawProgressBar_;
+  TerminalAnswers answers_;
+  TickSchedule schedule_;
+  bool progressVisible_ = false;
+  int progress_ = 0;
+  bool barDrawn_ = false;
+};
+
+// The text as one line: line breaks at its end dropped, others turned into blanks.
+std::string OneLine(const std::string& text);
+
+}  // namespace app

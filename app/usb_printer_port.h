@@ -1,0 +1,26 @@
+// The printer port seam on the USB transport: discovery refills the printer table, the
+// port is the one TUsbPrinter of the program.
+#pragma once
+
+#include "app/printer_port.h"
+#include "usb/_printer_comm.h"
+
+namespace app {
+
+class UsbPrinterPort final : public PrinterPort {
+ public:
+  UsbPrinterPort(_struct_printer_comm_& table, TUsbPrinter& port) : table_(table), port_(port) {}
+
+  std::vector<PrinterInfo> Discover() override;
+  bool Open(const std::string& openPath) override { return port_.Open(openPath); }
+  bool Close() override { return port_.Close(); }
+  int32_t Write(const void* data, int32_t length) override { return port_.Write(data, length); }
+  int32_t Read(void* buffer, int32_t length) override { return port_.Read(buffer, length); }
+  bool IsOpen() const override { return port_.Opened && port_.Running; }
+
+ private:
+  _struct_printer_comm_& table_;
+  TUsbPrinter& port_;
+};
+
+}  // namespace app

@@ -1,0 +1,121 @@
+// The maker and the window's mode: what a made update application holds, and how the
+// settings file sets the captions.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/text_tools.h"
+#include "package/linked_package.h"
+#include "workflow_fixture.h"
+
+namespace apptest {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+
+class MakerTest : public WorkflowTest {
+ public:
+  MakerTest() { form->MakerMode = true; }
+  std::string Extracted(const std::string& executable) {
+    std::string out = (dir / "extracted").string();
+    EXPECT_GE(ExtractLinkedPackage(executable, out), 0);
+    std::ifstream in(out, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+};
+
+TEST_F(MakerTest, MakesARunFileBesideThePackage) {
+  std::string package = WritePackage({Item("frw", "fw.bin", Bytes(5000))});
+  fs::permissions(exe, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  std::ofstream(dir / "pkg.run") << "an older one";
+
+  form->Button1Click();
+
+  EXPECT_THAT(BoxTexts(), ElementsAre("Information: make new update application Success"));
+  EXPECT_TRUE(form->LastRunSucceeded());
+  EXPECT_THAT(ui.buttonStates, ElementsAre(false, true));
+  ASSERT_EQ(ui.dialogs.size(), 1u);
+  EXPECT_EQ(ui.dialogs[0].defaultExtension, "fwp");
+  const std::string made = (dir / "pkg.run").string();
+  EXPECT_EQ(fs::file_size(made), fs::file_size(exe) + fs::file_size(package) + 36);
+  EXPECT_EQ(fs::status(made).permissions(), fs::status(exe).permissions());
+  EXPECT_EQ(Extracted(made), Read(package));
+}
+
+TEST_F(MakerTest, TheNewestPackageWinsInACopyOfAnUpdateApplication) {
+  std::string first = WritePackage({Item("frw", "a.bin", {1})}, {}, "first.fwp");
+  ASSERT_GT(AppendLinkedPackage(exe, first), 0);
+  std::string second = WritePackage({Item("frw", "b.bin", {2})}, {}, "a.b.fwp");
+  EXPECT_EQ(form->MakeUpdateApp(second), 0);
+  EXPECT_TRUE(ui.dialogs.empty());
+  EXPECT_EQ(Extracted((dir / "a.b.run").string()), Read(second));
+}
+
+TEST_F(MakerTest, FailuresLeaveNoHalfMadeApplication) {
+  ui.chosenFile.reset();
+  EXPECT_EQ(form->MakeUpdateApp(""), -1);
+  EXPECT_TRUE(ui.boxes.empty());
+
+  // The package cannot be read: the copy is made, the append fails, the copy goes.
+  fs::create_directory(dir / "folder.fwp");
+  EXPECT_EQ(form->MakeUpdateApp((dir / "folder.fwp").string()), 0);
+  EXPECT_FALSE(fs::exists(dir / "folder.run"));
+
+  // The target cannot be written.
+  EXPECT_EQ(form->MakeUpdateApp((dir / "nowhere" / "pkg.fwp").string()), 0);
+
+  // A package named like the application it would become is never overwritten.
+  std::string package = WritePackage({Item("frw", "fw.bin", {1})}, {}, "self.run");
+  std::string before = Read(package);
+  EXPECT_EQ(form->MakeUpdateApp(package), 0);
+  EXPECT_EQ(Read(package), before);
+
+  EXPECT_THAT(BoxTexts(), ElementsAre("Error: make new update application Failed",
+                                      "Error: copy file error", "Error: copy file error"));
+  EXPECT_FALSE(form->LastRunSucceeded());
+}
+
+TEST_F(WorkflowTest, TheSettingsFileChoosesTheMode) {
+  form->FormCreate();
+  EXPECT_FALSE(form->MakerMode);
+  EXPECT_EQ(ui.buttonCaption, "Update");
+  EXPECT_EQ(ui.caption, "vrq-update");
+
+  std::ofstream(dir / "vrq-update.ini") << "[main]\nmake = 1\n";
+  form->FormCreate();
+  EXPECT_TRUE(form->MakerMode);
+  EXPECT_EQ(ui.buttonCaption, "Make");
+  EXPECT_EQ(ui.caption, "VRQ Update Maker");
+
+  MakeForm((dir / "Setup2021.run").string());
+  form->FormCreate();
+  EXPECT_EQ(ui.caption, "Setup2021");
+}
+
+TEST(TextToolsTest, LinesTrimsNumbersAndNames) {
+  EXPECT_EQ(app::TextLine("a \r\nb\nc\rd", 0), "a ");
+  EXPECT_EQ(app::TextLine("a \r\nb\nc\rd", 1), "b");
+  EXPECT_EQ(app::TextLine("a \r\nb\nc\rd", 3), "d");
+  EXPECT_EQ(app::TextLine("one\r\n", 1), "");
+  EXPECT_EQ(app::TextLine("a\n\nb", 2), "b");
+  EXPECT_EQ(app::TextLine("", 0), "");
+
+  EXPECT_EQ(app::TrimReply("\r\n Connect Success! \r\n\x01"), "Connect Success!");
+  EXPECT_EQ(app::DecimalOrDefault("-12", 0), -12);
+  EXPECT_EQ(app::DecimalOrDefault("1x", 0), 0);
+  EXPECT_EQ(app::DecimalOrDefault("99999999999", 0), 0);
+  EXPECT_EQ(app::DecimalOrDefault("", 5), 5);
+
+  EXPECT_EQ(app::ReplaceExtension("/d/a.b.fwp", ".run"), "/d/a.b.run");
+  EXPECT_EQ(app::ReplaceExtension("/d.x/pkg", ".run"), "/d.x/pkg.run");
+  EXPECT_EQ(app::BaseNameWithoutExtension("/opt/vrq/vrq-update"), "vrq-update");
+}
+
+}  // namespace
+}  // namespace apptest
