@@ -374,7 +374,7 @@ void PrinterDialogue::FinishBlock(int64_t nowMs) {
     Violation(name + ": " + reader.Problem());
     good = false;
   }
-  if (reader.Sum() != block_.ck) {
+  if (reader.Problem().empty() && reader.Sum() != block_.ck) {
     Violation(name + ": CK=" + std::to_string(block_.ck) + " but the block's bytes sum to " +
               std::to_string(reader.Sum()));
     good = false;

@@ -44,7 +44,7 @@ int Simulator::Run(pid_t child, const std::atomic<int>& stopRequests) {
       signalsSent = requests;
     }
     int64_t now = NowMs();
-    ServeNode(TimeoutMs(now), now);
+    ServeNode(TimeoutMs(now));
     now = NowMs();
     dialogue_.Tick(now);
     TakeDialogueOutput(now);
@@ -65,7 +65,7 @@ int Simulator::TimeoutMs(int64_t nowMs) const {
 
 // One wait on the node. The master reports POLLHUP for as long as the host has the node
 // closed; that is how the printer notices the host opening it.
-void Simulator::ServeNode(int timeoutMs, int64_t nowMs) {
+void Simulator::ServeNode(int timeoutMs) {
   int master = bed_.MasterFd(printer_.lp);
   if (master < 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
@@ -75,7 +75,7 @@ void Simulator::ServeNode(int timeoutMs, int64_t nowMs) {
   if (hostConnected_ && !output_.empty()) events |= POLLOUT;
   pollfd entry{master, events, 0};
   if (poll(&entry, 1, timeoutMs) < 0) return;
-  if (entry.revents & POLLIN) ReadFromHost(master, nowMs);
+  if (entry.revents & POLLIN) ReadFromHost(master);
   bool connected = (entry.revents & POLLHUP) == 0;
   if (connected != hostConnected_) {
     hostConnected_ = connected;
@@ -91,12 +91,13 @@ void Simulator::ServeNode(int timeoutMs, int64_t nowMs) {
   }
 }
 
-void Simulator::ReadFromHost(int master, int64_t nowMs) {
+void Simulator::ReadFromHost(int master) {
   uint8_t buffer[65536];
   while (true) {
     ssize_t n = read(master, buffer, sizeof buffer);
     if (n <= 0) return;  // EAGAIN: all read; EIO: the host closed the node
-    dialogue_.Feed(buffer, static_cast<size_t>(n), nowMs);
+    // Stamped as read: a block's answer is timed from its last byte.
+    dialogue_.Feed(buffer, static_cast<size_t>(n), NowMs());
   }
 }
 

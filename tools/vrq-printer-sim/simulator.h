@@ -31,8 +31,8 @@ class Simulator {
   int Run(pid_t child, const std::atomic<int>& stopRequests);
 
  private:
-  void ServeNode(int timeoutMs, int64_t nowMs);
-  void ReadFromHost(int master, int64_t nowMs);
+  void ServeNode(int timeoutMs);
+  void ReadFromHost(int master);
   void WriteToHost(int master);
   void TakeDialogueOutput(int64_t nowMs);
   void ApplyDeviceChanges(int64_t nowMs);

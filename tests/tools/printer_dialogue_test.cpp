@@ -1,0 +1,325 @@
+// The simulated printer's side of the dialogue on a virtual clock.
+#include "tools/vrq-printer-sim/printer_dialogue.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/tools/dialogue_host.h"
+
+namespace {
+
+using namespace simtest;
+using sim::PrinterDialogue;
+
+class DialogueTest : public testing::Test {
+ protected:
+  void Start(std::vector<std::string> faults = {}) {
+    sim::DialogueSettings settings;
+    for (const std::string& text : faults) {
+      std::string error;
+      auto fault = sim::ParseFault(text, error);
+      ASSERT_TRUE(fault) << error;
+      settings.faults.push_back(*fault);
+    }
+    dialogue_ = std::make_unique<PrinterDialogue>(settings, transcript_, flash_);
+  }
+
+  // Sends text in pieces of at most piece characters, one millisecond apart.
+  void Send(const std::string& text, size_t piece = 1024) {
+    for (size_t at = 0; at < text.size(); at += piece) {
+      size_t n = std::min(piece, text.size() - at);
+      dialogue_->Feed(reinterpret_cast<const uint8_t*>(text.data() + at), n, ++now_);
+    }
+  }
+
+  void Send(const std::vector<uint8_t>& bytes) {
+    dialogue_->Feed(bytes.data(), bytes.size(), ++now_);
+  }
+
+  // Answers given since the last call, in order; due times go to dueTimes_.
+  std::vector<std::string> Replies() {
+    std::vector<std::string> texts;
+    dueTimes_.clear();
+    for (auto& reply : dialogue_->TakeReplies()) {
+      texts.push_back(reply.bytes);
+      dueTimes_.push_back(reply.dueMs);
+    }
+    return texts;
+  }
+
+  // The whole road up to "Please send next!", image included.
+  void UpToRestart(const std::vector<uint8_t>& image = Pattern(300, 1)) {
+    Send("CONNECT VRQ\r\n");
+    ASSERT_EQ(Replies(), std::vector<std::string>{"Connect Success!\r\n"});
+    Send("SECOND\r\n");
+    Send(DfLine(image));
+    Send(image);
+    auto action = dialogue_->TakeDeviceAction();
+    ASSERT_TRUE(action);
+    EXPECT_EQ(action->change, sim::DeviceChange::kRestart);
+    ASSERT_TRUE(dialogue_->AwaitsHost());
+    now_ += 1500;
+    dialogue_->HostConnected(now_);
+    ASSERT_EQ(Replies(), std::vector<std::string>{"Please send next!\r\n"});
+    EXPECT_GE(dueTimes_[0], now_);
+  }
+
+  // ... and on to the answer to CKID.
+  void UpToSections(const std::vector<uint8_t>& image = Pattern(300, 1)) {
+    UpToRestart(image);
+    Send("CKID\r\n");
+    ASSERT_EQ(Replies(), std::vector<std::string>{"OK\r\n"});
+  }
+
+  // One block of a section; returns the answers to it.
+  std::vector<std::string> SendBlock(int tp, int64_t add, const std::vector<uint8_t>& bytes,
+                                     const HexStyle& style = {}, size_t piece = 1024) {
+    Send(SetitLine(tp, add, bytes.size(), Sum(bytes), 1));
+    Send(HexText(bytes, style), piece);
+    lastByteMs_ = now_;
+    return Replies();
+  }
+
+  std::vector<std::string> Violations() const {
+    std::vector<std::string> found;
+    for (const std::string& line : transcript_.Lines()) {
+      if (line.rfind(sim::kViolationPrefix, 0) == 0) found.push_back(line);
+    }
+    return found;
+  }
+
+  sim::Transcript transcript_;
+  sim::FlashStore flash_;
+  std::unique_ptr<PrinterDialogue> dialogue_;
+  int64_t now_ = 0;
+  int64_t lastByteMs_ = 0;
+  std::vector<int64_t> dueTimes_;
+};
+
+TEST_F(DialogueTest, WholeUpdateIsAnsweredStoredAndTranscribed) {
+  Start();
+  std::vector<uint8_t> image = Pattern(5000, 2);
+  UpToSections(image);
+  std::vector<uint8_t> boot = Pattern(100, 3);
+  std::vector<uint8_t> font = Pattern(BlockSize(4) + 40, 4);
+
+  Send("BUZZER TP=1\r\n");
+  // Split at every single byte, so no piece follows the lines.
+  EXPECT_EQ(SendBlock(0, 0, boot, {}, 1), std::vector<std::string>{"OK\r\n"});
+  EXPECT_GE(dueTimes_[0], lastByteMs_ + 50);
+  Send("BUZZER TP=1\r\n");
+  std::vector<uint8_t> first(font.begin(), font.begin() + BlockSize(4));
+  std::vector<uint8_t> rest(font.begin() + BlockSize(4), font.end());
+  EXPECT_EQ(SendBlock(4, 0, first), std::vector<std::string>{"OK\r\n"});
+  EXPECT_EQ(SendBlock(4, BlockSize(4), rest, {}, 7), std::vector<std::string>{"OK\r\n"});
+  Send("LINK\r\n");
+  EXPECT_EQ(Replies(), std::vector<std::string>{"OK\r\n"});
+  Send("BUZZER TP=2\r\n");
+
+  EXPECT_TRUE(dialogue_->Finished());
+  EXPECT_TRUE(Violations().empty()) << Violations()[0];
+  EXPECT_EQ(flash_.Firmware(), image);
+  ASSERT_EQ(flash_.Sections().size(), 2u);
+  EXPECT_EQ(flash_.Sections().at(0), boot);
+  EXPECT_EQ(flash_.Sections().at(4), font);
+  std::vector<std::string> expected = {
+      "CONNECT VRQ",
+      "SECOND",
+      DfLine(image).substr(0, DfLine(image).size() - 2),
+      "CKID",
+      "BUZZER TP=1",
+      "SETIT TP=0,ADD=0,LEN=100,CK=" + std::to_string(Sum(boot)) + ",MD=1",
+      "BUZZER TP=1",
+      "SETIT TP=4,ADD=0,LEN=131072,CK=" + std::to_string(Sum(first)) + ",MD=1",
+      "SETIT TP=4,ADD=131072,LEN=40,CK=" + std::to_string(Sum(rest)) + ",MD=1",
+      "LINK",
+      "BUZZER TP=2"};
+  EXPECT_EQ(transcript_.Lines(), expected);
+}
+
+TEST_F(DialogueTest, BrokenHexTextIsRefusedWithAnErrorLine) {
+  struct Case {
+    const char* what;
+    HexStyle style;
+    size_t bytes;
+  };
+  const Case cases[] = {
+      {"lower-case digits", {true, false, 32}, 40},
+      {"LF alone after a line", {false, true, 32}, 64},
+      {"line break after the 16th byte", {false, false, 16}, 64},
+      {"no line breaks", {false, false, 0}, 70},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    transcript_ = sim::Transcript();
+    flash_ = sim::FlashStore();
+    Start();
+    UpToSections();
+    Send("BUZZER TP=1\r\n");
+    std::vector<uint8_t> bytes = Pattern(c.bytes, 5);
+    std::vector<std::string> replies = SendBlock(3, 0, bytes, c.style);
+    // Text of the wrong length leaves the printer waiting for the rest, until it gives up.
+    if (replies.empty()) {
+      now_ += PrinterDialogue::kDataIdleMs;
+      dialogue_->Tick(now_);
+      replies = Replies();
+    }
+    EXPECT_EQ(replies, std::vector<std::string>{"ERROR\r\n"});
+    EXPECT_FALSE(Violations().empty());
+    EXPECT_TRUE(flash_.Sections().empty());
+  }
+}
+
+TEST_F(DialogueTest, SetitFieldsAreCheckedAgainstTheBlockAndTheSection) {
+  Start();
+  UpToSections();
+  std::vector<uint8_t> bytes = Pattern(64, 6);
+  Send("BUZZER TP=1\r\n");
+  Send(SetitLine(3, 0, 64, Sum(bytes) + 1, 1) + HexText(bytes));  // wrong CK
+  EXPECT_EQ(Replies(), std::vector<std::string>{"ERROR\r\n"});
+  EXPECT_EQ(SendBlock(3, 64, bytes), std::vector<std::string>{"ERROR\r\n"});  // short block before
+  Send("BUZZER TP=1\r\n");
+  EXPECT_EQ(SendBlock(3, 8, bytes), std::vector<std::string>{"ERROR\r\n"});  // ADD not 0
+  Send("BUZZER TP=1\r\n");
+  EXPECT_EQ(SendBlock(7, 0, bytes), std::vector<std::string>{"ERROR\r\n"});  // unknown TP
+  Send("BUZZER TP=1\r\n");
+  Send(SetitLine(4, 0, 64, Sum(bytes), 2) + HexText(bytes));  // MD changes
+  EXPECT_EQ(Replies(), std::vector<std::string>{"ERROR\r\n"});
+  Send("BUZZER TP=1\r\n");
+  Send("SETIT TP=04,ADD=0,LEN=64,CK=1,MD=1\r\n");  // not as printf writes it
+  EXPECT_EQ(Replies(), std::vector<std::string>{"ERROR\r\n"});
+  Send("BUZZER TP=1\r\n");
+  Send(SetitLine(4, 0, BlockSize(4) + 1, 0, 1));  // longer than the block size
+  EXPECT_EQ(Replies().size(), 0u);                // the text is still read, then refused
+  Send(HexText(std::vector<uint8_t>(BlockSize(4) + 1)));
+  EXPECT_EQ(Replies(), std::vector<std::string>{"ERROR\r\n"});
+
+  EXPECT_EQ(Violations().size(), 7u);
+  EXPECT_TRUE(flash_.Sections().empty());
+}
+
+TEST_F(DialogueTest, OrderAndLineEndingBreachesAreRecorded) {
+  Start();
+  Send("CONNECT\n");  // LF alone
+  EXPECT_EQ(Violations().size(), 1u);
+  Send("CONNECT\r\n");
+  Send("\r\n");  // an empty second line is fine
+  std::vector<uint8_t> image = Pattern(10, 7);
+  Send(DfLine(image));
+  Send(image);
+  ASSERT_TRUE(dialogue_->TakeDeviceAction());
+  dialogue_->HostConnected(++now_);
+  Replies();
+  Send("BUZZER TP=1\r\n");  // CKID must come first
+  Send("SETIT TP=0,ADD=0,LEN=1,CK=0,MD=0\r\n00");
+  Send("BUZZER TP=2\r\n");  // before LINK
+  Send("LINK\r\n");         // after the end
+  EXPECT_EQ(Violations().size(), 4u);
+}
+
+TEST_F(DialogueTest, BadImageIsNotStarted) {
+  Start();
+  Send("CONNECT\r\nSECOND\r\n");
+  std::vector<uint8_t> image = Pattern(20, 8);
+  Send("DF 0 536870912 20 " + std::to_string(Sum(image) + 1) + "\r\n");
+  Send(image);
+  EXPECT_FALSE(dialogue_->TakeDeviceAction());
+  EXPECT_EQ(Violations().size(), 1u);
+
+  Start();
+  Send("CONNECT\r\nSECOND\r\nDF 1 536870912 0 0\r\n");
+  EXPECT_FALSE(dialogue_->TakeDeviceAction());
+
+  Start();
+  Send("CONNECT\r\nSECOND\r\nDF 0 536870912 2000000 0\r\n");  // more than 1 MiB
+  EXPECT_FALSE(dialogue_->TakeDeviceAction());
+  EXPECT_EQ(Violations().size(), 3u);
+}
+
+TEST_F(DialogueTest, ConnectAndRestartFaults) {
+  Start({"no-connect-reply"});
+  Send("CONNECT\r\n");
+  EXPECT_TRUE(Replies().empty());
+
+  Start({"no-send-next"});
+  Send("CONNECT\r\nSECOND\r\n" + DfLine({}));
+  ASSERT_TRUE(dialogue_->TakeDeviceAction());
+  Replies();
+  dialogue_->HostConnected(++now_);
+  EXPECT_TRUE(Replies().empty());
+
+  Start({"garbage"});
+  Send("CONNECT\r\n");
+  std::vector<std::string> replies = Replies();
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_NE(replies[0], "Connect Success!\r\n");
+  EXPECT_EQ(replies[0].substr(replies[0].size() - 2), "\r\n");
+}
+
+TEST_F(DialogueTest, MacAndLinkFaults) {
+  Start({"no-mac"});
+  UpToRestart();
+  Send("CKID\r\n");
+  EXPECT_EQ(Replies(), std::vector<std::string>{"ERROR\r\n"});
+  Send("LED TP=6\r\n");
+  EXPECT_TRUE(dialogue_->Finished());
+  EXPECT_TRUE(Violations().empty());
+
+  Start({"no-link-reply"});
+  UpToSections();
+  Send("LINK\r\n");
+  EXPECT_TRUE(Replies().empty());
+  Send("BUZZER TP=3\r\n");
+  EXPECT_TRUE(dialogue_->Finished());
+  EXPECT_TRUE(Violations().empty());
+}
+
+TEST_F(DialogueTest, BlockFaultsHitTheBlockTheyName) {
+  std::vector<uint8_t> bytes = Pattern(BlockSize(4), 9);
+  Start({"block-error:2"});
+  UpToSections();
+  Send("BUZZER TP=1\r\n");
+  EXPECT_EQ(SendBlock(4, 0, bytes), std::vector<std::string>{"OK\r\n"});
+  EXPECT_EQ(SendBlock(4, BlockSize(4), {1, 2}), std::vector<std::string>{"ERROR\r\n"});
+  EXPECT_EQ(flash_.Sections().at(4).size(), bytes.size());  // the refused block is not kept
+  EXPECT_TRUE(Violations().empty());
+
+  Start({"block-silent:font:1"});
+  UpToSections();
+  Send("BUZZER TP=1\r\n");
+  EXPECT_EQ(SendBlock(0, 0, {1}), std::vector<std::string>{"OK\r\n"});
+  Send("BUZZER TP=1\r\n");
+  EXPECT_TRUE(SendBlock(4, 0, {1}).empty());
+
+  Start({"unplug-block:1"});
+  UpToSections();
+  Send("BUZZER TP=1\r\n");
+  Send(SetitLine(3, 0, 64, Sum(bytes), 1));
+  std::string text = HexText(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 64));
+  Send(text.substr(0, text.size() / 2 - 1));
+  EXPECT_FALSE(dialogue_->TakeDeviceAction());
+  Send(text.substr(text.size() / 2 - 1));
+  auto action = dialogue_->TakeDeviceAction();
+  ASSERT_TRUE(action);
+  EXPECT_EQ(action->change, sim::DeviceChange::kUnplug);
+  EXPECT_TRUE(Replies().empty());
+}
+
+TEST(SimFaults, NamesAndBlockNumbersAreParsedStrictly) {
+  std::string error;
+  auto fault = sim::ParseFault("block-silent:system:3", error);
+  ASSERT_TRUE(fault);
+  EXPECT_EQ(fault->kind, sim::FaultKind::kBlockSilent);
+  EXPECT_EQ(fault->section, 3);
+  EXPECT_EQ(fault->block, 3);
+  for (const char* bad : {"block-error", "block-error:0", "block-error:x", "no-mac:1",
+                          "block-error:flash:1", "unplug", ""}) {
+    EXPECT_FALSE(sim::ParseFault(bad, error)) << bad;
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+}  // namespace

@@ -1,0 +1,220 @@
+// vrq-printer-sim as a program: the scripted host (sim_client) runs the dialogue through
+// the real discovery, port and watcher against it, with and without faults.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/tools/dialogue_host.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using simtest::Pattern;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<uint8_t> ReadBytes(const fs::path& path) {
+  std::string text = ReadText(path);
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+struct SimRun {
+  int status = -1;
+  std::string output;      // the scripted host's report
+  std::string errors;      // standard error of both
+  std::string transcript;  // transcript.txt of the flash folder
+  fs::path flashDir;
+
+  bool Says(const std::string& line) const {
+    return ("\n" + output).find("\n" + line + "\n") != std::string::npos;
+  }
+  bool HasViolation() const { return transcript.find("VIOLATION:") != std::string::npos; }
+};
+
+class SimulatorTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vrq-sim-test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    work_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(work_); }
+
+  // Runs vrq-printer-sim with simArgs around command (sim_client with clientArgs when
+  // command is empty), with stdout and stderr in files.
+  SimRun Run(std::vector<std::string> simArgs, std::vector<std::string> clientArgs,
+             std::vector<std::string> command = {}) {
+    SimRun run;
+    run.flashDir = work_ / "flash";
+    std::vector<std::string> args = {VRQ_PRINTER_SIM, "--restart-ms", "300", "--flash-dir",
+                                     run.flashDir.string()};
+    args.insert(args.end(), simArgs.begin(), simArgs.end());
+    args.push_back("--");
+    if (command.empty()) command.push_back(SIM_CLIENT);
+    args.insert(args.end(), command.begin(), command.end());
+    args.insert(args.end(), clientArgs.begin(), clientArgs.end());
+
+    std::vector<char*> argv;
+    for (auto& arg : args)
+      argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    fs::path out = work_ / "out.txt";
+    fs::path err = work_ / "err.txt";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return run;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.output = ReadText(out);
+    run.errors = ReadText(err);
+    run.transcript = ReadText(run.flashDir / "transcript.txt");
+    return run;
+  }
+
+  fs::path work_;
+};
+
+// Fast settings for the scripted host: 1,000-character pieces without pauses, which
+// split the hex lines anywhere.
+const std::vector<std::string> kQuick = {"--piece",         "1000", "--piece-delay-ms", "0",
+                                         "--reply-wait-ms", "1500"};
+
+std::vector<std::string> With(std::vector<std::string> args) {
+  args.insert(args.end(), kQuick.begin(), kQuick.end());
+  return args;
+}
+
+TEST_F(SimulatorTest, WholeDialogueIsStoredAsSentWithoutViolations) {
+  SimRun run = Run({}, With({"--image-size", "5000", "--section", "bootloader:100", "--section",
+                             "font:131100", "--section", "system:70"}));
+  ASSERT_EQ(run.status, 0) << run.output << run.errors;
+  EXPECT_TRUE(run.Says("connect: Connect Success!"));
+  EXPECT_TRUE(run.Says("send-next: Please send next!"));
+  EXPECT_TRUE(run.Says("done"));
+  EXPECT_FALSE(run.HasViolation()) << run.transcript;
+
+  EXPECT_EQ(ReadBytes(run.flashDir / "firmware.bin"), Pattern(5000, 11));
+  EXPECT_EQ(ReadBytes(run.flashDir / "bootloader.bin"), Pattern(100, 20));
+  EXPECT_EQ(ReadBytes(run.flashDir / "system.bin"), Pattern(70, 23));
+  EXPECT_EQ(ReadBytes(run.flashDir / "font.bin"), Pattern(131100, 24));
+
+  const std::string expected = "CONNECT VRQ\nSECOND LINE\nDF 0 536870912 5000 " +
+                               std::to_string(simtest::Sum(Pattern(5000, 11))) +
+                               "\nCKID\nBUZZER TP=1\nSETIT TP=0,ADD=0,LEN=100,CK=" +
+                               std::to_string(simtest::Sum(Pattern(100, 20))) +
+                               ",MD=1\nBUZZER TP=1\n";
+  EXPECT_EQ(run.transcript.substr(0, expected.size()), expected);
+  EXPECT_NE(run.transcript.find("SETIT TP=4,ADD=131072,LEN=28,"), std::string::npos);
+  EXPECT_EQ(run.transcript.substr(run.transcript.size() - 17), "LINK\nBUZZER TP=2\n");
+
+  // A printer writing its flash answers no sooner than 50 ms after the block's last byte.
+  std::istringstream lines(run.output);
+  for (std::string line; std::getline(lines, line);) {
+    size_t after = line.find(": OK after ");
+    if (after != std::string::npos) {
+      EXPECT_GE(std::stoi(line.substr(after + 11)), 45) << line;
+    }
+  }
+}
+
+TEST_F(SimulatorTest, BrokenHexTextIsAnsweredWithAnErrorAndRecorded) {
+  SimRun run = Run({}, With({"--section", "system:40", "--lower-hex"}));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("block TP=3 ADD=0: ERROR"), std::string::npos) << run.output;
+  EXPECT_TRUE(run.HasViolation());
+  EXPECT_NE(run.errors.find("breaches"), std::string::npos);
+  EXPECT_FALSE(fs::exists(run.flashDir / "system.bin"));
+}
+
+TEST_F(SimulatorTest, FaultsBeforeTheRestart) {
+  SimRun run = Run({"--fault", "no-connect-reply"}, With({}));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.Says("fail: no reply to the connect line")) << run.output;
+
+  run = Run({"--fault", "garbage"}, With({}));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.Says("fail: connect refused")) << run.output;
+  EXPECT_FALSE(run.Says("connect: Connect Success!"));
+}
+
+TEST_F(SimulatorTest, PrinterThatNeverReturnsOrNeverAsksForMore) {
+  SimRun run = Run({"--fault", "never-return"}, With({"--return-wait-ms", "1500"}));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.Says("fail: printer did not come back")) << run.output;
+
+  run = Run({"--fault", "no-send-next"}, With({}));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.Says("printer back"));
+  EXPECT_TRUE(run.Says("fail: no Please send next!")) << run.output;
+}
+
+TEST_F(SimulatorTest, NoMacAndNoLinkReply) {
+  SimRun run = Run({"--fault", "no-mac"}, With({"--section", "font:10"}));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.Says("ckid: ERROR")) << run.output;
+  EXPECT_EQ(run.transcript.substr(run.transcript.size() - 14), "CKID\nLED TP=6\n");
+  EXPECT_FALSE(run.HasViolation()) << run.transcript;
+
+  run = Run({"--fault", "no-link-reply"}, With({"--section", "font:10"}));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.Says("link: (none)")) << run.output;
+  EXPECT_EQ(run.transcript.substr(run.transcript.size() - 17), "LINK\nBUZZER TP=3\n");
+  EXPECT_FALSE(run.HasViolation()) << run.transcript;
+}
+
+TEST_F(SimulatorTest, BlockErrorAndSilentBlock) {
+  SimRun run = Run({"--fault", "block-error:2"}, With({"--section", "font:131100"}));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("block TP=4 ADD=0: OK"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("block TP=4 ADD=131072: ERROR"), std::string::npos) << run.output;
+  EXPECT_EQ(ReadBytes(run.flashDir / "font.bin"), Pattern(131072, 24));
+
+  run = Run({"--fault", "block-silent:system:1"},
+            With({"--section", "bootloader:10", "--section", "system:10"}));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("block TP=0 ADD=0: OK"), std::string::npos) << run.output;
+  EXPECT_TRUE(run.Says("fail: block TP=3 ADD=0: no reply")) << run.output;
+}
+
+TEST_F(SimulatorTest, UnpluggedDuringABlockFailsTheWriteAndLeavesNoPrinter) {
+  SimRun run = Run({"--fault", "unplug-block:2"},
+                   With({"--section", "font:200000", "--piece", "500", "--piece-delay-ms", "1"}));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.Says("fail: block TP=4 ADD=131072: write returned -1")) << run.output;
+  EXPECT_TRUE(run.Says("printers found: 0")) << run.output;
+}
+
+TEST_F(SimulatorTest, ExitsWithTheCommandsStatus) {
+  EXPECT_EQ(Run({}, {}, {"/bin/sh", "-c", "exit 7"}).status, 7);
+  EXPECT_EQ(Run({}, {}, {"/no/such/program"}).status, 127);
+  SimRun bad = Run({"--fault", "flash-on-fire"}, {});
+  EXPECT_EQ(bad.status, 125);
+  EXPECT_NE(bad.errors.find("unknown fault"), std::string::npos);
+  // The command finds the transcript through the environment.
+  SimRun env = Run({}, {}, {"/bin/sh", "-c", "test -f \"$VRQ_PRINTER_SIM_TRANSCRIPT\""});
+  EXPECT_EQ(env.status, 0);
+}
+
+}  // namespace
