@@ -4,6 +4,7 @@
 #include <bit>
 #include <cassert>
 #include <cstring>
+#include <limits>
 
 #include "codec/_lib_kbtapp.h"
 
@@ -158,15 +159,19 @@ class MatchFinder {
   }
 
   // A match as long as its distance hints at a period (runs of one byte, repeated
-  // records). The same period further back allows a longer copy than the chain reached.
+  // records). The same period further back allows a longer copy than the chain reached;
+  // the period found may be a multiple of the true one, so the window's far edge is
+  // tried as well.
   Match ExtendPeriod(size_t p, Match best, size_t maxLength) const {
     const size_t period = p - best.source;
     const size_t reach = std::min(p, kWindow);  // how far back the window goes
-    const size_t distance = reach / period * period;
-    if (distance <= period) return best;
-    const size_t source = p - distance;
-    size_t length = MatchLength(data_ + source, data_ + p, std::min(maxLength, distance));
-    return length > best.length ? Match{length, source} : best;
+    for (size_t distance : {reach / period * period, reach}) {
+      if (distance <= p - best.source) continue;
+      const size_t source = p - distance;
+      const size_t length = MatchLength(data_ + source, data_ + p, std::min(maxLength, distance));
+      if (length > best.length) best = {length, source};
+    }
+    return best;
   }
 
   const uint8_t* data_;
@@ -179,35 +184,91 @@ class MatchFinder {
   size_t inserted_ = 0;
 };
 
+// How the cheapest known path reaches a position of the block: the token that ends there.
+struct Step {
+  uint32_t cost = 0;    // bits from the block's start
+  uint32_t length = 0;  // 1: a literal; 2 and more: a copy from source
+  size_t source = 0;
+};
+
+constexpr size_t kBlock = 64 * 1024;
+constexpr uint32_t kLiteralBits = 9;
+uint32_t CopyBits(size_t length) {
+  return 15 + static_cast<uint32_t>((length - 1) / 8);
+}
+
+// Writes the tokens of the cheapest path from the block's start (position start) to
+// steps[end], front to back.
+void EmitPath(BitWriter& bits, const uint8_t* data, size_t start, const std::vector<Step>& steps,
+              size_t end, std::vector<size_t>& ends) {
+  ends.clear();
+  for (size_t r = end; r > 0; r -= steps[r].length)
+    ends.push_back(r);
+  size_t p = start;
+  for (auto it = ends.rbegin(); it != ends.rend(); ++it) {
+    const Step& step = steps[*it];
+    if (step.length == 1) {
+      PutLiteral(bits, data[p]);
+    } else {
+      const size_t windowStart = p > kWindow ? p - kWindow : 0;
+      assert(step.source >= windowStart && step.source + step.length <= p);
+      PutCopy(bits, step.source - windowStart, step.length);
+    }
+    p += step.length;
+  }
+}
+
 }  // namespace
 
 size_t PackWindowBound(size_t size) {
   return size / 8 * 9 + (size % 8 * 9 + 7) / 8;
 }
 
+// Every token has a fixed price (9 bits a literal, 15 + (length - 1) / 8 bits a copy,
+// whatever its offset), so the cheapest token sequence for the matches found is a
+// shortest path: each position is reached by a literal from the one before or by a copy
+// of any length up to the longest match found at an earlier position (a shorter copy
+// from the same source is as valid). Blocks of kBlock bytes bound the tables; a match
+// of goodLength or more is taken at once and starts a new block.
 std::vector<uint8_t> PackWindow(const uint8_t* data, size_t size, const PackOptions& options) {
   BitWriter bits(PackWindowBound(size));
   MatchFinder finder(data, size, options);
-  size_t p = 0;
-  while (p < size) {
-    Match match = finder.Find(p);
-    // Lazy step: a literal now pays off when the next position starts a longer copy.
-    while (options.lazy && match.length != 0 && match.length < finder.GoodLength() &&
-           p + 1 < size) {
-      Match next = finder.Find(p + 1);
-      if (next.length <= match.length) break;
-      PutLiteral(bits, data[p++]);
-      match = next;
+  std::vector<Step> steps(std::min(size, kBlock) + 1);
+  std::vector<size_t> ends;
+  size_t pos = 0;
+  while (pos < size) {
+    const size_t limit = std::min(size - pos, kBlock);
+    size_t ready = 0;  // steps[1..ready] are set up for this block
+    size_t end = limit;
+    Match taken;
+    for (size_t r = 0; r < end; ++r) {
+      for (const size_t reach = std::min(limit, r + kMaxLength); ready < reach;) {
+        steps[++ready].cost = std::numeric_limits<uint32_t>::max();
+      }
+      const uint32_t here = steps[r].cost;
+      if (here + kLiteralBits < steps[r + 1].cost) steps[r + 1] = {here + kLiteralBits, 1, 0};
+      const Match match = finder.Find(pos + r);
+      if (match.length >= finder.GoodLength()) {
+        end = r;
+        taken = match;
+        break;
+      }
+      const size_t longest = std::min(match.length, limit - r);
+      for (size_t length = kMinLength; length <= longest; ++length) {
+        const uint32_t cost = here + CopyBits(length);
+        if (cost < steps[r + length].cost) {
+          steps[r + length] = {cost, static_cast<uint32_t>(length), match.source};
+        }
+      }
     }
-    if (match.length == 0) {
-      PutLiteral(bits, data[p++]);
-      continue;
+    EmitPath(bits, data, pos, steps, end, ends);
+    pos += end;
+    if (taken.length != 0) {
+      const size_t windowStart = pos > kWindow ? pos - kWindow : 0;
+      assert(taken.source >= windowStart && taken.source + taken.length <= pos);
+      PutCopy(bits, taken.source - windowStart, taken.length);
+      pos += taken.length;
     }
-    const size_t windowStart = p > kWindow ? p - kWindow : 0;
-    assert(match.source >= windowStart && match.source + match.length <= p);
-    assert(match.length >= kMinLength && match.length <= kMaxLength);
-    PutCopy(bits, match.source - windowStart, match.length);
-    p += match.length;
   }
   return bits.Finish();
 }

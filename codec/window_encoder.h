@@ -32,11 +32,10 @@ namespace codec {
 
 struct PackOptions {
   // How many earlier positions with the same three leading bytes are tried per position.
-  int chainDepth = 96;
-  // A match at least this long is taken at once, without looking for a better one.
-  int goodLength = 258;
-  // Defer a match by one byte when the next position has a longer one.
-  bool lazy = true;
+  int chainDepth = 64;
+  // A match at least this long is taken at once; shorter ones go through the search for
+  // the cheapest token sequence.
+  int goodLength = 128;
 };
 
 // Largest stream PackWindow can write for size input bytes.

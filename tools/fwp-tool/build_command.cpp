@@ -25,7 +25,7 @@ struct Patch {
 struct BuildOptions {
   std::string output;
   std::string manifest;
-  std::vector<std::string> itemShortcuts;
+  std::vector<ItemPlan> items;  // from --item
   std::optional<std::string> printer, kind, versionLabel, magic;
   std::optional<int8_t> packMode;
   bool unsafeNames = false;
@@ -76,7 +76,10 @@ int TakeValueOption(const std::vector<std::string>& args, size_t& i, BuildOption
       if (!o.manifest.empty()) return UsageError(err, "only one manifest can be given");
       o.manifest = value;
     } else if (option == "--item") {
-      o.itemShortcuts.push_back(value);
+      ItemPlan item;
+      std::string error;
+      if (!ParseItemShortcut(value, item, error)) return UsageError(err, error);
+      o.items.push_back(std::move(item));
     } else if (option == "--printer") {
       o.printer = value;
     } else if (option == "--kind") {
@@ -206,11 +209,7 @@ bool CheckHeader(const fwp::PackageHeaderFields& h, std::string& error) {
 
 bool MakePlan(const BuildOptions& o, BuildPlan& plan, std::string& error) {
   if (!o.manifest.empty() && !ReadManifest(o.manifest, plan, error)) return false;
-  for (const std::string& shortcut : o.itemShortcuts) {
-    ItemPlan item;
-    if (!ParseItemShortcut(shortcut, item, error)) return false;
-    plan.items.push_back(std::move(item));
-  }
+  plan.items.insert(plan.items.end(), o.items.begin(), o.items.end());
   fwp::PackageHeaderFields& h = plan.header;
   if (o.printer) h.printerName = *o.printer;
   if (o.kind) h.packageKind = *o.kind;

@@ -1,0 +1,41 @@
+// The linked-package probes and extraction on arbitrary files.
+#include <cstring>
+
+#include "fuzz/targets/fuzz_files.h"
+#include "package/linked_package.h"
+#include "package/package_format.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static fuzzing::Sandbox sandbox("fuzz_linked");
+  static const std::string exe = (sandbox.Root() / "update.run").string();
+  static const std::string out = (sandbox.Root() / "package.fwp").string();
+  fuzzing::WriteFile(exe, data, size);
+
+  const bool trailer = size >= 36 && std::memcmp(data + size - 32, "LINK FILE 1.00", 14) == 0;
+  const bool linked = HasLinkedPackage(exe);
+  fuzzing::Require(!linked || trailer, "a linked package ends with the trailer text");
+
+  const int64_t length = ExtractLinkedPackage(exe, out);
+  fuzzing::Require(length == -1 || length >= 0, "result is a length or -1");
+  fuzzing::Require(!linked || length >= 0, "a linked package can be extracted");
+  if (length >= 0) {
+    fuzzing::Require(trailer, "only a trailer gives a package");
+    const uint32_t stated = fwp::GetLE32(data + size - 36);
+    fuzzing::Require(static_cast<uint64_t>(length) == stated && uint64_t{stated} + 36 <= size,
+                     "the length field says how long the package is");
+    const std::string copy = fuzzing::ReadFile(out);
+    fuzzing::Require(
+        copy.size() == stated && std::memcmp(copy.data(), data + size - 36 - stated, stated) == 0,
+        "the extracted package is the bytes before the length field");
+  }
+
+  const std::string temp = ExtractLinkedPackageToTemp(exe);
+  fuzzing::Require(temp.empty() == (length < 0), "the temporary copy exists when extraction works");
+  if (!temp.empty()) {
+    fuzzing::Require(fuzzing::fs::file_size(temp) == static_cast<uint64_t>(length),
+                     "the temporary copy holds the package");
+    fuzzing::fs::remove(temp);
+  }
+  fuzzing::fs::remove(out);
+  return 0;
+}
