@@ -1,0 +1,197 @@
+#!/usr/bin/env bash
+# End-to-end cases: the real vrq-update under the simulated printer.
+#   e2e.sh CASE      with BIN naming the folder of vrq-update, fwp-tool, vrq-printer-sim
+# Every case works in a folder of its own with its own copy of the program (so that
+# what a run leaves beside the executable can be checked) and its own TMPDIR.
+set -uo pipefail
+
+: "${BIN:?BIN must name the build output folder}"
+case_name=${1:?usage: e2e.sh CASE}
+work=$(mktemp -d "${TMPDIR:-/tmp}/e2e-$case_name.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+# A sanitizer build of the program runs under the umockdev preload.
+export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
+
+app=$work/app
+items=$work/items
+mkdir -p "$app" "$items" "$work/tmp"
+cp "$BIN/vrq-update" "$app/"
+cp -P "$BIN"/libJXUsbHid.so* "$app/"
+
+failures=0
+fail() {
+  echo "FAIL [$case_name]: $*" >&2
+  failures=$((failures + 1))
+}
+
+# Items with reproducible contents; the sizes keep the flash phase short but give the
+# font two blocks.
+make_items() {
+  head -c 3000 /dev/zero | tr '\0' '\125' >"$items/frw.bin"
+  seq 1 1200 | head -c 5000 >"$items/boot.bin"
+  seq 5000 9000 | head -c 20000 >"$items/sys.bin"
+  { seq 1 30000; seq 1 30000; } | head -c 140000 >"$items/font.bin"
+}
+
+# build_package OUTPUT [fwp-tool build options...]
+build_package() {
+  local out=$1
+  shift
+  "$BIN/fwp-tool" build --item "frw:$items/frw.bin:1:CONNECT\r\nSTART FRW" \
+    --item "bootloader:$items/boot.bin" --item "system:$items/sys.bin" \
+    --item "font:$items/font.bin" "$@" "$out" >/dev/null || fail "fwp-tool build $*"
+}
+
+# run_update LOG [sim options...] -- [vrq-update arguments...]: runs the program under
+# the simulator with flash dir $work/flash; sets $status.
+run_update() {
+  local log=$1
+  shift
+  local sim=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+    sim+=("$1")
+    shift
+  done
+  shift
+  rm -rf "$work/flash"
+  TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash" "${sim[@]}" -- \
+    "$app/vrq-update" "$@" >"$log.out" 2>"$log"
+  status=$?
+}
+
+expect_status() {
+  [ "$status" -eq "$1" ] || fail "exit status $status, expected $1 ($(tail -n 3 "$2" | tr '\n' '|'))"
+}
+
+expect_line() {
+  grep -qxF -- "$2" "$1" || fail "no line \"$2\" in $(basename "$1"): $(tr '\n' '|' <"$1")"
+}
+
+expect_no_line() {
+  if grep -qF -- "$2" "$1"; then fail "unexpected \"$2\" in $(basename "$1")"; fi
+}
+
+# Whatever the outcome: nothing left beside the program, in TMPDIR, or from the simulator.
+expect_clean() {
+  local left
+  left=$(find "$app" -mindepth 1 -not -name 'vrq-update' -not -name 'libJXUsbHid.so*' \
+    -not -name '*.run' -not -name '*.fwp' -not -name '*.ini')
+  [ -z "$left" ] || fail "left beside the program: $left"
+  left=$(find "$work/tmp" -mindepth 1)
+  [ -z "$left" ] || fail "left in TMPDIR: $left"
+}
+
+expect_flash_equals_items() {
+  local pair
+  for pair in frw:firmware boot:bootloader sys:system font:font; do
+    cmp -s "$items/${pair%%:*}.bin" "$work/flash/${pair##*:}.bin" ||
+      fail "the printer's ${pair##*:}.bin differs from the package's ${pair%%:*}.bin"
+  done
+  if grep -q '^VIOLATION:' "$work/flash/transcript.txt"; then
+    fail "protocol violations: $(grep '^VIOLATION:' "$work/flash/transcript.txt" | head -3)"
+  fi
+}
+
+# run_failure FAULT MESSAGE: one failure row under an injected fault.
+run_failure() {
+  make_items
+  build_package "$work/pkg.fwp"
+  run_update "$work/log" --fault "$1" -- --package "$work/pkg.fwp" --yes
+  expect_status 1 "$work/log"
+  expect_line "$work/log" "Error: $2"
+  expect_no_line "$work/log" "Update Success!"
+  expect_clean
+}
+
+case "$case_name" in
+  update-packed | update-stored)
+    make_items
+    build_package "$work/pkg.fwp" "--${case_name#update-}"
+    run_update "$work/log" -- --package "$work/pkg.fwp" --yes
+    expect_status 0 "$work/log"
+    expect_line "$work/log" "Info: Update Success!"
+    expect_flash_equals_items
+    expect_clean
+    ;;
+  maker)
+    # pkg.run updates from its linked package, never asking for a file.
+    make_items
+    build_package "$app/pkg.fwp" --packed
+    "$app/vrq-update" --make "$app/pkg.fwp" 2>"$work/make.log"
+    status=$?
+    expect_status 0 "$work/make.log"
+    expect_line "$work/make.log" "Information: make new update application Success"
+    expected=$(($(stat -c %s "$app/vrq-update") + $(stat -c %s "$app/pkg.fwp") + 36))
+    [ "$(stat -c %s "$app/pkg.run")" -eq "$expected" ] || fail "pkg.run is not $expected bytes"
+    [ -x "$app/pkg.run" ] || fail "pkg.run is not executable"
+    rm "$app/pkg.fwp"
+    TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash" -- \
+      "$app/pkg.run" --headless --yes >/dev/null 2>"$work/log"
+    status=$?
+    expect_status 0 "$work/log"
+    [ "$(head -n 1 "$work/log")" = "Find update!" ] || fail "first status is not Find update!"
+    expect_no_line "$work/log" "select"
+    expect_line "$work/log" "Info: Update Success!"
+    expect_flash_equals_items
+    expect_clean
+    ;;
+  bad-packages)
+    make_items
+    build_package "$work/other-printer.fwp" --printer vrqprinter
+    build_package "$work/not-update.fwp" --kind Fonts
+    build_package "$work/bad-magic.fwp" --magic "OP FILE 1.01"
+    build_package "$work/cut.fwp" --truncate 100000
+    "$BIN/fwp-tool" build --item "font:$items/font.bin" "$work/no-frw.fwp" >/dev/null
+    for package in other-printer not-update bad-magic cut; do
+      run_update "$work/$package.log" -- --package "$work/$package.fwp" --yes
+      expect_status 1 "$work/$package.log"
+      expect_line "$work/$package.log" "Error fwp data!"
+      expect_line "$work/$package.log" "Error: Error fwp data!"
+      expect_clean
+    done
+    expect_no_line "$work/cut.log" "CONNECT"
+    run_update "$work/no-frw.log" -- --package "$work/no-frw.fwp" --yes
+    expect_status 1 "$work/no-frw.log"
+    expect_line "$work/no-frw.log" "Error: Can not Run FRW!"
+    expect_clean
+    # Declined question: nothing more happens.
+    run_update "$work/declined.log" -- --package "$work/no-frw.fwp"
+    expect_status 1 "$work/declined.log"
+    expect_no_line "$work/declined.log" "Error"
+    expect_clean
+    # No printer at all (no simulator).
+    TMPDIR=$work/tmp "$app/vrq-update" --package "$work/no-frw.fwp" --yes 2>"$work/none.log"
+    status=$?
+    expect_status 1 "$work/none.log"
+    expect_line "$work/none.log" "Can not open usb port!"
+    expect_line "$work/none.log" "Error: Can not open usb port!"
+    expect_clean
+    ;;
+  no-connect-reply) run_failure no-connect-reply "Can not Run FRW!" ;;
+  no-mac) run_failure no-mac "No MAC ADDR!" ;;
+  block-error) run_failure block-error:font:2 "Write Flash Error!" ;;
+  block-silent) run_failure block-silent:2 "Write Flash Error!" ;;
+  no-link-reply) run_failure no-link-reply "Write Flash Error!" ;;
+  hid-library)
+    # The library is mapped while the program runs when it lies beside it, and the
+    # program runs as well without it.
+    printf 'not a package' >"$work/junk.fwp"
+    LD_DEBUG=files "$app/vrq-update" --package "$work/junk.fwp" --yes 2>"$work/with.log"
+    grep -q "calling init: $app/libJXUsbHid.so" "$work/with.log" ||
+      fail "libJXUsbHid.so beside the program was not loaded"
+    grep -q "calling fini: $app/libJXUsbHid.so" "$work/with.log" ||
+      fail "libJXUsbHid.so was not released at exit"
+    rm "$app"/libJXUsbHid.so*
+    LD_DEBUG=files "$app/vrq-update" --package "$work/junk.fwp" --yes 2>"$work/without.log"
+    status=$?
+    expect_status 1 "$work/without.log"
+    expect_line "$work/without.log" "Error: Error fwp data!"
+    expect_no_line "$work/without.log" "calling init: $app/libJXUsbHid.so"
+    ;;
+  *)
+    echo "unknown case $case_name" >&2
+    exit 2
+    ;;
+esac
+
+[ "$failures" -eq 0 ]
