@@ -108,17 +108,21 @@ void ReexecUnderUmockdev(char** argv) {
   std::exit(127);
 }
 
-HidEmulator::HidEmulator() {
+HidEmulator::HidEmulator(bool withPrinter) {
   testbed_ = umockdev_testbed_new();
   if (testbed_ == nullptr) {
     Fail("umockdev_testbed_new failed");
     return;
   }
+  ok_ = !withPrinter || AddPrinter();
+}
+
+bool HidEmulator::AddPrinter() {
   GError* error = nullptr;
   if (!umockdev_testbed_add_from_string(testbed_, DescribeHidDevice(kPrinter).c_str(), &error)) {
     Fail(std::string("adding the printer: ") + (error ? error->message : "?"));
     g_clear_error(&error);
-    return;
+    return false;
   }
   handler_ = umockdev_ioctl_base_new();
   g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&HidEmulator::OnIoctl), this);
@@ -126,9 +130,9 @@ HidEmulator::HidEmulator() {
   if (!umockdev_testbed_attach_ioctl(testbed_, "/dev/hidraw0", handler_, &error)) {
     Fail(std::string("attaching the ioctl handler: ") + (error ? error->message : "?"));
     g_clear_error(&error);
-    return;
+    return false;
   }
-  ok_ = true;
+  return true;
 }
 
 HidEmulator::~HidEmulator() {

@@ -25,8 +25,9 @@ void ReexecUnderUmockdev(char** argv);
 
 class HidEmulator {
  public:
-  // Builds the testbed with the printer (vendor 0471, product 0055) at /dev/hidraw0.
-  HidEmulator();
+  // Builds the testbed, with the printer (vendor 0471, product 0055) at /dev/hidraw0 unless
+  // withPrinter is false.
+  explicit HidEmulator(bool withPrinter = true);
   ~HidEmulator();
   HidEmulator(const HidEmulator&) = delete;
   HidEmulator& operator=(const HidEmulator&) = delete;
@@ -56,6 +57,8 @@ class HidEmulator {
   // Forgets the recorded reports and fetches.
   void ClearRecord();
 
+  // Plugs in the printer (when the testbed was built without it).
+  bool AddPrinter();
   // Plugs in an unrelated HID device (a keyboard at /dev/hidraw1); its "add" uevents are
   // sent. May be called once.
   bool AddKeyboard();

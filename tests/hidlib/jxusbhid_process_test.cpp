@@ -96,6 +96,25 @@ TEST_F(JXUsbHidProcessTest, AKilledOwnerLeavesTheDeviceToTheNextProcess) {
   EXPECT_EQ(next.Number("write " + H(handle) + " 40 0"), 40);
 }
 
+TEST_F(JXUsbHidProcessTest, AStaleOwnerRecordNamingTheNextProcessIsStillStale) {
+  ClientProcess& owner = Start();
+  ClientProcess& next = Start();
+  ClientProcess& third = Start();
+  OpenIn(owner);
+  owner.Kill();
+  // The next process happens to get the dead owner's id (as after a wrap of process ids).
+  const int fd = ::shm_open("/JX_USBHID_MEMMAP", O_RDWR, 0);
+  ASSERT_GE(fd, 0);
+  void* view = ::mmap(nullptr, 8, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  ::close(fd);
+  ASSERT_NE(view, MAP_FAILED);
+  static_cast<uint32_t*>(view)[0] = static_cast<uint32_t>(next.pid());
+  ::munmap(view, 8);
+
+  OpenIn(next);
+  EXPECT_EQ(third.Number("open"), 0);  // next holds the device as a first opener does
+}
+
 TEST_F(JXUsbHidProcessTest, TheOwnersSecondOpenDiscardsUnreadInputAndOneCloseReleases) {
   ClientProcess& owner = Start();
   ClientProcess& other = Start();
@@ -165,6 +184,22 @@ TEST_F(JXUsbHidProcessTest, AnyHidDeviceArrivingClosesThePrinterUntilItIsOpenedA
   emulator_.ClearRecord();
   EXPECT_EQ(owner.Number("write " + H(handle) + " 33 7"), 33);
   EXPECT_EQ(emulator_.PayloadLengths(), (std::vector<int>{31, 2}));
+}
+
+class JXUsbHidWithoutPrinterTest : public ::testing::Test {
+ protected:
+  MachineWideLock lock_;
+  hidtest::HidEmulator emulator_{false};
+};
+
+TEST_F(JXUsbHidWithoutPrinterTest, AFailedSearchGivesUpTheOwnership) {
+  ASSERT_TRUE(emulator_.ok()) << emulator_.error();
+  ClientProcess first(HIDLIB_CLIENT);
+  ClientProcess second(HIDLIB_CLIENT);
+  EXPECT_EQ(first.Number("open"), 0);
+  ASSERT_TRUE(emulator_.AddPrinter()) << emulator_.error();
+  EXPECT_EQ(second.Number("open"), second.pid());
+  EXPECT_EQ(first.Output() + second.Output(), "");
 }
 
 TEST_F(JXUsbHidProcessTest, WithoutTheSharedOwnerRecordOpenRefuses) {
