@@ -90,6 +90,9 @@ class SimulatorTest : public testing::Test {
     run.output = ReadText(out);
     run.errors = ReadText(err);
     run.transcript = ReadText(run.flashDir / "transcript.txt");
+    // A sanitizer report would hide behind an expected failure status.
+    EXPECT_EQ(run.errors.find("Sanitizer"), std::string::npos) << run.errors;
+    EXPECT_EQ(run.errors.find("runtime error"), std::string::npos) << run.errors;
     return run;
   }
 
