@@ -1,0 +1,145 @@
+// TOPFile::Load of a stored 64 MiB package against plain copies of the same bytes on the
+// same disk, and BytesToHexText. Rates are bytes of item data (Load, copies) or bytes of
+// hex text produced (BytesToHexText).
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench/ratio_reporter.h"
+#include "package/hex_text.h"
+#include "package/opfile.h"
+#include "package/package_writer.h"
+#include "platform/file.h"
+#include "platform/fs.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr size_t kItemSize = 64 << 20;
+constexpr size_t kChunk = 64 * 1024;
+
+// A scratch folder with the item's bytes and a stored package holding them. It lies
+// below $VRQ_BENCH_DIR when set (to pick the disk), else in the temporary-files folder.
+class Scratch {
+ public:
+  Scratch() {
+    const char* base = std::getenv("VRQ_BENCH_DIR");
+    root_ = fs::path(base ? base : platform::TempFolder()) /
+            ("vrq_package_bench." + std::to_string(std::random_device()()));
+    fs::create_directories(root_ / "work");
+    std::vector<uint8_t> data(kItemSize);
+    std::mt19937 rng(5);
+    for (size_t i = 0; i < data.size(); i += 4) {
+      const uint32_t v = rng();
+      std::memcpy(&data[i], &v, 4);
+    }
+    platform::File item = platform::File::Open(Item(), platform::File::Mode::kCreateTruncate);
+    item.Write(data.data(), data.size());
+    item.Close();
+    fwp::PackageWriter writer(Package(), fwp::PackageHeaderFields{});
+    writer.AddItemFromFile({"system", "", "0", "system.bin", 0, 0, 0}, Item());
+    ok_ = writer.Finish();
+  }
+  ~Scratch() {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+
+  bool Ok() const { return ok_; }
+  std::string Item() const { return (root_ / "item.bin").string(); }
+  std::string Package() const { return (root_ / "package.fwp").string(); }
+  std::string Work() const { return (root_ / "work").string(); }
+  std::string Copy() const { return (root_ / "copy.bin").string(); }
+
+ private:
+  fs::path root_;
+  bool ok_ = false;
+};
+
+Scratch& Shared() {
+  static Scratch scratch;
+  return scratch;
+}
+
+void BM_LoadStoredPackage(benchmark::State& state) {
+  Scratch& s = Shared();
+  if (!s.Ok()) return state.SkipWithError("cannot write the package");
+  TOPFile package;
+  package.SetWorkFolder(s.Work());
+  for (auto _ : state) {
+    state.PauseTiming();
+    package.RemoveAllItems();
+    state.ResumeTiming();
+    if (!package.Load(s.Package())) state.SkipWithError(package.LoadError().c_str());
+  }
+  package.RemoveAllItems();
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kItemSize));
+}
+
+// The plain copy a user would make: read and write in 64 KiB chunks into a new file.
+void BM_PlainCopy(benchmark::State& state) {
+  Scratch& s = Shared();
+  std::vector<uint8_t> chunk(kChunk);
+  for (auto _ : state) {
+    state.PauseTiming();
+    platform::DeleteFile(s.Copy());
+    state.ResumeTiming();
+    platform::File in = platform::File::Open(s.Item(), platform::File::Mode::kRead);
+    platform::File out = platform::File::Open(s.Copy(), platform::File::Mode::kCreateTruncate);
+    for (int64_t n; (n = in.Read(chunk.data(), chunk.size())) > 0;) {
+      out.Write(chunk.data(), static_cast<size_t>(n));
+    }
+    out.Close();
+  }
+  platform::DeleteFile(s.Copy());
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kItemSize));
+}
+
+// The platform's own file copy (what the maker uses), for reference.
+void BM_PlatformCopyFile(benchmark::State& state) {
+  Scratch& s = Shared();
+  for (auto _ : state) {
+    state.PauseTiming();
+    platform::DeleteFile(s.Copy());
+    state.ResumeTiming();
+    if (!platform::CopyFile(s.Item(), s.Copy(), false)) state.SkipWithError("copy failed");
+  }
+  platform::DeleteFile(s.Copy());
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kItemSize));
+}
+
+// One flash block of the system section, 32 bytes per line as the update sends it.
+void BM_BytesToHexText(benchmark::State& state) {
+  const auto size = static_cast<int32_t>(state.range(0));
+  std::vector<uint8_t> block(static_cast<size_t>(size));
+  std::mt19937 rng(9);
+  for (uint8_t& b : block)
+    b = static_cast<uint8_t>(rng());
+  size_t produced = 0;
+  for (auto _ : state) {
+    std::string text = BytesToHexText(block.data(), size, 32);
+    produced = text.size();
+    benchmark::DoNotOptimize(text.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * produced));
+  state.counters["input_bytes_per_second"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * size, benchmark::Counter::kIsRate);
+}
+
+BENCHMARK(BM_LoadStoredPackage)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
+BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
+BENCHMARK(BM_PlatformCopyFile)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
+BENCHMARK(BM_BytesToHexText)->Arg(128 << 10)->Arg(1 << 20)->Arg(2 << 20);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return bench::RunWithRatios(
+      argc, argv,
+      {{"BM_LoadStoredPackage", "BM_PlainCopy"}, {"BM_LoadStoredPackage", "BM_PlatformCopyFile"}});
+}
