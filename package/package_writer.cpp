@@ -12,6 +12,12 @@ namespace {
 // A reader keeps an item's byte count in a signed 32-bit Status and gives the decoder
 // 512 bytes of room beyond U, so larger items could not be read back.
 constexpr uint64_t kMaxItemSize = std::numeric_limits<int32_t>::max() - 512;
+// The reader holds a packed item whole in memory and refuses more than this.
+constexpr uint64_t kMaxPackedItemSize = uint64_t{1} << 30;
+
+uint64_t MaxItemSize(int8_t packMode) {
+  return packMode == kPackPacked ? kMaxPackedItemSize : kMaxItemSize;
+}
 constexpr size_t kCopyChunk = 64 * 1024;
 
 void PutText(HeaderBytes& header, size_t offset, size_t size, const std::string& text) {
@@ -102,7 +108,7 @@ bool PackageWriter::WriteBytes(const void* data, size_t size) {
 
 bool PackageWriter::AddItem(const ItemFields& item, const uint8_t* data, size_t size) {
   if (!Ok()) return false;
-  if (size > kMaxItemSize) return Fail("item " + item.fileName + " is too large");
+  if (size > MaxItemSize(packMode_)) return Fail("item " + item.fileName + " is too large");
   std::vector<uint8_t> payload = ItemDataFor(packMode_, data, size);
   std::vector<uint8_t> prefix = RecordPrefix(item, payload.size());
   if (prefix.empty()) return Fail("record of item " + item.fileName + " is too large");
@@ -117,7 +123,7 @@ bool PackageWriter::AddItemFromFile(const ItemFields& item, const std::string& s
   }
   const int64_t size = input.Size();
   if (size < 0) return Fail("cannot read " + source + ": " + std::strerror(input.LastError()));
-  if (static_cast<uint64_t>(size) > kMaxItemSize) return Fail(source + " is too large");
+  if (static_cast<uint64_t>(size) > MaxItemSize(packMode_)) return Fail(source + " is too large");
   if (packMode_ != kPackPacked) return CopyStored(item, input, size, source);
 
   std::vector<uint8_t> data(static_cast<size_t>(size));
