@@ -85,7 +85,10 @@ struct ManifestReader {
     if (append && key != "commands") return Fail("only commands can be continued with +=");
     if (key == "type") return Text(value, item.fields.type);
     if (key == "mode") return Text(value, item.fields.mode);
-    if (key == "name") return item.hasName = true, Text(value, item.fields.fileName);
+    if (key == "name") {
+      item.hasName = true;
+      return Text(value, item.fields.fileName);
+    }
     if (key == "commands") {
       std::string more;
       if (!Text(value, more)) return false;
