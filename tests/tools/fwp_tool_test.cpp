@@ -306,6 +306,7 @@ TEST_F(FwpToolTest, BuildProblemsNameTheirCauseAndLeaveNoPackage) {
   const std::vector<std::pair<std::string, std::string>> manifests = {
       {"[item]\ntype = a\nfile = frw.bin\ncolour = red\n", "pkg.manifest:4: unknown item key"},
       {"[item]\ntype = a\n", "pkg.manifest:1: [item] without file="},
+      {"[item]\nfile = frw.bin\n[item]\n", "pkg.manifest:1: [item] without type="},
       {"[item]\ntype = a\nfile = frw.bin\nmtime = 2023-02-29\n", "pkg.manifest:4: bad time"},
       {"[item]\ntype = a\nfile = missing.bin\n", "missing.bin is no readable file"},
       {"[item]\ntype = a\nfile = frw.bin\nname = a/b\n", "must be a plain file name"},

@@ -83,7 +83,10 @@ struct ManifestReader {
   bool ItemKey(const std::string& key, const std::string& value, bool append) {
     ItemPlan& item = plan.items.back();
     if (append && key != "commands") return Fail("only commands can be continued with +=");
-    if (key == "type") return Text(value, item.fields.type);
+    if (key == "type") {
+      item.hasType = true;
+      return Text(value, item.fields.type);
+    }
     if (key == "mode") return Text(value, item.fields.mode);
     if (key == "name") {
       item.hasName = true;
@@ -111,6 +114,7 @@ struct ManifestReader {
     if (!inItem) return true;
     const ItemPlan& item = plan.items.back();
     line = item.line;
+    if (!item.hasType) return Fail("[item] without type=");
     if (item.source.empty()) return Fail("[item] without file=");
     return true;
   }

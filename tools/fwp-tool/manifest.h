@@ -16,6 +16,7 @@ struct ItemPlan {
   fwp::ItemFields fields;
   std::string source;  // path of the item's data
   bool hasName = false;
+  bool hasType = false;
   std::optional<uint64_t> creationTime, lastAccessTime, lastWriteTime;
   int line = 0;  // where the item starts in its manifest (0: command line)
 };
