@@ -33,7 +33,7 @@ std::string UsbIdText(const std::string& text) {
   return upper;
 }
 
-std::optional<FoundPrinter> InspectPrinterNode(const platform::UdevDevice& lp) {
+std::optional<FoundPrinter> ExaminePrinterNode(const platform::UdevDevice& lp) {
   std::string node = lp.DevNode();
   unsigned major = 0;
   unsigned minor = 0;
@@ -62,7 +62,7 @@ void EnumUsbPrinters(_struct_printer_comm_& table) {
 
   std::vector<FoundPrinter> found;
   for (const platform::UdevDevice& lp : udev.Enumerate("usbmisc", "lp*")) {
-    if (auto printer = InspectPrinterNode(lp)) found.push_back(std::move(*printer));
+    if (auto printer = ExaminePrinterNode(lp)) found.push_back(std::move(*printer));
   }
   std::stable_sort(found.begin(), found.end(), [](const FoundPrinter& a, const FoundPrinter& b) {
     return a.portNumber < b.portNumber;

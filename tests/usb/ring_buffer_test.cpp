@@ -49,15 +49,4 @@ TEST(RingBuffer, WriteEndingOnTheLastByteReturnsToBase) {
   EXPECT_EQ(ring.read_pos, ring.base);
 }
 
-TEST(RingBuffer, FullAboveCapacityLessTwo) {
-  uint8_t storage[8];
-  ring_buffer ring;
-  ring_init(&ring, storage, sizeof storage);
-  uint8_t data[7] = {};
-  ring_write(&ring, data, 6);
-  EXPECT_FALSE(ring_is_full(&ring));
-  ring_write(&ring, data, 1);
-  EXPECT_TRUE(ring_is_full(&ring));
-}
-
 }  // namespace
