@@ -232,6 +232,7 @@ int Run(const Script& script) {
   }
   for (const Section& section : script.sections) {
     if (int failed = SendSection(host, script, section)) {
+      Say("probe write: " + std::to_string(host.Port().Write("\r\n", 2)));
       Say("printers found: " + std::to_string(host.PrintersFound()));
       return failed;
     }
