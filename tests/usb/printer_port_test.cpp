@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -132,10 +133,16 @@ TEST(TUsbPrinter, ReadTakesOnlyWhatIsBufferedAndKeepsTheRestInOrder) {
   EXPECT_TRUE(port.Opened);
   EXPECT_TRUE(port.Running);
 
+  // Nothing buffered: 0 at once, not after a wait for the device. The fastest of a few
+  // calls counts, so that a busy machine's scheduling does not.
   uint8_t buffer[64];
-  auto start = Clock::now();
-  EXPECT_EQ(port.Read(buffer, sizeof buffer), 0);
-  EXPECT_LT(Clock::now() - start, milliseconds(5));
+  auto fastest = Clock::duration::max();
+  for (int i = 0; i < 5; ++i) {
+    auto start = Clock::now();
+    EXPECT_EQ(port.Read(buffer, sizeof buffer), 0);
+    fastest = std::min(fastest, Clock::now() - start);
+  }
+  EXPECT_LT(fastest, milliseconds(2));
 
   printer.Send({'O', 'K', '\r', '\n', 'N', 'E', 'X', 'T'});
   ASSERT_TRUE(WaitForReceived(port, 8, milliseconds(1000)));
@@ -214,7 +221,7 @@ TEST(TUsbPrinter, OpenWhileOpenReturnsTrueAtOnceAndStaysOnItsDevice) {
   ASSERT_TRUE(port.Open(printer.Path()));
   auto start = Clock::now();
   EXPECT_TRUE(port.Open("/dev/usb/no-such-printer"));
-  EXPECT_LT(Clock::now() - start, milliseconds(20));
+  EXPECT_LT(Clock::now() - start, milliseconds(100));  // a real open takes 300 ms or more
   EXPECT_EQ(port.Write("LINK\r\n", 6), 6);
   EXPECT_EQ(printer.Receive(6), "LINK\r\n");
 }
@@ -235,7 +242,7 @@ TEST(TUsbPrinter, CloseOnAClosedPortChangesNothing) {
   TUsbPrinter port;
   auto start = Clock::now();
   EXPECT_TRUE(port.Close());
-  EXPECT_LT(Clock::now() - start, milliseconds(20));
+  EXPECT_LT(Clock::now() - start, milliseconds(100));  // no reader: none of the stop waits
   ExpectClosed(port);
   EXPECT_EQ(port.BytesWritten, 0u);
   EXPECT_EQ(port.Write("x", 1), -1);
