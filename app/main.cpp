@@ -115,9 +115,7 @@ int RunWindow() {
   return app::kExitSuccess;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   const CommandLine line = app::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (!line.error.empty()) {
     std::cerr << "vrq-update: " << line.error << "\n\n" << app::UsageText("vrq-update");
@@ -133,4 +131,15 @@ int main(int argc, char** argv) {
   }
   if (line.headless || line.list) return RunHeadless(line);
   return RunWindow();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception& error) {
+    std::cerr << "vrq-update: " << error.what() << '\n';
+  }
+  return app::kExitFailure;
 }

@@ -154,6 +154,11 @@ case "$case_name" in
     expect_status 1 "$work/no-frw.log"
     expect_line "$work/no-frw.log" "Error: Can not Run FRW!"
     expect_clean
+    # Discovery sees the simulated printer.
+    TMPDIR=$work/tmp "$BIN/vrq-printer-sim" -- "$app/vrq-update" --list >"$work/list.out" 2>&1
+    status=$?
+    expect_status 0 "$work/list.out"
+    expect_line "$work/list.out" "1 04710055 /dev/usb/lp0"
     # Declined question: nothing more happens.
     run_update "$work/declined.log" -- --package "$work/no-frw.fwp"
     expect_status 1 "$work/declined.log"

@@ -1,0 +1,97 @@
+// The scripting face of vrq-update: its command line, what the terminal front end
+// prints, and the blobs the program carries.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "app/command_line.h"
+#include "app/terminal_front_end.h"
+#include "fakes.h"
+#include "platform/blob.h"
+
+namespace apptest {
+namespace {
+
+TEST(CommandLineTest, OptionsAndTheirMistakes) {
+  app::CommandLine line = app::ParseCommandLine({"--package", "a.fwp", "--yes"});
+  EXPECT_TRUE(line.error.empty());
+  EXPECT_TRUE(line.headless);
+  EXPECT_TRUE(line.yes);
+  EXPECT_EQ(line.package, "a.fwp");
+
+  line = app::ParseCommandLine({"--make", "b.fwp"});
+  EXPECT_TRUE(line.headless);
+  EXPECT_EQ(line.make, "b.fwp");
+
+  EXPECT_FALSE(app::ParseCommandLine({}).headless);
+  for (auto args : std::vector<std::vector<std::string>>{{"--package"},
+                                                         {"--make", ""},
+                                                         {"--package", "a", "--make", "b"},
+                                                         {"--package", "a", "--package", "b"},
+                                                         {"-x"}}) {
+    EXPECT_FALSE(app::ParseCommandLine(args).error.empty()) << args[0];
+  }
+}
+
+TEST(TerminalFrontEndTest, StatusLinesBoxesAndAnswers) {
+  VirtualClock clock;
+  std::ostringstream out;
+  app::TerminalFrontEnd terminal(clock, out, false, {false, std::nullopt});
+  terminal.SetStatusText("CONNECT\r\n");
+  terminal.SetStatusText("two\r\nlines");
+  terminal.SetProgressVisible(true);
+  terminal.SetProgress(50);
+  terminal.ShowMessage("Can not Run FRW!", "Error", app::BoxIcon::kError, "no reply");
+  terminal.ShowMessage("Update Success!", "Info", app::BoxIcon::kInformation, "");
+  EXPECT_FALSE(terminal.AskOkCancel("select?", "select ..."));
+  EXPECT_EQ(terminal.ChooseFile({"select update file", "fwp", "", "/"}), std::nullopt);
+  EXPECT_EQ(out.str(),
+            "CONNECT\ntwo lines\nError: Can not Run FRW!\n  no reply\nInfo: Update Success!\n"
+            "select ...: select?\n  -> Cancel (give --yes to answer OK)\n"
+            "select update file: no file given (use --package FILE)\n");
+
+  std::ostringstream tty;
+  app::TerminalFrontEnd answered(clock, tty, true, {true, "p.fwp"});
+  EXPECT_TRUE(answered.AskOkCancel("select?", "select ..."));
+  EXPECT_EQ(answered.ChooseFile({}), "p.fwp");
+  answered.SetProgressVisible(true);
+  answered.SetProgress(25);
+  answered.SetStatusText("Update...");
+  answered.SetProgressVisible(false);
+  EXPECT_NE(tty.str().find("\r[##########..............................] 25%\r\033[KUpdate...\n"),
+            std::string::npos);
+}
+
+TEST(TerminalFrontEndTest, TicksComeFromTheClockWhenPumped) {
+  VirtualClock clock;
+  std::ostringstream out;
+  app::TerminalFrontEnd terminal(clock, out, false, {});
+  int ticks = 0, polls = 0;
+  terminal.onTick = [&] { ++ticks; };
+  terminal.pollEvents = [&] { ++polls; };
+  terminal.StartTimer();
+  for (int ms = 0; ms < 100; ++ms) {
+    terminal.PumpMessages();
+    clock.SleepMs(1);
+  }
+  EXPECT_EQ(polls, 100);
+  EXPECT_EQ(ticks, 9);
+  clock.SleepMs(5000);
+  terminal.PumpMessages();
+  terminal.PumpMessages();
+  EXPECT_EQ(ticks, 10);
+}
+
+TEST(BlobTest, EmbeddedFilesAreFoundByTypeAndName) {
+  std::ifstream file(VRQ_TEST_BLOB, std::ios::binary);
+  std::string expected((std::istreambuf_iterator<char>(file)), {});
+  auto blob = platform::FindBlob("test", "sample");
+  ASSERT_TRUE(blob.has_value());
+  EXPECT_EQ(std::string(blob->begin(), blob->end()), expected);
+  EXPECT_FALSE(platform::FindBlob("test", "other").has_value());
+  EXPECT_FALSE(platform::FindBlob("rc_dll", "dll").has_value());
+}
+
+}  // namespace
+}  // namespace apptest
