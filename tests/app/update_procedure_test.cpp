@@ -96,7 +96,9 @@ struct FailureCase {
   const char* detail = "";  // a part of the box's detail line
 };
 
-void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const FailureCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class UpdateFailureTest : public UpdateTest, public ::testing::WithParamInterface<FailureCase> {};
 
