@@ -102,8 +102,9 @@ class UpdateRun {
 
 int32_t UpdateRun::Run() {
   if (!ReserveLibraryFile()) {
-    form_.ErrorBox("Create dll File Failed",
-                   "no temporary file could be made beside " + form_.Environment().executablePath);
+    form_.ErrorBox("Create dll File Failed", "no temporary file could be made beside " +
+                                                 form_.Environment().executablePath + " or in " +
+                                                 platform::TempFolder());
     return -1;
   }
   if (!FindPackage()) return -1;
