@@ -11,7 +11,7 @@
 
 namespace {
 constexpr int64_t kPad = 512;
-constexpr uint32_t kMaxUnpacked = 1 << 20;  // keeps each run cheap
+constexpr uint32_t kMaxUnpacked = 1 << 16;  // keeps each run cheap
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

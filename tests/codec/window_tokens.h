@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 namespace window_tokens {
 
@@ -74,8 +73,8 @@ inline Walk Decode(const uint8_t* input, int64_t size, int64_t totalBits, uint8_
     if (produced + length >= capacity || source + length > capacity) return stop();
     walk.zeroFillCopy = walk.zeroFillCopy || source + length > produced;
     walk.shortCopy = walk.shortCopy || length == 1;
-    std::vector<uint8_t> before(out + source, out + source + length);
-    std::memcpy(out + produced, before.data(), before.size());
+    // Each destination byte gets its source byte's value from before the move.
+    std::memmove(out + produced, out + source, static_cast<size_t>(length));
     produced += length;
   } while (pos < totalBits);
   walk.result = static_cast<int32_t>(produced);
