@@ -14,7 +14,16 @@ namespace {
 constexpr size_t kWindow = MAX_WND_SIZE;
 constexpr size_t kMaxLength = MAX_WND_SIZE;
 constexpr size_t kMinLength = 2;
-constexpr int kHashBits = 15;
+constexpr int kHash3Bits = 15;
+constexpr int kPairBits = 16;
+
+// Table sizes grow with the input up to their full size, so small inputs stay cheap.
+int TableBits(size_t size, int most) {
+  int bits = 8;
+  while (bits < most && (size_t{1} << bits) < size)
+    ++bits;
+  return bits;
+}
 
 // Appends bit fields least significant bit first into a buffer sized for the worst case.
 class BitWriter {
@@ -94,9 +103,11 @@ class MatchFinder {
         depth_(std::max(options.chainDepth, 1)),
         good_(std::clamp<size_t>(static_cast<size_t>(std::max(options.goodLength, 2)), 2,
                                  kMaxLength)),
-        head3_(size_t{1} << kHashBits, -1),
+        hash3Bits_(TableBits(size, kHash3Bits)),
+        pairBits_(TableBits(size, kPairBits)),
+        head3_(size_t{1} << hash3Bits_, -1),
         prev3_(kWindow, -1),
-        last2_(size_t{1} << 16, -1) {}
+        last2_(size_t{1} << pairBits_, -1) {}
 
   // The longest copy for position p that obeys the window rules, or length 0.
   Match Find(size_t p) {
@@ -108,8 +119,9 @@ class MatchFinder {
     if (maxLength >= 3) best = SearchChain(p, windowStart, maxLength);
     if (best.length != 0 && best.length == p - best.source) best = ExtendPeriod(p, best, maxLength);
     if (best.length < kMinLength) {
-      int64_t c = last2_[Pair(p)];
-      if (c >= static_cast<int64_t>(windowStart) && p - static_cast<size_t>(c) >= kMinLength) {
+      int64_t c = last2_[PairSlot(p)];
+      if (c >= static_cast<int64_t>(windowStart) && p - static_cast<size_t>(c) >= kMinLength &&
+          data_[c] == data_[p] && data_[c + 1] == data_[p + 1]) {
         best = {kMinLength, static_cast<size_t>(c)};
       }
     }
@@ -123,9 +135,13 @@ class MatchFinder {
   uint32_t Hash3(size_t p) const {
     uint32_t v = static_cast<uint32_t>(data_[p]) << 16 | static_cast<uint32_t>(data_[p + 1]) << 8 |
                  data_[p + 2];
-    return (v * 2654435761u) >> (32 - kHashBits);
+    return (v * 2654435761u) >> (32 - hash3Bits_);
   }
-  uint32_t Pair(size_t p) const { return static_cast<uint32_t>(data_[p]) << 8 | data_[p + 1]; }
+  // The slot of the byte pair at p: the pair itself at full size, else a hash of it.
+  uint32_t PairSlot(size_t p) const {
+    const uint32_t pair = static_cast<uint32_t>(data_[p]) << 8 | data_[p + 1];
+    return pairBits_ == kPairBits ? pair : (pair * 2654435761u) >> (32 - pairBits_);
+  }
 
   void InsertUpTo(size_t p) {
     for (; inserted_ < p; ++inserted_) {
@@ -135,7 +151,7 @@ class MatchFinder {
         prev3_[q % kWindow] = head3_[h];
         head3_[h] = static_cast<int64_t>(q);
       }
-      if (q + 1 < size_) last2_[Pair(q)] = static_cast<int64_t>(q);
+      if (q + 1 < size_) last2_[PairSlot(q)] = static_cast<int64_t>(q);
     }
   }
 
@@ -178,6 +194,8 @@ class MatchFinder {
   size_t size_;
   int depth_;
   size_t good_;
+  int hash3Bits_;
+  int pairBits_;
   std::vector<int64_t> head3_;
   std::vector<int64_t> prev3_;
   std::vector<int64_t> last2_;
