@@ -213,6 +213,9 @@ bool TOPFile::Load(const std::string& path) {
     return fail("the work folder " + workFolder_ + " does not exist");
   }
   const int64_t fileSize = file.Size();
+  if (fileSize < static_cast<int64_t>(fwp::kHeaderSize)) {
+    return fail(path + " is cut short inside its header");
+  }
   const auto packMode = static_cast<int8_t>(header_[fwp::kPackModeOffset]);
   return LoadRecords(file, fileSize, packMode) && loadError_.empty();
 }

@@ -148,6 +148,14 @@ int64_t FileSize(const std::string& path) {
   return st.st_size;
 }
 
+bool GetFileTimes(const std::string& path, FileTime& lastAccess, FileTime& lastWrite) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  lastAccess = {st.st_atim.tv_sec, static_cast<uint32_t>(st.st_atim.tv_nsec)};
+  lastWrite = {st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec)};
+  return true;
+}
+
 bool IsWritableFolder(const std::string& path) {
   return IsFolder(path) && ::access(path.c_str(), W_OK | X_OK) == 0;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file.h"
+
 namespace platform {
 
 // Full path of the running executable (resolved /proc/self/exe); empty if unknown.
@@ -49,6 +51,8 @@ bool DeleteFile(const std::string& path);
 bool RemoveFolder(const std::string& path);
 // Size of a file in bytes, -1 when it cannot be examined.
 int64_t FileSize(const std::string& path);
+// Last access and last write time of a file; false when it cannot be examined.
+bool GetFileTimes(const std::string& path, FileTime& lastAccess, FileTime& lastWrite);
 // True when the folder allows creating files in it.
 bool IsWritableFolder(const std::string& path);
 

@@ -17,6 +17,9 @@ using rawpkg::Item;
 
 class PackageTest : public ::testing::Test {
  protected:
+  // Extracted files stay until removed, so that the work folder goes with the object.
+  void TearDown() override { pkg_.RemoveAllItems(); }
+
   std::string Package(const std::string& bytes) {
     std::string path = dir_ / "package.fwp";
     rawpkg::Write(path, bytes);
@@ -59,6 +62,9 @@ TEST_F(PackageTest, MagicMustEndWithAZeroByte) {
   EXPECT_FALSE(IsPackageFile(path));
   EXPECT_FALSE(pkg_.Load(path));
   EXPECT_TRUE(pkg_.ItemNames().empty());
+
+  EXPECT_FALSE(pkg_.Load(Package(rawpkg::Header().substr(0, 1000))));
+  EXPECT_NE(pkg_.LoadError().find("header"), std::string::npos);
 
   EXPECT_FALSE(IsPackageFile(Package("OP FILE 1.00")));  // 12 bytes: no room for the zero
   EXPECT_TRUE(IsPackageFile(Package(std::string("OP FILE 1.00\0", 13))));

@@ -1,5 +1,4 @@
 // fwp-tool build: manifest and options in, package file out.
-#include <sys/stat.h>
 
 #include <charconv>
 #include <filesystem>
@@ -150,10 +149,11 @@ bool ReadManifest(const std::string& path, BuildPlan& plan, std::string& error) 
 }
 
 bool SourceTimes(const std::string& path, uint64_t& lastAccess, uint64_t& lastWrite) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return false;
-  lastAccess = fwp::UnixToFileTime({st.st_atim.tv_sec, static_cast<uint32_t>(st.st_atim.tv_nsec)});
-  lastWrite = fwp::UnixToFileTime({st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec)});
+  platform::FileTime access;
+  platform::FileTime write;
+  if (!platform::GetFileTimes(path, access, write)) return false;
+  lastAccess = fwp::UnixToFileTime(access);
+  lastWrite = fwp::UnixToFileTime(write);
   return true;
 }
 
