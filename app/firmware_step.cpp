@@ -97,8 +97,13 @@ bool TMainForm::SendFirmware(const TOPFile& package) {
   const std::string announce = DfLine(image.size(), ByteSum(image.data(), image.size()));
   ShowStatus("Send frw");
   ui_.Refresh();
-  if (channel_.WriteToPrinter(announce) < 0) return WriteFailed("the DF line");
-  if (channel_.WriteToPrinter(image.data(), static_cast<int32_t>(image.size())) < 0) {
+  // The printer counts the image against the DF line: a line or an image that went out
+  // only in part would leave it waiting for bytes that never come.
+  if (channel_.WriteToPrinter(announce) != static_cast<int32_t>(announce.size())) {
+    return WriteFailed("the DF line");
+  }
+  if (channel_.WriteToPrinter(image.data(), static_cast<int32_t>(image.size())) !=
+      static_cast<int32_t>(image.size())) {
     return WriteFailed("the frw image");
   }
 

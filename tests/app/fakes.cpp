@@ -1,5 +1,6 @@
 #include "fakes.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -31,9 +32,10 @@ int32_t ScriptedPrinter::Write(const void* data, int32_t length) {
     return length;
   }
   const char* bytes = static_cast<const char*>(data);
-  for (int32_t i = 0; i < length; ++i)
+  const int32_t taken = takeAtMost ? std::min(length, *takeAtMost) : length;
+  for (int32_t i = 0; i < taken; ++i)
     Feed(bytes[i]);
-  return length;
+  return taken;
 }
 
 int32_t ScriptedPrinter::Read(void* buffer, int32_t length) {

@@ -110,6 +110,7 @@ class ScriptedPrinter final : public app::PrinterPort {
     return "OK\r\n";
   };
   std::function<void(const std::string&)> onLine;  // every command line, as received
+  std::optional<int32_t> takeAtMost;               // a write takes no more bytes than this
 
   // What arrived.
   std::vector<std::string> lines;  // command lines without CR LF

@@ -155,6 +155,13 @@ const FailureCase kFailures[] = {
      "Can not Run FRW!", "CONNECT"},
     {"NeverComesBack", [](UpdateTest& t) { t.printer.restartMs = 3600000; }, "Can not Run FRW!",
      "DF 0 536870912 2 3"},
+    {"FrwImageTakenInPart",
+     [](UpdateTest& t) {
+       t.printer.onLine = [&t](const std::string& line) {
+         if (line.rfind("DF ", 0) == 0) t.printer.takeAtMost = 1;
+       };
+     },
+     "Can not Run FRW!", "DF 0 536870912 2 3", "frw image"},
     {"NoSendNext", [](UpdateTest& t) { t.printer.sendNextReply = ""; }, "Can not Run FRW!",
      "DF 0 536870912 2 3"},
     {"NoMacAddress", [](UpdateTest& t) { t.printer.ckidReply = "NG\r\n"; }, "No MAC ADDR!",
