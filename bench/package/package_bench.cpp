@@ -3,6 +3,7 @@
 // hex text produced (BytesToHexText).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -38,8 +39,12 @@ class Scratch {
       const uint32_t v = rng();
       std::memcpy(&data[i], &v, 4);
     }
+    // Written in the package writer's chunks, so that both sources sit in the page
+    // cache alike (one huge write gets larger cache pages, which read faster).
     platform::File item = platform::File::Open(Item(), platform::File::Mode::kCreateTruncate);
-    item.Write(data.data(), data.size());
+    for (size_t done = 0; done < data.size(); done += kChunk) {
+      item.Write(data.data() + done, std::min(kChunk, data.size() - done));
+    }
     item.Close();
     fwp::PackageWriter writer(Package(), fwp::PackageHeaderFields{});
     writer.AddItemFromFile({"system", "", "0", "system.bin", 0, 0, 0}, Item());
