@@ -2,17 +2,11 @@
 
 #include "platform/fs.h"
 
-namespace {
-
-std::string WithSlash(std::string path) {
-  if (path.empty() || path.back() != '/') path += '/';
-  return path;
-}
-
-}  // namespace
+// An empty path names no folder: it must never turn into "/" or the current folder.
 
 bool DeleteFolderTree(const std::string& path) {
-  const std::string folder = WithSlash(path);
+  if (path.empty()) return true;
+  const std::string folder = platform::WithTrailingSlash(path);
   if (auto entries = platform::ListFolder(folder)) {
     for (const auto& entry : *entries) {
       if (entry.isFolder) {
@@ -27,7 +21,8 @@ bool DeleteFolderTree(const std::string& path) {
 }
 
 bool DeleteFolderFiles(const std::string& path) {
-  const std::string folder = WithSlash(path);
+  if (path.empty()) return true;
+  const std::string folder = platform::WithTrailingSlash(path);
   if (auto entries = platform::ListFolder(folder)) {
     for (const auto& entry : *entries) {
       if (!entry.isFolder) platform::DeleteFile(folder + entry.name);
@@ -37,8 +32,9 @@ bool DeleteFolderFiles(const std::string& path) {
 }
 
 bool CopyFolderFiles(const std::string& source, const std::string& target, bool failIfExists) {
-  const std::string from = WithSlash(source);
-  const std::string to = WithSlash(target);
+  if (source.empty() || target.empty()) return true;
+  const std::string from = platform::WithTrailingSlash(source);
+  const std::string to = platform::WithTrailingSlash(target);
   if (auto entries = platform::ListFolder(from)) {
     for (const auto& entry : *entries) {
       if (!entry.isFolder) platform::CopyFile(from + entry.name, to + entry.name, failIfExists);

@@ -11,6 +11,7 @@
 
 #include "codec/_lib_kbtapp.h"
 #include "package/file_time.h"
+#include "package/text.h"
 #include "platform/file.h"
 #include "platform/fs.h"
 
@@ -27,16 +28,11 @@ struct ItemResult {
   std::string error;  // why status is -1
 };
 
-std::string LastComponent(const std::string& name) {
-  size_t slash = name.rfind('/');
-  return slash == std::string::npos ? name : name.substr(slash + 1);
-}
-
 // A record's file name must name a file below the work folder: relative, no ".."
 // component, and a last component that names a file.
 bool IsSafeItemName(const std::string& name) {
   if (name.empty() || name.front() == '/') return false;
-  const std::string last = LastComponent(name);
+  const std::string last = platform::FileNameOf(name);
   if (last.empty() || last == "." || last == "..") return false;
   size_t start = 0;
   for (;;) {
@@ -46,13 +42,6 @@ bool IsSafeItemName(const std::string& name) {
     if (end == std::string::npos) return true;
     start = end + 1;
   }
-}
-
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
 }
 
 std::string Reason(int error) {
@@ -268,7 +257,7 @@ bool TOPFile::LoadRecords(platform::File& file, int64_t fileSize, int8_t packMod
         fail("item \"" + name + "\" is cut short");
       }
     }
-    item.FileName = LastComponent(name);
+    item.FileName = platform::FileNameOf(name);
     itemNames_.push_back(name);
     items_.push_back(std::make_unique<TFileBase>(std::move(item)));
     pos = recordEnd;
@@ -278,7 +267,7 @@ bool TOPFile::LoadRecords(platform::File& file, int64_t fileSize, int8_t packMod
 
 const TFileBase* TOPFile::ItemAt(size_t index) const {
   if (index >= itemNames_.size()) return nullptr;
-  return FindItem(LastComponent(itemNames_[index]));
+  return FindItem(platform::FileNameOf(itemNames_[index]));
 }
 
 const TFileBase* TOPFile::FindItem(const std::string& name) const {
@@ -290,14 +279,14 @@ const TFileBase* TOPFile::FindItem(const std::string& name) const {
 
 bool TOPFile::RemoveItem(const std::string& name) {
   auto listed = std::find_if(itemNames_.begin(), itemNames_.end(), [&](const std::string& entry) {
-    return EqualsIgnoringCase(entry, name);
+    return fwp::EqualsIgnoringCase(entry, name);
   });
   if (listed == itemNames_.end()) {
     return IsSafeItemName(name) && platform::DeleteFile(workFolder_ + name);
   }
   const std::string entry = *listed;
   itemNames_.erase(listed);
-  const TFileBase* record = FindItem(LastComponent(entry));
+  const TFileBase* record = FindItem(platform::FileNameOf(entry));
   auto owned = std::find_if(items_.begin(), items_.end(),
                             [&](const auto& item) { return item.get() == record; });
   if (owned != items_.end()) items_.erase(owned);

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "package/text.h"
 #include "platform/fs.h"
 
 namespace settings {
@@ -14,19 +15,10 @@ namespace {
 
 constexpr size_t kMaxValueLength = 2047;  // what a 2048-character buffer keeps
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
+using fwp::EqualsIgnoringCase;
 
 std::string Trim(const std::string& text) {
-  const char* blanks = " \t\r\n\f\v";
-  size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) return {};
-  size_t last = text.find_last_not_of(blanks);
-  return text.substr(first, last - first + 1);
+  return fwp::TrimBlanks(text);
 }
 
 std::string Unquote(std::string value) {

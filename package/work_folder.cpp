@@ -7,25 +7,13 @@
 
 #include "package/folder_tools.h"
 #include "package/opfile.h"
+#include "package/text.h"
 #include "platform/fs.h"
 
 namespace {
 
 constexpr char kFolderSuffix[] = "_optfiles/";
 constexpr int kNameAttempts = 1000;
-
-std::string Trimmed(const std::string& text) {
-  const char* blanks = " \t\r\n\f\v";
-  size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
-
-std::string WithoutSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/')
-    path.pop_back();
-  return path;
-}
 
 // "<executable folder>.temp_<year><month><day><hour><minute><second><ms>/", no zero padding.
 std::string FallbackFolderName() {
@@ -40,7 +28,8 @@ std::string FallbackFolderName() {
 
 TOPFile::~TOPFile() {
   ForgetPlaceholder();
-  if (ownsFolder_) platform::RemoveFolder(WithoutSlash(workFolder_));  // only when empty
+  if (ownsFolder_)
+    platform::RemoveFolder(platform::WithoutTrailingSlash(workFolder_));  // only when empty
 }
 
 void TOPFile::ForgetPlaceholder() {
@@ -55,7 +44,7 @@ std::string TOPFile::AutomaticFolderName() {
     std::string placeholder = platform::CreateTempFile(platform::TempFolder(), ".");
     if (placeholder.empty()) break;
     std::string folder = placeholder + kFolderSuffix;
-    if (!platform::PathExists(WithoutSlash(folder))) {
+    if (!platform::PathExists(platform::WithoutTrailingSlash(folder))) {
       placeholder_ = placeholder;
       return folder;
     }
@@ -64,7 +53,7 @@ std::string TOPFile::AutomaticFolderName() {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     std::string folder = FallbackFolderName();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the next name differs
-    if (!platform::PathExists(WithoutSlash(folder))) return folder;
+    if (!platform::PathExists(platform::WithoutTrailingSlash(folder))) return folder;
   }
   return {};
 }
@@ -73,8 +62,9 @@ void TOPFile::SetWorkFolder(const std::string& requested) {
   if (requested == workFolder_) return;
   std::string working = requested;
   if (working.empty() || working.back() != '/') working += '/';
-  const std::string oldFolder = Trimmed(workFolder_);
-  if (!requested.empty() && WithoutSlash(working) == WithoutSlash(oldFolder)) {
+  const std::string oldFolder = fwp::TrimBlanks(workFolder_);
+  if (!requested.empty() &&
+      platform::WithoutTrailingSlash(working) == platform::WithoutTrailingSlash(oldFolder)) {
     workFolder_ = working;  // the same folder, spelled with its final "/"
     return;
   }
@@ -82,8 +72,9 @@ void TOPFile::SetWorkFolder(const std::string& requested) {
   const std::string oldPlaceholder = std::exchange(placeholder_, {});
 
   std::string target = requested.empty() ? AutomaticFolderName() : working;
-  const bool created = !target.empty() && !platform::PathExists(WithoutSlash(target)) &&
-                       platform::CreatePrivateFolder(WithoutSlash(target));
+  const bool created = !target.empty() &&
+                       !platform::PathExists(platform::WithoutTrailingSlash(target)) &&
+                       platform::CreatePrivateFolder(platform::WithoutTrailingSlash(target));
   if (created) {
     if (!oldFolder.empty() && platform::IsFolder(oldFolder)) {
       CopyFolderFiles(oldFolder, target, false);
@@ -98,9 +89,10 @@ void TOPFile::SetWorkFolder(const std::string& requested) {
     if (created) {
       DeleteFolderTree(oldFolder);
     } else {
-      platform::RemoveFolder(WithoutSlash(oldFolder));
+      platform::RemoveFolder(platform::WithoutTrailingSlash(oldFolder));
     }
-    if (!platform::PathExists(WithoutSlash(oldFolder)) && !oldPlaceholder.empty()) {
+    if (!platform::PathExists(platform::WithoutTrailingSlash(oldFolder)) &&
+        !oldPlaceholder.empty()) {
       platform::DeleteFile(oldPlaceholder);
     }
   }

@@ -23,12 +23,6 @@ struct DirCloser {
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
-std::string WithSlash(std::string folder) {
-  if (folder.empty()) return "./";
-  if (folder.back() != '/') folder += '/';
-  return folder;
-}
-
 }  // namespace
 
 std::string ExecutablePath() {
@@ -49,14 +43,24 @@ std::string FileNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string WithTrailingSlash(const std::string& folder) {
+  if (folder.empty()) return "./";
+  return folder.back() == '/' ? folder : folder + '/';
+}
+
+std::string WithoutTrailingSlash(const std::string& path) {
+  size_t end = path.find_last_not_of('/');
+  return end == std::string::npos ? path.substr(0, 1) : path.substr(0, end + 1);
+}
+
 std::string TempFolder() {
   const char* tmpdir = std::getenv("TMPDIR");
-  if (tmpdir != nullptr && *tmpdir != '\0' && IsFolder(tmpdir)) return WithSlash(tmpdir);
+  if (tmpdir != nullptr && *tmpdir != '\0' && IsFolder(tmpdir)) return WithTrailingSlash(tmpdir);
   return "/tmp/";
 }
 
 std::string CreateTempFile(const std::string& folder, const std::string& prefix) {
-  const std::string base = WithSlash(folder) + prefix;
+  const std::string base = WithTrailingSlash(folder) + prefix;
   // Start at a random number so that two processes rarely race for the same names.
   std::random_device seed;
   unsigned start = std::uniform_int_distribution<unsigned>(1, 0xFFFF)(seed);
@@ -101,7 +105,7 @@ std::optional<std::vector<FolderEntry>> ListFolder(const std::string& path) {
   DirHandle dir(::opendir(path.c_str()));
   if (!dir) return std::nullopt;
   std::vector<FolderEntry> entries;
-  const std::string prefix = WithSlash(path);
+  const std::string prefix = WithTrailingSlash(path);
   while (dirent* entry = ::readdir(dir.get())) {
     std::string name = entry->d_name;
     if (name == "." || name == "..") continue;

@@ -17,6 +17,10 @@ std::string ExecutablePath();
 std::string FolderOf(const std::string& path);
 // Last path component.
 std::string FileNameOf(const std::string& path);
+// folder with one final "/" added when it has none ("" becomes "./").
+std::string WithTrailingSlash(const std::string& folder);
+// path without its final "/"s (the root stays "/").
+std::string WithoutTrailingSlash(const std::string& path);
 
 // The temporary-files folder: $TMPDIR when it is set and names a folder, else "/tmp/".
 // Always ends with "/".

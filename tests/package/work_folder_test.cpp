@@ -113,6 +113,15 @@ TEST(FolderTools, DeleteCopyAndClear) {
   EXPECT_TRUE(DeleteFolderTree(dir / "src"));
   EXPECT_FALSE(fs::exists(dir / "src"));
   EXPECT_TRUE(fs::exists(dir / "outside/kept"));  // links are removed, not followed
+
+  // An empty path names no folder, neither "/" nor the current one.
+  const fs::path saved = fs::current_path();
+  fs::current_path(dir.path());
+  DeleteFolderTree("");
+  DeleteFolderFiles("");
+  fs::current_path(saved);
+  EXPECT_TRUE(fs::exists(dir / "dst/a"));
+  EXPECT_TRUE(fs::exists(dir / "outside/kept"));
 }
 
 }  // namespace

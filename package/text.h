@@ -1,0 +1,25 @@
+// Small text helpers of the package layer (ASCII, byte strings).
+#pragma once
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+namespace fwp {
+
+inline bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// text without blanks and control characters at either end.
+inline std::string TrimBlanks(const std::string& text) {
+  const char* blanks = " \t\r\n\f\v";
+  const size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+}  // namespace fwp
