@@ -12,17 +12,8 @@ trap 'rm -rf "$work"' EXIT
 # A sanitizer build of the program runs under the umockdev preload.
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
 
-app=$work/app
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 items=$work/items
-mkdir -p "$app" "$items" "$work/tmp"
-cp "$BIN/vrq-update" "$app/"
-cp -P "$BIN"/libJXUsbHid.so* "$app/"
-
-failures=0
-fail() {
-  echo "FAIL [$case_name]: $*" >&2
-  failures=$((failures + 1))
-}
 
 # Items with reproducible contents; the sizes keep the flash phase short but give the
 # font two blocks.

@@ -19,15 +19,8 @@ cleanup() {
 }
 trap cleanup EXIT
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
-mkdir -p "$app" "$work/items" "$work/tmp" "$ARTIFACTS"
-cp "$BIN/vrq-update" "$app/"
-cp -P "$BIN"/libJXUsbHid.so* "$app/"
-
-failures=0
-fail() {
-  echo "FAIL [$case_name]: $*" >&2
-  failures=$((failures + 1))
-}
+mkdir -p "$ARTIFACTS"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # wait_for SECONDS COMMAND...: retries COMMAND every 0.1 s; its output is the result.
 wait_for() {

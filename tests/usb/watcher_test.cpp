@@ -47,6 +47,15 @@ void RecordHook(void* context, int arrived) {
   log->calls.push_back({context, arrived, log->form->Label1.Caption});
 }
 
+// Registers form for printer nodes with a hook that records into log.
+void WatchPrintersWithHook(TUsbEnumForm& form, HookLog& log) {
+  log.form = &form;
+  form.Subsystem = kPrinterNodeSubsystem;
+  form.OnDeviceChange = RecordHook;
+  form.DeviceChangeContext = &log;
+  form.RegisterNotification();
+}
+
 TEST(TUsbEnumForm, PortWatcherNamesArrivalAndRemoval) {
   sim::PrinterBed bed;
   ASSERT_TRUE(bed.IsValid()) << bed.Error();
@@ -67,11 +76,7 @@ TEST(TUsbEnumForm, HookRunsOncePerEventBeforeTheCaptionChanges) {
   platform::PollLoop loop;
   TUsbEnumForm form(&loop);
   HookLog log;
-  log.form = &form;
-  form.Subsystem = kPrinterNodeSubsystem;
-  form.OnDeviceChange = RecordHook;
-  form.DeviceChangeContext = &log;
-  form.RegisterNotification();
+  WatchPrintersWithHook(form, log);
   ASSERT_TRUE(form.DevNotify);
 
   ASSERT_TRUE(bed.Plug(sim::PrinterRecord{}));
@@ -94,11 +99,7 @@ TEST(TUsbEnumForm, OtherEventsAndOtherSubsystemsChangeNothing) {
   platform::PollLoop loop;
   TUsbEnumForm form(&loop);
   HookLog log;
-  log.form = &form;
-  form.Subsystem = kPrinterNodeSubsystem;
-  form.OnDeviceChange = RecordHook;
-  form.DeviceChangeContext = &log;
-  form.RegisterNotification();
+  WatchPrintersWithHook(form, log);
   ASSERT_TRUE(form.DevNotify);
 
   bed.SendEvent(0, "change");
