@@ -9,35 +9,17 @@
 
 namespace platform {
 
-DeviceFile::DeviceFile(DeviceFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), error_(other.error_) {}
-
-DeviceFile& DeviceFile::operator=(DeviceFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-    error_ = other.error_;
-  }
-  return *this;
-}
-
 DeviceFile DeviceFile::Open(const std::string& path) {
-  int fd = -1;
-  do {
-    fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
-  } while (fd < 0 && errno == EINTR);
-  return DeviceFile(fd, fd < 0 ? errno : 0);
+  Descriptor fd(
+      RetryOnInterrupt([&] { return ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY); }));
+  int error = fd.IsOpen() ? 0 : errno;
+  return DeviceFile(std::move(fd), error);
 }
 
 DeviceFile DeviceFile::Duplicate() const {
-  if (fd_ < 0) return DeviceFile(-1, EBADF);
-  int fd = fcntl(fd_, F_DUPFD_CLOEXEC, 0);
-  return DeviceFile(fd, fd < 0 ? errno : 0);
-}
-
-void DeviceFile::Close() {
-  // Linux releases the descriptor even when close() reports EINTR: never retry.
-  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  Descriptor fd = fd_.Duplicate();
+  int error = fd.IsOpen() ? 0 : errno;
+  return DeviceFile(std::move(fd), error);
 }
 
 WaitResult WaitReadable(int fd, int timeoutMs) {
@@ -50,7 +32,7 @@ WaitResult WaitReadable(int fd, int timeoutMs) {
 }
 
 IoResult ReadSome(int fd, void* data, size_t size) {
-  ssize_t n = ::read(fd, data, size);
+  ssize_t n = RetryOnInterrupt([&] { return ::read(fd, data, size); });
   return n < 0 ? IoResult{-1, errno} : IoResult{static_cast<long>(n), 0};
 }
 

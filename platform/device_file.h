@@ -5,6 +5,9 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
+
+#include "platform/descriptor.h"
 
 namespace platform {
 
@@ -21,15 +24,10 @@ enum class WaitResult {
   kFailed,    // poll() itself failed
 };
 
-// Move-only owner of one open descriptor of a device node.
+// One open descriptor of a device node (move-only), with the errno of its open.
 class DeviceFile {
  public:
   DeviceFile() = default;
-  ~DeviceFile() { Close(); }
-  DeviceFile(DeviceFile&& other) noexcept;
-  DeviceFile& operator=(DeviceFile&& other) noexcept;
-  DeviceFile(const DeviceFile&) = delete;
-  DeviceFile& operator=(const DeviceFile&) = delete;
 
   // Opens path for reading and writing, blocking I/O, close-on-exec, never as a
   // controlling terminal. IsOpen() tells whether it worked and LastError() why not.
@@ -37,15 +35,15 @@ class DeviceFile {
   // A second descriptor on the same open file (close-on-exec); not open on failure.
   DeviceFile Duplicate() const;
 
-  bool IsOpen() const { return fd_ >= 0; }
-  int Fd() const { return fd_; }
+  bool IsOpen() const { return fd_.IsOpen(); }
+  int Fd() const { return fd_.Get(); }
   int LastError() const { return error_; }
   // Closes now; safe to call more than once.
-  void Close();
+  void Close() { fd_.Reset(); }
 
  private:
-  explicit DeviceFile(int fd, int error) : fd_(fd), error_(error) {}
-  int fd_ = -1;
+  DeviceFile(Descriptor fd, int error) : fd_(std::move(fd)), error_(error) {}
+  Descriptor fd_;
   int error_ = 0;
 };
 

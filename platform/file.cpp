@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <utility>
 
 namespace platform {
 namespace {
@@ -27,21 +26,6 @@ void InjectWriteFailureAfter(int64_t bytes) {
   g_writeBudget.store(bytes);
 }
 
-File::~File() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)), error_(other.error_) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = std::exchange(other.fd_, -1);
-    error_ = other.error_;
-  }
-  return *this;
-}
-
 File File::Open(const std::string& path, Mode mode) {
   int flags = O_CLOEXEC;
   switch (mode) {
@@ -55,25 +39,17 @@ File File::Open(const std::string& path, Mode mode) {
       flags |= O_WRONLY | O_CREAT | O_TRUNC;
       break;
   }
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags, 0644);
-  } while (fd < 0 && errno == EINTR);
-  File file(fd);
-  if (fd < 0) file.error_ = errno;
+  File file(RetryOnInterrupt([&] { return ::open(path.c_str(), flags, 0644); }));
+  if (!file.IsOpen()) file.error_ = errno;
   return file;
 }
 
 File File::Create(const std::string& path, unsigned permissions, bool exclusive) {
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC);
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags, permissions & 07777);
-  } while (fd < 0 && errno == EINTR);
-  File file(fd);
-  if (fd < 0) {
+  File file(RetryOnInterrupt([&] { return ::open(path.c_str(), flags, permissions & 07777); }));
+  if (!file.IsOpen()) {
     file.error_ = errno;
-  } else if (::fchmod(fd, permissions & 07777) != 0) {
+  } else if (::fchmod(file.fd_.Get(), permissions & 07777) != 0) {
     file.error_ = errno;
     file.Close();
   }
@@ -84,9 +60,8 @@ int64_t File::Read(void* data, size_t size) {
   auto* out = static_cast<unsigned char*>(data);
   size_t done = 0;
   while (done < size) {
-    ssize_t n = ::read(fd_, out + done, size - done);
+    ssize_t n = RetryOnInterrupt([&] { return ::read(fd_.Get(), out + done, size - done); });
     if (n < 0) {
-      if (errno == EINTR) continue;
       error_ = errno;
       return done > 0 ? static_cast<int64_t>(done) : -1;
     }
@@ -100,9 +75,10 @@ int64_t File::ReadAt(void* data, size_t size, int64_t offset) {
   auto* out = static_cast<unsigned char*>(data);
   size_t done = 0;
   while (done < size) {
-    ssize_t n = ::pread(fd_, out + done, size - done, offset + static_cast<int64_t>(done));
+    ssize_t n = RetryOnInterrupt([&] {
+      return ::pread(fd_.Get(), out + done, size - done, offset + static_cast<int64_t>(done));
+    });
     if (n < 0) {
-      if (errno == EINTR) continue;
       error_ = errno;
       return done > 0 ? static_cast<int64_t>(done) : -1;
     }
@@ -121,9 +97,8 @@ int64_t File::Write(const void* data, size_t size) {
       error_ = ENOSPC;
       break;
     }
-    ssize_t n = ::write(fd_, in + done, allowed);
+    ssize_t n = RetryOnInterrupt([&] { return ::write(fd_.Get(), in + done, allowed); });
     if (n < 0) {
-      if (errno == EINTR) continue;
       error_ = errno;
       break;
     }
@@ -138,14 +113,14 @@ int64_t File::Write(const void* data, size_t size) {
 }
 
 int64_t File::Seek(int64_t offset, int whence) {
-  off_t pos = ::lseek(fd_, offset, whence);
+  off_t pos = ::lseek(fd_.Get(), offset, whence);
   if (pos < 0) error_ = errno;
   return pos;
 }
 
 int64_t File::Size() {
   struct stat st {};
-  if (::fstat(fd_, &st) != 0) {
+  if (::fstat(fd_.Get(), &st) != 0) {
     error_ = errno;
     return -1;
   }
@@ -157,7 +132,7 @@ bool File::SetTimes(FileTime lastAccess, FileTime lastWrite) {
       {static_cast<time_t>(lastAccess.seconds), static_cast<long>(lastAccess.nanoseconds)},
       {static_cast<time_t>(lastWrite.seconds), static_cast<long>(lastWrite.nanoseconds)},
   };
-  if (::futimens(fd_, times) != 0) {
+  if (::futimens(fd_.Get(), times) != 0) {
     error_ = errno;
     return false;
   }
@@ -165,13 +140,9 @@ bool File::SetTimes(FileTime lastAccess, FileTime lastWrite) {
 }
 
 bool File::Close() {
-  if (fd_ < 0) return true;
-  int rc = ::close(std::exchange(fd_, -1));
-  if (rc != 0 && errno != EINTR) {
-    error_ = errno;
-    return false;
-  }
-  return true;
+  if (fd_.Close()) return true;
+  error_ = errno;
+  return false;
 }
 
 }  // namespace platform

@@ -1,11 +1,13 @@
-// Move-only owner of an open file, with the few operations the package code needs.
-// Reads and writes retry EINTR and short transfers in one place; every call reports
-// failure by result, never by exception.
+// An open file with the few operations the package code needs. Move-only; the
+// descriptor is held by a platform::Descriptor. Reads and writes retry interrupted calls
+// and short transfers; every call reports failure by result, never by exception.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/descriptor.h"
 
 namespace platform {
 
@@ -24,11 +26,6 @@ class File {
   };
 
   File() = default;
-  ~File();
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
 
   // Opens path; IsOpen() tells whether it worked and LastError() why not.
   // New files get mode 0644 (less the umask). The descriptor is close-on-exec.
@@ -37,7 +34,7 @@ class File {
   // umask). With exclusive an existing file makes it fail; otherwise it is truncated.
   static File Create(const std::string& path, unsigned permissions, bool exclusive);
 
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_.IsOpen(); }
   // errno of the last failed call on this object (or of the failed open).
   int LastError() const { return error_; }
 
@@ -59,7 +56,7 @@ class File {
 
  private:
   explicit File(int fd) : fd_(fd) {}
-  int fd_ = -1;
+  Descriptor fd_;
   int error_ = 0;
 };
 

@@ -13,6 +13,7 @@
 #include <memory>
 #include <random>
 
+#include "platform/descriptor.h"
 #include "platform/file.h"
 
 namespace platform {
@@ -69,11 +70,9 @@ std::string CreateTempFile(const std::string& folder, const std::string& prefix)
     char digits[8];
     std::snprintf(digits, sizeof digits, "%X", number);
     std::string name = base + digits + ".tmp";
-    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      ::close(fd);
-      return name;
-    }
+    Descriptor fd(RetryOnInterrupt(
+        [&] { return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); }));
+    if (fd.IsOpen()) return name;
     if (errno != EEXIST) return {};
   }
   return {};

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/descriptor.h"
 #include "usb/_printer_comm.h"
 
 namespace {
@@ -26,30 +27,28 @@ using std::chrono::milliseconds;
 class PtyPrinter {
  public:
   PtyPrinter() {
+    int master = -1;
     int slave = -1;
     char name[256] = {};
-    if (openpty(&master_, &slave, name, nullptr, nullptr) != 0) return;
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return;
+    master_.Reset(master);
+    platform::Descriptor slaveEnd(slave);
     termios raw{};
     tcgetattr(slave, &raw);
     cfmakeraw(&raw);
     tcsetattr(slave, TCSANOW, &raw);
-    close(slave);
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     path_ = name;
   }
-  ~PtyPrinter() { Unplug(); }
 
   const std::string& Path() const { return path_; }
-  void Unplug() {
-    if (master_ >= 0) close(master_);
-    master_ = -1;
-  }
+  void Unplug() { master_.Reset(); }
 
   // Sends bytes to the host; returns how many the pty took without blocking.
   size_t Send(const std::vector<uint8_t>& data, size_t from = 0) {
     size_t sent = from;
     while (sent < data.size()) {
-      ssize_t n = write(master_, data.data() + sent, data.size() - sent);
+      ssize_t n = write(master_.Get(), data.data() + sent, data.size() - sent);
       if (n <= 0) break;
       sent += static_cast<size_t>(n);
     }
@@ -61,17 +60,17 @@ class PtyPrinter {
     std::string got;
     auto end = Clock::now() + timeout;
     while (got.size() < want && Clock::now() < end) {
-      pollfd entry{master_, POLLIN, 0};
+      pollfd entry{master_.Get(), POLLIN, 0};
       if (poll(&entry, 1, 10) <= 0) continue;
       char buffer[4096];
-      ssize_t n = read(master_, buffer, sizeof buffer);
+      ssize_t n = read(master_.Get(), buffer, sizeof buffer);
       if (n > 0) got.append(buffer, static_cast<size_t>(n));
     }
     return got;
   }
 
  private:
-  int master_ = -1;
+  platform::Descriptor master_;
   std::string path_;
 };
 

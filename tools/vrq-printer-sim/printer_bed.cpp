@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/descriptor.h"
+
 namespace sim {
 
 namespace {
@@ -96,21 +98,24 @@ bool EnsureUmockdevPreload(char** argv, std::string& error) {
   return false;
 }
 
+void PrinterBed::TestbedUnref::operator()(_UMockdevTestbed* testbed) const {
+  g_object_unref(testbed);
+}
+
 struct PrinterBed::Plugged {
   PrinterRecord record;
   SysPaths paths;
-  int master = -1;
+  platform::Descriptor master;
   std::string nodeLink;    // <root>/dev/usb/lpN
   std::string ptyMapLink;  // <root>/dev/.ptymap/<pty name>
 };
 
-PrinterBed::PrinterBed() {
-  testbed_ = umockdev_testbed_new();
+PrinterBed::PrinterBed() : testbed_(umockdev_testbed_new()) {
   if (testbed_ == nullptr) {
     error_ = "umockdev cannot make a device tree";
     return;
   }
-  gchar* root = umockdev_testbed_get_root_dir(testbed_);
+  gchar* root = umockdev_testbed_get_root_dir(testbed_.get());
   root_ = root;
   g_free(root);
 }
@@ -119,7 +124,6 @@ PrinterBed::~PrinterBed() {
   for (auto& [lp, printer] : printers_)
     RemoveNode(*printer);
   printers_.clear();
-  if (testbed_ != nullptr) g_object_unref(testbed_);
 }
 
 std::string PrinterBed::RootDir() const {
@@ -128,27 +132,31 @@ std::string PrinterBed::RootDir() const {
 
 int PrinterBed::MasterFd(int lp) const {
   auto it = printers_.find(lp);
-  return it == printers_.end() ? -1 : it->second->master;
+  return it == printers_.end() ? -1 : it->second->master.Get();
 }
 
 // The node is a pty of our own rather than umockdev's, because umockdev cannot take its
 // own node away on removal and refuses to make it again. The ".ptymap" link makes the
 // host see a character device 180:N that is no terminal, as a real printer node.
 bool PrinterBed::MakeNode(int lp, Plugged& printer) {
-  int master = -1;
-  int slave = -1;
+  int masterFd = -1;
+  int slaveFd = -1;
   char name[256] = {};
-  if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+  if (openpty(&masterFd, &slaveFd, name, nullptr, nullptr) != 0) {
     error_ = std::string("openpty: ") + std::strerror(errno);
     return false;
   }
-  termios raw{};
-  tcgetattr(slave, &raw);
-  cfmakeraw(&raw);
-  tcsetattr(slave, TCSANOW, &raw);
-  close(slave);
-  fcntl(master, F_SETFD, FD_CLOEXEC);
-  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  platform::Descriptor master(masterFd);
+  {
+    // The slave end is only needed to make the line raw; the host opens it by name.
+    platform::Descriptor slave(slaveFd);
+    termios raw{};
+    tcgetattr(slave.Get(), &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave.Get(), TCSANOW, &raw);
+  }
+  fcntl(master.Get(), F_SETFD, FD_CLOEXEC);
+  fcntl(master.Get(), F_SETFL, fcntl(master.Get(), F_GETFL) | O_NONBLOCK);
 
   std::string mapName = name;
   for (char& c : mapName)
@@ -163,18 +171,16 @@ bool PrinterBed::MakeNode(int lp, Plugged& printer) {
   if (symlink(name, printer.nodeLink.c_str()) != 0 ||
       symlink(number.c_str(), printer.ptyMapLink.c_str()) != 0) {
     error_ = std::string("cannot link the printer node: ") + std::strerror(errno);
-    close(master);
     return false;
   }
-  printer.master = master;
+  printer.master = std::move(master);
   return true;
 }
 
 void PrinterBed::RemoveNode(Plugged& printer) {
   if (!printer.nodeLink.empty()) unlink(printer.nodeLink.c_str());
   if (!printer.ptyMapLink.empty()) unlink(printer.ptyMapLink.c_str());
-  if (printer.master >= 0) close(printer.master);
-  printer.master = -1;
+  printer.master.Reset();
 }
 
 bool PrinterBed::Plug(const PrinterRecord& record) {
@@ -190,7 +196,7 @@ bool PrinterBed::Plug(const PrinterRecord& record) {
 
   GError* failure = nullptr;
   std::string records = DeviceRecords(record, printer->paths);
-  if (!umockdev_testbed_add_from_string(testbed_, records.c_str(), &failure)) {
+  if (!umockdev_testbed_add_from_string(testbed_.get(), records.c_str(), &failure)) {
     error_ = std::string("umockdev refused the printer: ") +
              (failure != nullptr ? failure->message : "unknown error");
     if (failure != nullptr) g_error_free(failure);
@@ -213,8 +219,8 @@ bool PrinterBed::Unplug(int lp) {
   for (const std::string* path :
        {&printer.paths.lp, &printer.paths.interface, &printer.paths.device}) {
     std::string sys = "/sys" + *path;
-    umockdev_testbed_uevent(testbed_, sys.c_str(), "remove");
-    umockdev_testbed_remove_device(testbed_, sys.c_str());
+    umockdev_testbed_uevent(testbed_.get(), sys.c_str(), "remove");
+    umockdev_testbed_remove_device(testbed_.get(), sys.c_str());
   }
   RemoveNode(printer);
   printers_.erase(it);
@@ -225,7 +231,7 @@ bool PrinterBed::SendEvent(int lp, const char* action) {
   auto it = printers_.find(lp);
   if (it == printers_.end()) return false;
   std::string sys = "/sys" + it->second->paths.lp;
-  umockdev_testbed_uevent(testbed_, sys.c_str(), action);
+  umockdev_testbed_uevent(testbed_.get(), sys.c_str(), action);
   return true;
 }
 

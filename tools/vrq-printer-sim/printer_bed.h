@@ -69,7 +69,11 @@ class PrinterBed {
   bool MakeNode(int lp, Plugged& printer);
   void RemoveNode(Plugged& printer);
 
-  _UMockdevTestbed* testbed_ = nullptr;
+  // The testbed is a GObject: its last reference removes the tree's folder.
+  struct TestbedUnref {
+    void operator()(_UMockdevTestbed* testbed) const;
+  };
+  std::unique_ptr<_UMockdevTestbed, TestbedUnref> testbed_;
   std::string root_;
   std::string error_;
   std::map<int, std::unique_ptr<Plugged>> printers_;

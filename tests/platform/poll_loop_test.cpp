@@ -1,20 +1,24 @@
 // PollLoop: callbacks for readable descriptors, and unwatching from inside one.
+#include "platform/poll_loop.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "platform/poll_loop.h"
+#include "platform/descriptor.h"
 
 namespace {
 
 struct Pipe {
-  int fds[2] = {-1, -1};
-  Pipe() { EXPECT_EQ(pipe(fds), 0); }
-  ~Pipe() {
-    close(fds[0]);
-    close(fds[1]);
+  platform::Descriptor readEnd;
+  platform::Descriptor writeEnd;
+  Pipe() {
+    int fds[2] = {-1, -1};
+    EXPECT_EQ(pipe(fds), 0);
+    readEnd.Reset(fds[0]);
+    writeEnd.Reset(fds[1]);
   }
-  int ReadEnd() const { return fds[0]; }
-  void Signal() const { EXPECT_EQ(write(fds[1], "x", 1), 1); }
+  int ReadEnd() const { return readEnd.Get(); }
+  void Signal() const { EXPECT_EQ(write(writeEnd.Get(), "x", 1), 1); }
 };
 
 TEST(PollLoop, RunsTheCallbackOfEachReadableDescriptorOnly) {
