@@ -1,11 +1,13 @@
-# vrq_embed_blob(<target> TYPE <type> NAME <name> FILE <path> [DEPENDS <targets>...])
+# vrq_embed_blob(<target> TYPE <type> NAME <name> FILE <path> [DEPENDS <targets>...] [STRIP])
 #
 # Links the file at <path> into <target> as the blob <type>/<name>, found at run time
 # with platform::FindBlob(). <path> may be a generator expression such as
 # $<TARGET_FILE:lib>; DEPENDS then names the targets that make the file. The file is
 # copied into the build tree first, so that the target is rebuilt whenever it changes.
+# STRIP: the file is an ELF object; the copy loses its symbol table and debug sections,
+# as an installed library does.
 function(vrq_embed_blob target)
-  cmake_parse_arguments(ARG "" "TYPE;NAME;FILE" "DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "STRIP" "TYPE;NAME;FILE" "DEPENDS" ${ARGN})
   if(NOT ARG_TYPE OR NOT ARG_NAME OR NOT ARG_FILE)
     message(FATAL_ERROR "vrq_embed_blob needs TYPE, NAME and FILE")
   endif()
@@ -19,8 +21,15 @@ function(vrq_embed_blob target)
   if(ARG_FILE MATCHES "\\$<")
     set(file_dependency "")
   endif()
+  set(copy_command ${CMAKE_COMMAND} -E copy ${ARG_FILE} ${copy})
+  if(ARG_STRIP)
+    if(NOT CMAKE_STRIP)
+      message(FATAL_ERROR "vrq_embed_blob STRIP: no strip program (Debian package binutils)")
+    endif()
+    set(copy_command ${CMAKE_STRIP} --strip-unneeded -o ${copy} ${ARG_FILE})
+  endif()
   add_custom_command(OUTPUT ${copy}
-    COMMAND ${CMAKE_COMMAND} -E copy ${ARG_FILE} ${copy}
+    COMMAND ${copy_command}
     DEPENDS ${ARG_DEPENDS} ${file_dependency}
     COMMENT "Embedding ${ARG_TYPE}/${ARG_NAME} into ${target}"
     VERBATIM)

@@ -1,0 +1,110 @@
+# Every system library and program the build links or the tests run, checked once at
+# configure time. A missing one stops the configuration with the Debian package that
+# provides it: scripts/bootstrap installs all of them, and nothing is ever left out of
+# the build quietly.
+
+function(vrq_missing what package)
+  message(FATAL_ERROR
+    "${what} was not found: install the Debian package ${package} "
+    "(scripts/bootstrap installs everything the build needs)")
+endfunction()
+
+# vrq_require_module(<prefix> <pkg-config module> <Debian package>): PkgConfig::<prefix>.
+macro(vrq_require_module prefix module package)
+  if(NOT TARGET PkgConfig::${prefix})
+    pkg_check_modules(${prefix} QUIET IMPORTED_TARGET GLOBAL ${module})
+    if(NOT ${prefix}_FOUND)
+      vrq_missing("pkg-config module ${module}" ${package})
+    endif()
+  endif()
+endmacro()
+
+# vrq_require_library(<variable> <file or name> <Debian package>): the library's path.
+function(vrq_require_library variable name package)
+  find_library(${variable} NAMES ${name})
+  if(NOT ${variable})
+    vrq_missing("library ${name}" ${package})
+  endif()
+endfunction()
+
+# vrq_require_header(<variable> <header> <Debian package>): the folder that holds it.
+function(vrq_require_header variable header package)
+  find_path(${variable} ${header})
+  if(NOT ${variable})
+    vrq_missing("header ${header}" ${package})
+  endif()
+endfunction()
+
+# vrq_require_program(<variable> <program> <Debian package>): the program's path.
+function(vrq_require_program variable program package)
+  find_program(${variable} ${program})
+  if(NOT ${variable})
+    vrq_missing("program ${program}" ${package})
+  endif()
+endfunction()
+
+find_package(PkgConfig QUIET)
+if(NOT PKG_CONFIG_FOUND)
+  vrq_missing("pkg-config" pkg-config)
+endif()
+find_package(Threads REQUIRED)
+
+# The HID transport, the printer discovery and the device watcher.
+vrq_require_module(LIBUDEV libudev libudev-dev)
+# hidapi's hidraw back end is loaded with dlopen at run time; the build needs its header.
+vrq_require_header(HIDAPI_INCLUDE_DIR hidapi/hidapi.h libhidapi-dev)
+# The simulated printer (vrq-printer-sim and the tests) runs on umockdev.
+vrq_require_module(UMOCKDEV umockdev-1.0 libumockdev-dev)
+vrq_require_library(UMOCKDEV_PRELOAD libumockdev-preload.so.0 umockdev)
+
+# FLTK is linked statically; the X11 libraries it calls are the desktop's shared ones.
+vrq_require_header(FLTK_INCLUDE_DIR FL/Fl.H libfltk1.3-dev)
+vrq_require_library(FLTK_STATIC_LIBRARY libfltk.a libfltk1.3-dev)
+set(FLTK_X11_LIBRARIES)
+foreach(entry Xrender:libxrender-dev Xcursor:libxcursor-dev Xfixes:libxfixes-dev
+              Xext:libxext-dev Xft:libxft-dev fontconfig:libfontconfig1-dev
+              Xinerama:libxinerama-dev X11:libx11-dev)
+  string(REPLACE ":" ";" entry ${entry})
+  list(GET entry 0 library)
+  list(GET entry 1 package)
+  vrq_require_library(X11_LIB_${library} ${library} ${package})
+  list(APPEND FLTK_X11_LIBRARIES ${X11_LIB_${library}})
+endforeach()
+list(APPEND FLTK_X11_LIBRARIES m)
+
+# Where udev reads its rules, as the installed udev says.
+pkg_get_variable(UDEV_DIR udev udevdir)
+if(NOT UDEV_DIR)
+  vrq_missing("pkg-config module udev (the udev rules folder)" udev)
+endif()
+
+if(BUILD_TESTING)
+  find_package(GTest QUIET)
+  if(NOT GTest_FOUND)
+    vrq_missing("GoogleTest" libgtest-dev)
+  endif()
+  vrq_require_library(GMOCK_LIBRARY gmock libgmock-dev)
+  vrq_require_library(LIBUTIL util libc6-dev)
+  # The window tests, the end-to-end scripts and the checks of the installed files.
+  foreach(entry xvfb-run:xvfb xauth:xauth xdotool:xdotool import:imagemagick
+                xwininfo:x11-utils man:man-db groff:groff-base
+                desktop-file-validate:desktop-file-utils appstreamcli:appstream)
+    string(REPLACE ":" ";" entry ${entry})
+    list(GET entry 0 program)
+    list(GET entry 1 package)
+    string(MAKE_C_IDENTIFIER "${program}" id)
+    string(TOUPPER "${id}" id)
+    vrq_require_program(PROGRAM_${id} ${program} ${package})
+  endforeach()
+endif()
+
+if(VRQ_BENCH)
+  find_package(benchmark QUIET)
+  if(NOT benchmark_FOUND)
+    vrq_missing("Google Benchmark" libbenchmark-dev)
+  endif()
+  find_package(ZLIB QUIET)
+  if(NOT ZLIB_FOUND)
+    vrq_missing("zlib" zlib1g-dev)
+  endif()
+endif()
