@@ -5,6 +5,16 @@
  * All calls of one process must come from the thread that opened the device. The library
  * starts no threads, keeps no allocation per transfer and never writes to standard output
  * or standard error.
+ *
+ * Ownership is kept per user, in two files that the user's processes share: the owner
+ * record "JX_USBHID_MEMMAP" and the owner mutex "JX_USBHID_MUTEX", each 4096 bytes, mode
+ * 0600, mapped with mmap. They live in $XDG_RUNTIME_DIR when that is a folder of the
+ * calling user that nobody else can write; otherwise (XDG_RUNTIME_DIR unset, or a folder
+ * of another user, as under "sudo -E") they are POSIX shared-memory objects whose names
+ * carry the user id: /dev/shm/JX_USBHID_MEMMAP.UID and /dev/shm/JX_USBHID_MUTEX.UID. So
+ * one user's processes never lock out another's. The library never uses an object that
+ * belongs to another user or that is not what it makes (wrong size, type or content):
+ * hidusbOpen then returns 0.
  */
 #ifndef JXUSBHID_H
 #define JXUSBHID_H
@@ -27,8 +37,9 @@ extern "C" {
 JXUSBHID_API int hidusbGetVersion(char* buffer, int size);
 
 /* Opens the printer for the calling process. Returns the caller's process id, or 0 when the
- * printer is missing or another process (or another thread of this one) holds it. Calling
- * it again in the owning process returns the id again and discards unread input. */
+ * printer is missing, another process of this user (or another thread of this one) holds
+ * it, or the owner objects cannot be made or are refused. Calling it again in the owning
+ * process returns the id again and discards unread input. */
 JXUSBHID_API int hidusbOpen(void);
 
 /* Closes the printer and gives up the ownership. 1 when done, 0 for a bad handle. */

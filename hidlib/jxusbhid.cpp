@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -20,8 +21,13 @@ uint32_t CurrentProcessId() {
 
 }  // namespace
 
-CJXUsbHidApp::CJXUsbHidApp(HidDeviceAccess& device)
-    : device_(device), SharedView(OwnerRecord::Open()), MutexHandle(OwnerMutex::Open()) {}
+CJXUsbHidApp::CJXUsbHidApp(HidDeviceAccess& device, const char* runtimeDir)
+    : CJXUsbHidApp(device, ObjectFolder::ForCaller(runtimeDir)) {}
+
+CJXUsbHidApp::CJXUsbHidApp(HidDeviceAccess& device, const ObjectFolder& folder)
+    : device_(device),
+      SharedView(OwnerRecord::Open(folder)),
+      MutexHandle(OwnerMutex::Open(folder)) {}
 
 bool CJXUsbHidApp::IsOwnHandle(int handle) {
   return handle != 0 && static_cast<uint32_t>(handle) == CurrentProcessId();
@@ -139,7 +145,7 @@ uint8_t ScratchBuffer[1024 * 1024];
 const int32_t ScratchWord = 0;
 uint8_t ReceiveStorage[kReceiveRingSize];
 HidDeviceAccess Device(ReceiveStorage, kReceiveRingSize);
-CJXUsbHidApp theApp(Device);
+CJXUsbHidApp theApp(Device, std::getenv("XDG_RUNTIME_DIR"));
 
 }  // namespace
 }  // namespace hidlib

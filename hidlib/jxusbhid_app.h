@@ -15,7 +15,9 @@ class CJXUsbHidApp {
  public:
   // Runs when the library is loaded: opens or creates the owner mutex and the owner record.
   // Either may stay missing; hidusbOpen then refuses.
-  explicit CJXUsbHidApp(HidDeviceAccess& device);
+  // The objects are the calling user's (see named_objects.h); runtimeDir is the value of
+  // $XDG_RUNTIME_DIR, null when unset.
+  CJXUsbHidApp(HidDeviceAccess& device, const char* runtimeDir);
   CJXUsbHidApp(const CJXUsbHidApp&) = delete;
   CJXUsbHidApp& operator=(const CJXUsbHidApp&) = delete;
 
@@ -33,6 +35,7 @@ class CJXUsbHidApp {
  private:
   // A handle is valid only when it is the calling process's own id.
   static bool IsOwnHandle(int handle);
+  CJXUsbHidApp(HidDeviceAccess& device, const ObjectFolder& folder);
   int OpenAgain(uint32_t processId);
   bool OpenDevice();
   void CreateNotifyWnd();

@@ -8,61 +8,74 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <thread>
-#include <utility>
 
 namespace hidlib {
 namespace {
 
-constexpr auto kCreatorWait = std::chrono::seconds(1);
-constexpr auto kCreatorPoll = std::chrono::milliseconds(1);
+// Marks an object as made by this library, in this layout.
+constexpr uint32_t Tag(const char (&text)[5]) {
+  return uint32_t(uint8_t(text[0])) | uint32_t(uint8_t(text[1])) << 8 |
+         uint32_t(uint8_t(text[2])) << 16 | uint32_t(uint8_t(text[3])) << 24;
+}
 
-// Closes a descriptor on every path out of the functions below.
-class Descriptor {
+// Runs call() again for as long as a signal interrupts it.
+template <typename Call>
+int RetryOnInterrupt(Call call) {
+  int result;
+  do {
+    result = call();
+  } while (result == -1 && errno == EINTR);
+  return result;
+}
+
+// True for a plain file of exactly one object's size that only the caller can use.
+bool IsOwnWholeObject(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+         (st.st_mode & 077) == 0 && st.st_size == off_t{kSharedObjectSize};
+}
+
+// Removes a file of ours by name when it goes out of scope.
+class NameRemover {
  public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
+  NameRemover(int folder, std::string name) : folder_(folder), name_(std::move(name)) {}
+  ~NameRemover() { ::unlinkat(folder_, name_.c_str(), 0); }
+  NameRemover(const NameRemover&) = delete;
+  NameRemover& operator=(const NameRemover&) = delete;
 
  private:
-  int fd_;
+  int folder_;
+  std::string name_;
 };
-
-int OpenShared(const char* name) {
-  return ::shm_open(name, O_RDWR | O_CLOEXEC, 0);
-}
-
-int CreateShared(const char* name) {
-  return ::shm_open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-}
-
-off_t SizeOf(int fd) {
-  struct stat st {};
-  return ::fstat(fd, &st) == 0 ? st.st_size : -1;
-}
-
-template <typename Ready>
-bool WaitFor(Ready ready) {
-  const auto deadline = std::chrono::steady_clock::now() + kCreatorWait;
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(kCreatorPoll);
-  }
-  return true;
-}
 
 }  // namespace
 
-void SharedMapping::Abandon() {
-  view_ = nullptr;
+Descriptor::~Descriptor() {
+  if (fd_ >= 0) ::close(fd_);
 }
+
+// ---- the folder ----
+
+ObjectFolder ObjectFolder::ForCaller(const char* runtimeDir) {
+  const uid_t user = ::geteuid();
+  if (runtimeDir != nullptr && runtimeDir[0] == '/') {
+    Descriptor folder(
+        RetryOnInterrupt([&] { return ::open(runtimeDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+    struct stat st {};
+    // A folder that another user owns (root started with a user's environment) or that
+    // others can write is no private place.
+    if (folder.IsOpen() && ::fstat(folder.Get(), &st) == 0 && st.st_uid == user &&
+        (st.st_mode & 022) == 0) {
+      return ObjectFolder(std::move(folder), "");
+    }
+  }
+  Descriptor shared(RetryOnInterrupt(
+      [] { return ::open(kSharedMemoryFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+  return ObjectFolder(std::move(shared), "." + std::to_string(user));
+}
+
+// ---- mappings ----
 
 SharedMapping::~SharedMapping() {
   if (view_ != nullptr) ::munmap(view_, kSharedObjectSize);
@@ -79,50 +92,97 @@ SharedMapping& SharedMapping::operator=(SharedMapping&& other) noexcept {
   return *this;
 }
 
-SharedMapping SharedMapping::MapDescriptor(int fd) {
+SharedMapping SharedMapping::Map(int fd) {
   SharedMapping mapping;
   void* view = ::mmap(nullptr, kSharedObjectSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (view != MAP_FAILED) mapping.view_ = view;
   return mapping;
 }
 
-SharedMapping SharedMapping::OpenOrCreate(const char* name, bool* created) {
-  *created = false;
-  // Two rounds at most: the object can appear between our open and our create.
-  for (int round = 0; round < 2; ++round) {
-    Descriptor fd(OpenShared(name));
-    if (!fd.valid()) {
-      if (errno != ENOENT) return {};
-      Descriptor made(CreateShared(name));
-      if (!made.valid()) {
-        if (errno == EEXIST) continue;
-        return {};
-      }
-      if (::ftruncate(made.get(), kSharedObjectSize) != 0) {
-        ::shm_unlink(name);
-        return {};
-      }
-      *created = true;
-      return MapDescriptor(made.get());
-    }
-    // Its creator may not have sized it yet; giving it the same size here is harmless and
-    // keeps the mapping from reaching past the end of the object.
-    if (SizeOf(fd.get()) < off_t{kSharedObjectSize} &&
-        ::ftruncate(fd.get(), kSharedObjectSize) != 0) {
-      return {};
-    }
-    return MapDescriptor(fd.get());
+SharedMapping SharedMapping::OpenOrCreate(const ObjectFolder& folder, const char* baseName,
+                                          Fill fill, Check check) {
+  if (!folder.IsOpen()) return {};
+  const std::string name = folder.NameOf(baseName);
+  // A few rounds at most: the object can appear, made by another process, between our
+  // look and our link.
+  for (int round = 0; round < 3; ++round) {
+    bool missing = false;
+    SharedMapping found = OpenExisting(folder, name, check, &missing);
+    if (!missing) return found;
+    bool lostRace = false;
+    SharedMapping made = Create(folder, name, fill, &lostRace);
+    if (!lostRace) return made;
   }
   return {};
 }
 
+SharedMapping SharedMapping::OpenExisting(const ObjectFolder& folder, const std::string& name,
+                                          Check check, bool* missing) {
+  // Never through a link, never blocking on whatever special file might sit there.
+  Descriptor fd(RetryOnInterrupt([&] {
+    return ::openat(folder.Fd(), name.c_str(),
+                    O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  }));
+  *missing = !fd.IsOpen() && errno == ENOENT;
+  if (!fd.IsOpen() || !IsOwnWholeObject(fd.Get())) return {};
+  SharedMapping mapping = Map(fd.Get());
+  if (mapping.IsMapped() && !check(mapping.View())) return {};
+  return mapping;
+}
+
+SharedMapping SharedMapping::Create(const ObjectFolder& folder, const std::string& name, Fill fill,
+                                    bool* lostRace) {
+  // The process id keeps the names of two makers apart; a file of that name can only be
+  // the leftover of a dead process that had the same id.
+  const std::string draft = name + "." + std::to_string(::getpid()) + ".new";
+  const auto make = [&] {
+    return ::openat(folder.Fd(), draft.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    0600);
+  };
+  Descriptor fd(RetryOnInterrupt(make));
+  if (!fd.IsOpen() && errno == EEXIST && ::unlinkat(folder.Fd(), draft.c_str(), 0) == 0) {
+    fd = Descriptor(RetryOnInterrupt(make));
+  }
+  if (!fd.IsOpen()) return {};
+  const NameRemover removeDraft(folder.Fd(), draft);
+  // Exactly 0600, whatever the umask took away.
+  if (::fchmod(fd.Get(), 0600) != 0 || ::ftruncate(fd.Get(), kSharedObjectSize) != 0) return {};
+  SharedMapping mapping = Map(fd.Get());
+  if (!mapping.IsMapped() || !fill(mapping.View())) return {};
+  // link() never replaces: when another process was quicker, its object is the one.
+  if (::linkat(folder.Fd(), draft.c_str(), folder.Fd(), name.c_str(), 0) != 0) {
+    *lostRace = errno == EEXIST;
+    return {};
+  }
+  return mapping;
+}
+
 // ---- owner record ----
 
-OwnerRecord OwnerRecord::Open() {
+namespace {
+
+// Offsets 0 and 4 hold the record; the reserved part after it starts with these words.
+constexpr uint32_t kRecordTag = Tag("JXOR");
+constexpr uint32_t kRecordLayout = 1;
+constexpr int kRecordTagWord = 2;
+
+bool FillRecord(void* view) {
+  auto* words = static_cast<uint32_t*>(view);
+  words[kRecordTagWord] = kRecordTag;
+  words[kRecordTagWord + 1] = kRecordLayout;
+  return true;
+}
+
+bool CheckRecord(const void* view) {
+  const auto* words = static_cast<const uint32_t*>(view);
+  return words[kRecordTagWord] == kRecordTag && words[kRecordTagWord + 1] == kRecordLayout;
+}
+
+}  // namespace
+
+OwnerRecord OwnerRecord::Open(const ObjectFolder& folder) {
   OwnerRecord record;
-  bool created = false;
-  record.mapping_ = SharedMapping::OpenOrCreate(kOwnerRecordName, &created);
-  if (created && record.IsMapped()) record.Write(0);
+  record.mapping_ = SharedMapping::OpenOrCreate(folder, kOwnerRecordName, FillRecord, CheckRecord);
   return record;
 }
 
@@ -142,14 +202,11 @@ void OwnerRecord::ClearProcessId() {
 // ---- owner mutex ----
 
 struct OwnerMutex::Shared {
-  static constexpr uint32_t kReady = 0x4855584A;  // "JXUH": the creator has finished
-  uint32_t ready;
-  uint32_t reserved;
+  static constexpr uint32_t kTag = Tag("JXOM");
+  uint32_t tag;
+  uint32_t mutexSize;  // sizeof(pthread_mutex_t) of the maker
   pthread_mutex_t mutex;
 };
-static_assert(sizeof(pthread_mutex_t) + 8 <= kSharedObjectSize);
-// Lock-free atomics work across processes on shared memory.
-static_assert(std::atomic_ref<uint32_t>::is_always_lock_free);
 
 namespace {
 
@@ -164,28 +221,39 @@ bool InitialiseMutex(pthread_mutex_t* mutex) {
   return made;
 }
 
+// glibc keeps a mutex's type, robustness, protocol and sharing in the low byte of its
+// kind field, which it reads on every lock. A mutex of another kind found in the object
+// (priority-protect, say, whose locking can end in an assertion inside the C library) is
+// not one this library made, and is never locked.
+bool HasOurKind(const pthread_mutex_t& mutex) {
+  static const int expected = [] {
+    pthread_mutex_t reference;
+    if (!InitialiseMutex(&reference)) return -1;
+    const int kind = reference.__data.__kind & 0xFF;
+    ::pthread_mutex_destroy(&reference);
+    return kind;
+  }();
+  const int kind = std::atomic_ref<const int>(mutex.__data.__kind).load(std::memory_order_relaxed);
+  return expected >= 0 && (kind & 0xFF) == expected;
+}
+
 }  // namespace
 
-OwnerMutex OwnerMutex::Open() {
+OwnerMutex OwnerMutex::Open(const ObjectFolder& folder) {
+  static constexpr SharedMapping::Fill fill = [](void* view) {
+    auto* shared = static_cast<Shared*>(view);
+    shared->tag = Shared::kTag;
+    shared->mutexSize = sizeof(pthread_mutex_t);
+    return InitialiseMutex(&shared->mutex);
+  };
+  static constexpr SharedMapping::Check check = [](const void* view) {
+    const auto* shared = static_cast<const Shared*>(view);
+    return shared->tag == Shared::kTag && shared->mutexSize == sizeof(pthread_mutex_t) &&
+           HasOurKind(shared->mutex);
+  };
+  static_assert(sizeof(Shared) <= kSharedObjectSize);
   OwnerMutex result;
-  bool created = false;
-  result.mapping_ = SharedMapping::OpenOrCreate(kOwnerMutexName, &created);
-  if (!result.IsValid()) return result;
-  std::atomic_ref<uint32_t> ready(result.State()->ready);
-  if (created) {
-    if (!InitialiseMutex(&result.State()->mutex)) {
-      // Leave no half-made object behind for others to wait on.
-      result.mapping_ = SharedMapping();
-      ::shm_unlink(kOwnerMutexName);
-      return result;
-    }
-    ready.store(Shared::kReady, std::memory_order_release);
-    return result;
-  }
-  // Opened while its creator may still be initialising it: wait until it is ready.
-  if (!WaitFor([&] { return ready.load(std::memory_order_acquire) == Shared::kReady; })) {
-    result.mapping_ = SharedMapping();
-  }
+  result.mapping_ = SharedMapping::OpenOrCreate(folder, kOwnerMutexName, fill, check);
   return result;
 }
 

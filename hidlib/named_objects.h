@@ -1,20 +1,81 @@
-// The objects that every process loading the library shares: the owner record in the
-// shared memory "/JX_USBHID_MEMMAP" and the mutex in "/JX_USBHID_MUTEX". Both are POSIX
-// shared memory objects of the user (mode 0600).
+// The objects that the processes of one user share when they load the library: the owner
+// record "JX_USBHID_MEMMAP" and the owner mutex "JX_USBHID_MUTEX", each a file of 4096
+// bytes mapped with mmap.
+//
+// They belong to the login session of one user, never to the machine: they live in
+// $XDG_RUNTIME_DIR when that names a folder of the calling user that nobody else can
+// write, and otherwise in the POSIX shared-memory folder (/dev/shm) under names that carry
+// the user id ("JX_USBHID_MUTEX.1000"). They are made with mode 0600, and an object that
+// belongs to another user, is anything but a plain file of exactly 4096 bytes, or does not
+// hold what this library puts there is never used: opening it fails.
+//
+// A process that makes an object fills it in under a name of its own and then links it to
+// its real name, so no process ever sees an object half made, and one that dies while
+// making it leaves nothing that others would wait on.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <utility>
 
 namespace hidlib {
 
-inline constexpr const char kOwnerRecordName[] = "/JX_USBHID_MEMMAP";
-inline constexpr const char kOwnerMutexName[] = "/JX_USBHID_MUTEX";
-inline constexpr size_t kSharedObjectSize = 4096;
+// Owns one open descriptor and closes it on every path out.
+class Descriptor {
+ public:
+  Descriptor() = default;
+  explicit Descriptor(int fd) : fd_(fd < 0 ? -1 : fd) {}
+  ~Descriptor();
+  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  bool IsOpen() const { return fd_ >= 0; }
+  int Get() const { return fd_; }
 
-// A shared mapping of a shared memory object; unmapped on destruction.
+ private:
+  int fd_ = -1;
+};
+
+inline constexpr const char kOwnerRecordName[] = "JX_USBHID_MEMMAP";
+inline constexpr const char kOwnerMutexName[] = "JX_USBHID_MUTEX";
+inline constexpr size_t kSharedObjectSize = 4096;
+// Where the C library keeps POSIX shared-memory objects.
+inline constexpr const char kSharedMemoryFolder[] = "/dev/shm";
+
+// The folder that holds the calling user's objects, and the names they have there.
+class ObjectFolder {
+ public:
+  // runtimeDir is the value of $XDG_RUNTIME_DIR, null when it is unset. It is used when
+  // it is an absolute path of a folder that the calling user owns and that neither group
+  // nor others can write; otherwise the shared-memory folder is, with per-user names.
+  static ObjectFolder ForCaller(const char* runtimeDir);
+
+  bool IsOpen() const { return folder_.IsOpen(); }
+  int Fd() const { return folder_.Get(); }
+  // The name in this folder of the object called baseName.
+  std::string NameOf(const char* baseName) const { return baseName + suffix_; }
+
+ private:
+  ObjectFolder(Descriptor folder, std::string suffix)
+      : folder_(std::move(folder)), suffix_(std::move(suffix)) {}
+
+  Descriptor folder_;
+  std::string suffix_;  // "" in the runtime folder, "." and the user id in shared memory
+};
+
+// A shared read/write mapping of one object; unmapped on destruction.
 class SharedMapping {
  public:
+  // Fills in the zeroed view of a new object; false when it cannot.
+  using Fill = bool (*)(void* view);
+  // Tells whether the view of an existing object holds what Fill puts there.
+  using Check = bool (*)(const void* view);
+
   SharedMapping() = default;
   ~SharedMapping();
   SharedMapping(SharedMapping&& other) noexcept;
@@ -22,29 +83,35 @@ class SharedMapping {
   SharedMapping(const SharedMapping&) = delete;
   SharedMapping& operator=(const SharedMapping&) = delete;
 
-  // Opens the object called name, or creates it when there is none; created says which.
-  // The object is made kSharedObjectSize bytes (zero-filled) and mapped read/write.
-  // Empty when any step fails.
-  static SharedMapping OpenOrCreate(const char* name, bool* created);
+  // Maps the object called baseName in folder, making it with fill when there is none.
+  // Empty when the object cannot be made, or when the one found is not the caller's own
+  // or fails check.
+  static SharedMapping OpenOrCreate(const ObjectFolder& folder, const char* baseName, Fill fill,
+                                    Check check);
   // Forgets the mapping without unmapping it: it stays for the life of the process.
-  void Abandon();
+  void Abandon() { view_ = nullptr; }
 
   bool IsMapped() const { return view_ != nullptr; }
   void* View() const { return view_; }
 
  private:
-  static SharedMapping MapDescriptor(int fd);
+  static SharedMapping Map(int fd);
+  static SharedMapping OpenExisting(const ObjectFolder& folder, const std::string& name,
+                                    Check check, bool* missing);
+  static SharedMapping Create(const ObjectFolder& folder, const std::string& name, Fill fill,
+                              bool* lostRace);
 
   void* view_ = nullptr;
 };
 
 // The record at offset 0 of the owner memory: the owning process id and a high half that
-// is always 0 (a 64-bit little-endian value). The rest of the 4096 bytes is unused.
+// is always 0 (a 64-bit little-endian value). A tag after it marks the object as this
+// library's; the rest of the 4096 bytes is unused.
 class OwnerRecord {
  public:
   OwnerRecord() = default;
-  // Opens or creates "/JX_USBHID_MEMMAP"; not IsMapped() when it cannot be.
-  static OwnerRecord Open();
+  // Opens or makes the owner record in folder; not IsMapped() when it cannot.
+  static OwnerRecord Open(const ObjectFolder& folder);
   bool IsMapped() const { return mapping_.IsMapped(); }
 
   // True when the record reads (processId, 0).
@@ -60,8 +127,7 @@ class OwnerRecord {
   SharedMapping mapping_;
 };
 
-// A process-shared, robust, recursive mutex living in "/JX_USBHID_MUTEX". The process that
-// creates the object initialises the mutex; the others wait until it is ready.
+// A process-shared, robust, recursive mutex in the owner mutex object.
 class OwnerMutex {
  public:
   enum class TryResult {
@@ -78,9 +144,9 @@ class OwnerMutex {
   OwnerMutex(const OwnerMutex&) = delete;
   OwnerMutex& operator=(const OwnerMutex&) = delete;
 
-  // Opens or creates the mutex (waiting up to about a second for a creator in another
-  // process to finish); not IsValid() when it cannot be.
-  static OwnerMutex Open();
+  // Opens or makes the owner mutex in folder; not IsValid() when it cannot, or when the
+  // object found holds no mutex of the kind this library makes.
+  static OwnerMutex Open(const ObjectFolder& folder);
   bool IsValid() const { return mapping_.IsMapped(); }
 
   // Takes the mutex without waiting.

@@ -5,9 +5,7 @@
 // charges it to the object (libJXUsbHid.so, libhidapi-hidraw.so.0 or anything else) whose
 // code called it. The emulator's own bookkeeping and umockdev land in "other".
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <link.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -177,9 +175,6 @@ BENCHMARK(BM_ReadData)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTim
 int main(int argc, char** argv) {
   hidtest::ReexecUnderUmockdev(argv);
   benchmark::Initialize(&argc, argv);
-  // The library's owner objects are machine-wide; wait for running tests to finish.
-  const int lock = ::open("/tmp/vrq-jxusbhid-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lock >= 0) ::flock(lock, LOCK_EX);
   hidtest::HidEmulator printer;
   if (!printer.ok()) {
     std::fprintf(stderr, "emulated printer: %s\n", printer.error().c_str());

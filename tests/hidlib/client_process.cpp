@@ -17,7 +17,7 @@ extern char** environ;
 
 namespace hidtest {
 
-ClientProcess::ClientProcess(const std::string& program) {
+ClientProcess::ClientProcess(const std::vector<std::string>& command) {
   // A client that died must fail the test, not end it by SIGPIPE on the next command.
   ::signal(SIGPIPE, SIG_IGN);
   char outputTemplate[] = "/tmp/hidlib-client-output.XXXXXX";
@@ -33,8 +33,14 @@ ClientProcess::ClientProcess(const std::string& program) {
   posix_spawn_file_actions_adddup2(&actions, output, 1);
   posix_spawn_file_actions_adddup2(&actions, output, 2);
   posix_spawn_file_actions_adddup2(&actions, fromChild[1], 3);
-  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-  if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = -1;
+  std::vector<char*> argv;
+  for (const std::string& word : command)
+    argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  if (command.empty() ||
+      ::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+    pid_ = -1;
+  }
   posix_spawn_file_actions_destroy(&actions);
   ::close(toChild[0]);
   ::close(fromChild[1]);

@@ -5,12 +5,17 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace hidtest {
 
 class ClientProcess {
  public:
-  explicit ClientProcess(const std::string& program);
+  explicit ClientProcess(const std::string& program)
+      : ClientProcess(std::vector<std::string>{program}) {}
+  // Runs command[0] with the arguments that follow (for a client started through setpriv
+  // or env, the client is one of them).
+  explicit ClientProcess(const std::vector<std::string>& command);
   // Ends the client (end of input, then SIGKILL if it lingers) and reaps it.
   ~ClientProcess();
   ClientProcess(const ClientProcess&) = delete;

@@ -1,8 +1,10 @@
 #include "tests/hidlib/hid_emulator.h"
 
+#include <ftw.h>
 #include <linux/hidraw.h>
 #include <linux/input.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <umockdev.h>
 #include <unistd.h>
 
@@ -147,6 +149,24 @@ bool HidEmulator::Fail(const std::string& what) {
   error_ = what;
   ok_ = false;
   return false;
+}
+
+bool HidEmulator::OpenToAllUsers() {
+  // chmod -R a+rwX: read and write for everyone, search on folders. A device node is a
+  // link to the pty behind it, which needs opening up too.
+  const auto open = [](const char* path, const struct stat* st, int, FTW*) {
+    if (S_ISLNK(st->st_mode)) {
+      struct stat target {};
+      const bool pty = ::stat(path, &target) == 0 && S_ISCHR(target.st_mode);
+      return pty ? ::chmod(path, 0666) : 0;
+    }
+    const mode_t search = S_ISDIR(st->st_mode) ? 0111 : 0;
+    return ::chmod(path, (st->st_mode & 07777) | 0666 | search);
+  };
+  if (::nftw(umockdev_testbed_get_root_dir(testbed_), open, 16, FTW_PHYS) != 0) {
+    return Fail("opening the testbed to all users failed");
+  }
+  return true;
 }
 
 bool HidEmulator::AddKeyboard() {

@@ -57,6 +57,10 @@ class HidEmulator {
   // Forgets the recorded reports and fetches.
   void ClearRecord();
 
+  // Lets processes of other users reach the testbed (umockdev ends a process that cannot
+  // reach it) and the printer's node.
+  bool OpenToAllUsers();
+
   // Plugs in the printer (when the testbed was built without it).
   bool AddPrinter();
   // Plugs in an unrelated HID device (a keyboard at /dev/hidraw1); its "add" uevents are

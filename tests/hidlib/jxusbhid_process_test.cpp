@@ -1,7 +1,6 @@
 // libJXUsbHid.so in real processes against the emulated printer: one owner at a time,
 // across processes and threads, through kills and device changes.
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,27 +15,12 @@
 
 #include "tests/hidlib/client_process.h"
 #include "tests/hidlib/hid_emulator.h"
+#include "tests/hidlib/runtime_folder.h"
 
 namespace {
 
 using hidtest::ClientProcess;
 using Clock = std::chrono::steady_clock;
-
-// The owner objects have fixed names, shared by every build tree on this machine: tests
-// that use them take this lock so that two test runs never meet.
-class MachineWideLock {
- public:
-  MachineWideLock()
-      : fd_(::open("/tmp/vrq-jxusbhid-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-    if (fd_ >= 0) ::flock(fd_, LOCK_EX);
-  }
-  ~MachineWideLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
- private:
-  int fd_;
-};
 
 std::string H(long handle) {
   return std::to_string(handle);
@@ -44,7 +28,11 @@ std::string H(long handle) {
 
 class JXUsbHidProcessTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(emulator_.ok()) << emulator_.error(); }
+  void SetUp() override {
+    ASSERT_TRUE(emulator_.ok()) << emulator_.error();
+    ASSERT_FALSE(runtime_.path().empty());
+    runtime_.Export();
+  }
 
   void TearDown() override {
     for (const auto& client : clients_) {
@@ -66,7 +54,7 @@ class JXUsbHidProcessTest : public ::testing::Test {
     return handle;
   }
 
-  MachineWideLock lock_;
+  hidtest::RuntimeFolder runtime_;
   hidtest::HidEmulator emulator_;
   std::vector<std::unique_ptr<ClientProcess>> clients_;
 };
@@ -103,7 +91,7 @@ TEST_F(JXUsbHidProcessTest, AStaleOwnerRecordNamingTheNextProcessIsStillStale) {
   OpenIn(owner);
   owner.Kill();
   // The next process happens to get the dead owner's id (as after a wrap of process ids).
-  const int fd = ::shm_open("/JX_USBHID_MEMMAP", O_RDWR, 0);
+  const int fd = ::open((runtime_ / "JX_USBHID_MEMMAP").c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_GE(fd, 0);
   void* view = ::mmap(nullptr, 8, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   ::close(fd);
@@ -188,12 +176,13 @@ TEST_F(JXUsbHidProcessTest, AnyHidDeviceArrivingClosesThePrinterUntilItIsOpenedA
 
 class JXUsbHidWithoutPrinterTest : public ::testing::Test {
  protected:
-  MachineWideLock lock_;
+  hidtest::RuntimeFolder runtime_;
   hidtest::HidEmulator emulator_{false};
 };
 
 TEST_F(JXUsbHidWithoutPrinterTest, AFailedSearchGivesUpTheOwnership) {
   ASSERT_TRUE(emulator_.ok()) << emulator_.error();
+  runtime_.Export();
   ClientProcess first(HIDLIB_CLIENT);
   ClientProcess second(HIDLIB_CLIENT);
   EXPECT_EQ(first.Number("open"), 0);
@@ -204,8 +193,7 @@ TEST_F(JXUsbHidWithoutPrinterTest, AFailedSearchGivesUpTheOwnership) {
 
 TEST_F(JXUsbHidProcessTest, WithoutTheSharedOwnerRecordOpenRefuses) {
   // A directory in the object's place: it can be neither opened nor created.
-  const std::string path = "/dev/shm/JX_USBHID_MEMMAP";
-  ::shm_unlink("/JX_USBHID_MEMMAP");
+  const std::string path = runtime_ / "JX_USBHID_MEMMAP";
   ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
   ClientProcess& client = Start();
   EXPECT_EQ(client.Number("open"), 0);
@@ -215,8 +203,6 @@ TEST_F(JXUsbHidProcessTest, WithoutTheSharedOwnerRecordOpenRefuses) {
 }
 
 TEST_F(JXUsbHidProcessTest, ProcessesStartingTogetherShareOneOwnerMutex) {
-  ::shm_unlink("/JX_USBHID_MUTEX");
-  ::shm_unlink("/JX_USBHID_MEMMAP");
   std::vector<ClientProcess*> racers;
   for (int i = 0; i < 6; ++i)
     racers.push_back(&Start());

@@ -1,0 +1,192 @@
+// libJXUsbHid.so between users: what one user's processes leave behind never locks another
+// user out, and owner objects that another user made first are refused without harm.
+// Needs root, to run the clients as the unprivileged user "nobody".
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/hidlib/client_process.h"
+#include "tests/hidlib/hid_emulator.h"
+#include "tests/hidlib/runtime_folder.h"
+
+namespace {
+
+using hidtest::ClientProcess;
+using hidtest::RuntimeFolder;
+
+constexpr uid_t kRoot = 0;
+constexpr uid_t kNobody = 65534;
+
+// Libraries of earlier releases used these machine-wide names; their tests serialise on
+// this lock file, which is taken while objects are planted there.
+class MachineWideLock {
+ public:
+  MachineWideLock()
+      : fd_(::open("/tmp/vrq-jxusbhid-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+    if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+  }
+  ~MachineWideLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  MachineWideLock(const MachineWideLock&) = delete;
+  MachineWideLock& operator=(const MachineWideLock&) = delete;
+
+ private:
+  int fd_;
+};
+
+// The client as user uid, with XDG_RUNTIME_DIR set to runtimeDir, or unset when empty.
+std::vector<std::string> ClientAs(uid_t uid, const std::string& runtimeDir) {
+  std::vector<std::string> command;
+  if (uid != kRoot) {
+    const std::string id = std::to_string(uid);
+    command = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"};
+  }
+  command.push_back("env");
+  if (runtimeDir.empty()) {
+    command.insert(command.end(), {"-u", "XDG_RUNTIME_DIR"});
+  } else {
+    command.push_back("XDG_RUNTIME_DIR=" + runtimeDir);
+  }
+  command.push_back(HIDLIB_CLIENT);
+  return command;
+}
+
+std::string SharedMemoryPath(const char* name, uid_t uid) {
+  return std::string("/dev/shm/") + name + "." + std::to_string(uid);
+}
+
+class JXUsbHidUsersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != kRoot) GTEST_SKIP() << "needs root to run clients as another user";
+    ASSERT_TRUE(emulator_.ok()) << emulator_.error();
+    ASSERT_TRUE(emulator_.OpenToAllUsers()) << emulator_.error();
+    ASSERT_FALSE(nobodysFolder_.path().empty());
+    RemoveNobodysSharedObjects();
+  }
+  void TearDown() override { RemoveNobodysSharedObjects(); }
+
+  static void RemoveNobodysSharedObjects() {
+    for (const char* name : {"JX_USBHID_MEMMAP", "JX_USBHID_MUTEX"})
+      ::unlink(SharedMemoryPath(name, kNobody).c_str());
+  }
+
+  // Opens in a new client, writes through the device and closes again.
+  void ExpectUsable(const std::vector<std::string>& command) {
+    ClientProcess client(command);
+    ASSERT_TRUE(client.started());
+    const long handle = client.Number("open");
+    EXPECT_EQ(handle, client.pid());
+    emulator_.SetCredit(64);
+    EXPECT_EQ(client.Number("write " + std::to_string(handle) + " 10 0"), 10);
+    EXPECT_EQ(client.Number("close " + std::to_string(handle)), 1);
+    EXPECT_EQ(client.Output(), "");
+  }
+
+  hidtest::HidEmulator emulator_;
+  RuntimeFolder nobodysFolder_{kNobody};
+};
+
+TEST_F(JXUsbHidUsersTest, WhatRootLeavesBehindLocksNoOtherUserOut) {
+  for (const std::string& rootsFolder : {std::string(), nobodysFolder_.path()}) {
+    // The second round is root with the environment of the user it was started from
+    // (as "sudo -E" does): that user's runtime folder is not root's to use.
+    SCOPED_TRACE("root's XDG_RUNTIME_DIR: '" + rootsFolder + "'");
+    ExpectUsable(ClientAs(kRoot, rootsFolder));
+    for (const std::string& nobodysFolder : {nobodysFolder_.path(), std::string()}) {
+      SCOPED_TRACE("nobody's XDG_RUNTIME_DIR: '" + nobodysFolder + "'");
+      ExpectUsable(ClientAs(kNobody, nobodysFolder));
+    }
+  }
+}
+
+// Owner objects in the layout the library uses, made by root for another user to meet: a
+// mutex of the priority-protect kind (locking it can abort inside the C library) or one that
+// is locked and whose holder is gone, and an owner record that says nothing.
+class PlantedObjects {
+ public:
+  enum class Mutex { kPriorityProtect, kHeldForEver };
+
+  void Plant(const std::string& folder, const std::string& suffix, Mutex kind) {
+    PlantFile(folder + "/JX_USBHID_MEMMAP" + suffix, [](void*) { return true; });
+    PlantFile(folder + "/JX_USBHID_MUTEX" + suffix, [kind](void* view) {
+      auto* words = static_cast<uint32_t*>(view);
+      words[0] = 0x4855584A;  // the word that said "ready" in earlier releases
+      auto* mutex = reinterpret_cast<pthread_mutex_t*>(words + 2);
+      pthread_mutexattr_t attributes;
+      pthread_mutexattr_init(&attributes);
+      pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+      if (kind == Mutex::kPriorityProtect) {
+        pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_PROTECT);
+      }
+      const bool made = pthread_mutex_init(mutex, &attributes) == 0;
+      pthread_mutexattr_destroy(&attributes);
+      // A ceiling of 0, out of the real-time range: locking trips an assertion in glibc.
+      if (kind == Mutex::kPriorityProtect) mutex->__data.__lock = 0;
+      // A plain mutex is never given back when its holder ends.
+      return made && (kind != Mutex::kHeldForEver || pthread_mutex_lock(mutex) == 0);
+    });
+  }
+  ~PlantedObjects() {
+    for (const std::string& path : planted_)
+      ::unlink(path.c_str());
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  template <typename Fill>
+  void PlantFile(const std::string& path, Fill fill) {
+    ::unlink(path.c_str());
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      ok_ = false;
+      return;
+    }
+    planted_.push_back(path);
+    ::fchmod(fd, 0666);  // open to the victim, whatever the umask
+    void* view = ::ftruncate(fd, 4096) == 0
+                     ? ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
+                     : MAP_FAILED;
+    ::close(fd);
+    if (view == MAP_FAILED || !fill(view)) ok_ = false;
+    if (view != MAP_FAILED) ::munmap(view, 4096);
+  }
+
+  std::vector<std::string> planted_;
+  bool ok_ = true;
+};
+
+TEST_F(JXUsbHidUsersTest, ObjectsAnotherUserMadeFirstAreRefusedWithoutHarm) {
+  MachineWideLock lock;
+  for (const auto kind :
+       {PlantedObjects::Mutex::kPriorityProtect, PlantedObjects::Mutex::kHeldForEver}) {
+    SCOPED_TRACE(kind == PlantedObjects::Mutex::kPriorityProtect ? "priority-protect mutex"
+                                                                 : "mutex held for ever");
+    PlantedObjects planted;
+    // Every name nobody's library might look at: the machine-wide names of earlier
+    // releases, nobody's shared-memory names and nobody's runtime folder.
+    planted.Plant("/dev/shm", "", kind);
+    planted.Plant("/dev/shm", "." + std::to_string(kNobody), kind);
+    planted.Plant(nobodysFolder_.path(), "", kind);
+    ASSERT_TRUE(planted.ok());
+    for (const std::string& folder : {nobodysFolder_.path(), std::string()}) {
+      SCOPED_TRACE("nobody's XDG_RUNTIME_DIR: '" + folder + "'");
+      ClientProcess victim(ClientAs(kNobody, folder));
+      EXPECT_EQ(victim.Call("open"), "0");
+      EXPECT_EQ(victim.Number("pid"), victim.pid());  // still alive
+      EXPECT_EQ(victim.Output(), "");
+    }
+  }
+}
+
+}  // namespace
