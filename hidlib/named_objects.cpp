@@ -13,20 +13,13 @@
 namespace hidlib {
 namespace {
 
+using platform::Descriptor;
+using platform::RetryOnInterrupt;
+
 // Marks an object as made by this library, in this layout.
 constexpr uint32_t Tag(const char (&text)[5]) {
   return uint32_t(uint8_t(text[0])) | uint32_t(uint8_t(text[1])) << 8 |
          uint32_t(uint8_t(text[2])) << 16 | uint32_t(uint8_t(text[3])) << 24;
-}
-
-// Runs call() again for as long as a signal interrupts it.
-template <typename Call>
-int RetryOnInterrupt(Call call) {
-  int result;
-  do {
-    result = call();
-  } while (result == -1 && errno == EINTR);
-  return result;
 }
 
 // True for a plain file of exactly one object's size that only the caller can use.
@@ -50,10 +43,6 @@ class NameRemover {
 };
 
 }  // namespace
-
-Descriptor::~Descriptor() {
-  if (fd_ >= 0) ::close(fd_);
-}
 
 // ---- the folder ----
 

@@ -19,27 +19,9 @@
 #include <string>
 #include <utility>
 
+#include "platform/descriptor.h"
+
 namespace hidlib {
-
-// Owns one open descriptor and closes it on every path out.
-class Descriptor {
- public:
-  Descriptor() = default;
-  explicit Descriptor(int fd) : fd_(fd < 0 ? -1 : fd) {}
-  ~Descriptor();
-  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Descriptor& operator=(Descriptor&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  bool IsOpen() const { return fd_ >= 0; }
-  int Get() const { return fd_; }
-
- private:
-  int fd_ = -1;
-};
 
 inline constexpr const char kOwnerRecordName[] = "JX_USBHID_MEMMAP";
 inline constexpr const char kOwnerMutexName[] = "JX_USBHID_MUTEX";
@@ -61,10 +43,10 @@ class ObjectFolder {
   std::string NameOf(const char* baseName) const { return baseName + suffix_; }
 
  private:
-  ObjectFolder(Descriptor folder, std::string suffix)
+  ObjectFolder(platform::Descriptor folder, std::string suffix)
       : folder_(std::move(folder)), suffix_(std::move(suffix)) {}
 
-  Descriptor folder_;
+  platform::Descriptor folder_;
   std::string suffix_;  // "" in the runtime folder, "." and the user id in shared memory
 };
 

@@ -17,22 +17,35 @@ extern char** environ;
 
 namespace hidtest {
 
+namespace {
+
+// Both ends of a new pipe, close-on-exec; empty when it cannot be made.
+bool MakePipe(platform::Descriptor& readEnd, platform::Descriptor& writeEnd) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+  readEnd.Reset(ends[0]);
+  writeEnd.Reset(ends[1]);
+  return true;
+}
+
+}  // namespace
+
 ClientProcess::ClientProcess(const std::vector<std::string>& command) {
   // A client that died must fail the test, not end it by SIGPIPE on the next command.
   ::signal(SIGPIPE, SIG_IGN);
   char outputTemplate[] = "/tmp/hidlib-client-output.XXXXXX";
-  const int output = ::mkostemp(outputTemplate, O_CLOEXEC);
-  int toChild[2], fromChild[2];
-  if (output < 0 || ::pipe2(toChild, O_CLOEXEC) != 0) return;
-  if (::pipe2(fromChild, O_CLOEXEC) != 0) return;
+  const platform::Descriptor output(::mkostemp(outputTemplate, O_CLOEXEC));
+  if (!output.IsOpen()) return;
   outputPath_ = outputTemplate;
+  platform::Descriptor childCommands, childAnswers;
+  if (!MakePipe(childCommands, commands_) || !MakePipe(answers_, childAnswers)) return;
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, output, 1);
-  posix_spawn_file_actions_adddup2(&actions, output, 2);
-  posix_spawn_file_actions_adddup2(&actions, fromChild[1], 3);
+  posix_spawn_file_actions_adddup2(&actions, childCommands.Get(), 0);
+  posix_spawn_file_actions_adddup2(&actions, output.Get(), 1);
+  posix_spawn_file_actions_adddup2(&actions, output.Get(), 2);
+  posix_spawn_file_actions_adddup2(&actions, childAnswers.Get(), 3);
   std::vector<char*> argv;
   for (const std::string& word : command)
     argv.push_back(const_cast<char*>(word.c_str()));
@@ -42,18 +55,11 @@ ClientProcess::ClientProcess(const std::vector<std::string>& command) {
     pid_ = -1;
   }
   posix_spawn_file_actions_destroy(&actions);
-  ::close(toChild[0]);
-  ::close(fromChild[1]);
-  ::close(output);
-  commands_ = toChild[1];
-  answers_ = fromChild[0];
 }
 
 ClientProcess::~ClientProcess() {
-  if (commands_ >= 0) ::close(commands_);
-  commands_ = -1;
+  commands_.Reset();  // end of input: the client ends
   Reap();
-  if (answers_ >= 0) ::close(answers_);
   if (!outputPath_.empty()) ::unlink(outputPath_.c_str());
 }
 
@@ -73,7 +79,7 @@ void ClientProcess::Reap() {
 
 void ClientProcess::Send(const std::string& command) {
   const std::string line = command + "\n";
-  if (commands_ >= 0) static_cast<void>(::write(commands_, line.data(), line.size()));
+  if (commands_.IsOpen()) static_cast<void>(::write(commands_.Get(), line.data(), line.size()));
 }
 
 std::string ClientProcess::Answer() {
@@ -87,10 +93,10 @@ std::string ClientProcess::Answer() {
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    pollfd ready{answers_, POLLIN, 0};
+    pollfd ready{answers_.Get(), POLLIN, 0};
     if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0) return {};
     char buffer[4096];
-    const ssize_t got = ::read(answers_, buffer, sizeof buffer);
+    const ssize_t got = ::read(answers_.Get(), buffer, sizeof buffer);
     if (got <= 0) return {};
     pending_.append(buffer, static_cast<size_t>(got));
   }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/descriptor.h"
+
 namespace hidtest {
 
 class ClientProcess {
@@ -40,8 +42,8 @@ class ClientProcess {
   void Reap();
 
   pid_t pid_ = -1;
-  int commands_ = -1;
-  int answers_ = -1;
+  platform::Descriptor commands_;
+  platform::Descriptor answers_;
   std::string outputPath_;
   std::string pending_;
 };

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/descriptor.h"
 #include "tests/hidlib/client_process.h"
 #include "tests/hidlib/hid_emulator.h"
 #include "tests/hidlib/runtime_folder.h"
@@ -91,10 +92,10 @@ TEST_F(JXUsbHidProcessTest, AStaleOwnerRecordNamingTheNextProcessIsStillStale) {
   OpenIn(owner);
   owner.Kill();
   // The next process happens to get the dead owner's id (as after a wrap of process ids).
-  const int fd = ::open((runtime_ / "JX_USBHID_MEMMAP").c_str(), O_RDWR | O_CLOEXEC);
-  ASSERT_GE(fd, 0);
-  void* view = ::mmap(nullptr, 8, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  ::close(fd);
+  const platform::Descriptor fd(
+      ::open((runtime_ / "JX_USBHID_MEMMAP").c_str(), O_RDWR | O_CLOEXEC));
+  ASSERT_TRUE(fd.IsOpen());
+  void* view = ::mmap(nullptr, 8, PROT_READ | PROT_WRITE, MAP_SHARED, fd.Get(), 0);
   ASSERT_NE(view, MAP_FAILED);
   static_cast<uint32_t*>(view)[0] = static_cast<uint32_t>(next.pid());
   ::munmap(view, 8);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/descriptor.h"
 #include "tests/hidlib/client_process.h"
 #include "tests/hidlib/hid_emulator.h"
 #include "tests/hidlib/runtime_folder.h"
@@ -31,17 +32,12 @@ constexpr uid_t kNobody = 65534;
 class MachineWideLock {
  public:
   MachineWideLock()
-      : fd_(::open("/tmp/vrq-jxusbhid-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-    if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+      : lock_(::open("/tmp/vrq-jxusbhid-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+    if (lock_.IsOpen()) ::flock(lock_.Get(), LOCK_EX);
   }
-  ~MachineWideLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  MachineWideLock(const MachineWideLock&) = delete;
-  MachineWideLock& operator=(const MachineWideLock&) = delete;
 
  private:
-  int fd_;
+  platform::Descriptor lock_;
 };
 
 // The client as user uid, with XDG_RUNTIME_DIR set to runtimeDir, or unset when empty.
@@ -147,17 +143,17 @@ class PlantedObjects {
   template <typename Fill>
   void PlantFile(const std::string& path, Fill fill) {
     ::unlink(path.c_str());
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    const platform::Descriptor fd(
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!fd.IsOpen()) {
       ok_ = false;
       return;
     }
     planted_.push_back(path);
-    ::fchmod(fd, 0666);  // open to the victim, whatever the umask
-    void* view = ::ftruncate(fd, 4096) == 0
-                     ? ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
+    ::fchmod(fd.Get(), 0666);  // open to the victim, whatever the umask
+    void* view = ::ftruncate(fd.Get(), 4096) == 0
+                     ? ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd.Get(), 0)
                      : MAP_FAILED;
-    ::close(fd);
     if (view == MAP_FAILED || !fill(view)) ok_ = false;
     if (view != MAP_FAILED) ::munmap(view, 4096);
   }

@@ -35,10 +35,9 @@ bool MutexOpens(const ObjectFolder& folder) {
 
 // Runs change on a shared mapping of the file at path.
 void Modify(const std::string& path, const std::function<void(char*)>& change) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  ASSERT_GE(fd, 0) << path;
-  void* view = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  ::close(fd);
+  const platform::Descriptor fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+  ASSERT_TRUE(fd.IsOpen()) << path;
+  void* view = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd.Get(), 0);
   ASSERT_NE(view, MAP_FAILED);
   change(static_cast<char*>(view));
   ::munmap(view, 4096);
@@ -173,7 +172,8 @@ TEST(OwnerObjectsTest, EveryOpenerMeetsTheOneObjectItsMakerFilledIn) {
   const ObjectFolder folder = ObjectFolder::ForCaller(runtime.path().c_str());
   // A draft left by a dead process that had this process's id does not stop the making.
   const std::string draft = "JX_USBHID_MUTEX." + std::to_string(::getpid()) + ".new";
-  ASSERT_EQ(::close(::open((runtime / draft).c_str(), O_CREAT | O_WRONLY, 0600)), 0);
+  ASSERT_TRUE(
+      platform::Descriptor(::open((runtime / draft).c_str(), O_CREAT | O_WRONLY, 0600)).IsOpen());
 
   OwnerMutex made = OwnerMutex::Open(folder);
   OwnerMutex opened = OwnerMutex::Open(folder);
