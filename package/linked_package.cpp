@@ -25,19 +25,25 @@ bool CopyBytes(File& source, File& target, int64_t length) {
   return true;
 }
 
-// The package length of a file with a valid trailer, or -1.
-int64_t LinkedLength(File& file) {
+// Reads the trailer of an open file.
+LinkedPackage ReadTrailer(File& file) {
+  LinkedPackage found;
   const int64_t size = file.Size();
-  if (size < linked::kTailSize) return -1;
   unsigned char tail[linked::kTailSize];
-  if (file.ReadAt(tail, sizeof tail, size - linked::kTailSize) != linked::kTailSize) return -1;
-  if (std::memcmp(tail + linked::kLengthSize, linked::kTrailerText, linked::kTrailerTextSize) !=
-      0) {
-    return -1;
+  const int64_t got =
+      size < linked::kTailSize ? 0 : file.ReadAt(tail, sizeof tail, size - linked::kTailSize);
+  if (size < 0 || got < 0) {
+    found.error = file.LastError();
+    return found;
   }
-  const int64_t length = fwp::GetLE32(tail);
-  if (length + linked::kTailSize > size) return -1;  // would start before the file
-  return length;
+  if (got != linked::kTailSize || std::memcmp(tail + linked::kLengthSize, linked::kTrailerText,
+                                              linked::kTrailerTextSize) != 0) {
+    return found;
+  }
+  found.length = fwp::GetLE32(tail);
+  found.offset = size - linked::kTailSize - found.length;
+  found.found = found.offset >= 0;  // a length that points before the file is damage
+  return found;
 }
 
 }  // namespace
@@ -58,32 +64,47 @@ int64_t AppendLinkedPackage(const std::string& target, const std::string& packag
   return out.Close() ? length : -1;
 }
 
+LinkedPackage FindLinkedPackage(const std::string& executable) {
+  File file = File::Open(executable, File::Mode::kRead);
+  if (!file.IsOpen()) {
+    LinkedPackage found;
+    found.error = file.LastError();
+    return found;
+  }
+  return ReadTrailer(file);
+}
+
 bool HasLinkedPackage(const std::string& path) {
-  File file = File::Open(path, File::Mode::kRead);
-  return file.IsOpen() && LinkedLength(file) >= 0;
+  return FindLinkedPackage(path).found;
 }
 
 int64_t ExtractLinkedPackage(const std::string& executable, const std::string& output) {
+  return ExtractLinkedPackage(executable, FindLinkedPackage(executable), output);
+}
+
+int64_t ExtractLinkedPackage(const std::string& executable, const LinkedPackage& found,
+                             const std::string& output) {
   File out = File::Open(output, File::Mode::kCreateTruncate);
-  if (!out.IsOpen()) return -1;
+  if (!out.IsOpen() || !found.found) return -1;
   File in = File::Open(executable, File::Mode::kRead);
-  if (!in.IsOpen()) return -1;
-  const int64_t length = LinkedLength(in);
-  if (length < 0) return -1;
-  if (in.Seek(in.Size() - linked::kTailSize - length, SEEK_SET) < 0) return -1;
-  if (!CopyBytes(in, out, length)) return -1;
-  return out.Close() ? length : -1;
+  if (!in.IsOpen() || in.Seek(found.offset, SEEK_SET) < 0) return -1;
+  if (!CopyBytes(in, out, found.length)) return -1;
+  return out.Close() ? found.length : -1;
 }
 
 std::string ExtractLinkedPackageToTemp(const std::string& executable) {
-  if (!HasLinkedPackage(executable)) return {};
+  return ExtractLinkedPackageToTemp(executable, FindLinkedPackage(executable));
+}
+
+std::string ExtractLinkedPackageToTemp(const std::string& executable, const LinkedPackage& found) {
+  if (!found.found) return {};
   // Beside the executable as usual; an installed copy's folder is read-only, so the
   // temporary-files folder serves then. The file is ours (created exclusively, 0600), so
   // it is overwritten in place rather than deleted and made anew.
   std::string name = platform::CreateTempFile(platform::FolderOf(executable), linked::kTempPrefix);
   if (name.empty()) name = platform::CreateTempFile(platform::TempFolder(), linked::kTempPrefix);
   if (name.empty()) return {};
-  if (ExtractLinkedPackage(executable, name) < 0) {
+  if (ExtractLinkedPackage(executable, found, name) < 0) {
     platform::DeleteFile(name);
     return {};
   }

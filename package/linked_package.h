@@ -21,15 +21,33 @@ inline constexpr char kTempPrefix[] = "_^~";
 // up to then stays in target).
 int64_t AppendLinkedPackage(const std::string& target, const std::string& package);
 
+// Where the package linked to an executable lies, from one read of its trailer. The
+// update reads it once and extracts from what it found:
+//
+//   LinkedPackage linked = FindLinkedPackage(executable);
+//   if (linked.found) ... ExtractLinkedPackageToTemp(executable, linked) ...
+struct LinkedPackage {
+  bool found = false;  // the file ends with a trailer block whose length field fits the file
+  int error = 0;       // errno when the file could not be opened or read; 0 otherwise
+  int64_t offset = 0;  // of the package's first byte in the executable
+  int64_t length = 0;  // L
+};
+LinkedPackage FindLinkedPackage(const std::string& executable);
+
 // True when the file ends with a trailer block whose length field fits the file.
 bool HasLinkedPackage(const std::string& path);
 
 // Copies the linked package of executable into output (created or truncated). Returns
 // the package length, or -1.
 int64_t ExtractLinkedPackage(const std::string& executable, const std::string& output);
+// The same for a package already found (output is created even when there is none).
+int64_t ExtractLinkedPackage(const std::string& executable, const LinkedPackage& found,
+                             const std::string& output);
 
 // Extracts the linked package into a new "_^~XXXX.tmp" file beside the executable, or
 // in the temporary-files folder when the executable's folder is not writable. Returns
 // its path (the caller deletes it), or "" when there is no package or extraction failed;
 // a failed extraction leaves no file behind.
 std::string ExtractLinkedPackageToTemp(const std::string& executable);
+// The same for a package already found.
+std::string ExtractLinkedPackageToTemp(const std::string& executable, const LinkedPackage& found);

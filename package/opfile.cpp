@@ -11,6 +11,8 @@
 
 #include "codec/_lib_kbtapp.h"
 #include "package/file_time.h"
+#include "package/package_reader.h"
+#include "package/package_scan.h"
 #include "package/text.h"
 #include "platform/file.h"
 #include "platform/fs.h"
@@ -20,80 +22,15 @@ namespace {
 using platform::File;
 
 constexpr size_t kCopyChunk = 65536;
-constexpr int64_t kCodecPad = 512;  // the codec may read and write this far past
-constexpr int64_t kMaxUnpacked = int64_t{1} << 30;
 
 struct ItemResult {
   int32_t status = 0;
   std::string error;  // why status is -1
 };
 
-// A record's file name must name a file below the work folder: relative, no ".."
-// component, and a last component that names a file.
-bool IsSafeItemName(const std::string& name) {
-  if (name.empty() || name.front() == '/') return false;
-  const std::string last = platform::FileNameOf(name);
-  if (last.empty() || last == "." || last == "..") return false;
-  size_t start = 0;
-  for (;;) {
-    size_t end = name.find('/', start);
-    size_t length = (end == std::string::npos ? name.size() : end) - start;
-    if (length == 2 && name.compare(start, 2, "..") == 0) return false;
-    if (end == std::string::npos) return true;
-    start = end + 1;
-  }
-}
-
 std::string Reason(int error) {
   return std::strerror(error != 0 ? error : EIO);
 }
-
-// The most bytes c coded bytes can yield: the densest token is a 1,024-byte copy in
-// kMaxCopyTokenBits bits, and one more token may run into the padding.
-int64_t MaxUnpackedFrom(int64_t coded) {
-  return coded * 8 * MAX_WND_SIZE / kMaxCopyTokenBits + MAX_WND_SIZE;
-}
-
-// Reads the fields of one record without ever passing its end.
-class RecordCursor {
- public:
-  RecordCursor(File& file, int64_t pos, int64_t end) : file_(file), pos_(pos), end_(end) {}
-
-  bool U32(uint32_t& value) {
-    unsigned char bytes[4];
-    if (!Take(bytes, 4)) return false;
-    value = fwp::GetLE32(bytes);
-    return true;
-  }
-  bool U64(uint64_t& value) {
-    unsigned char bytes[8];
-    if (!Take(bytes, 8)) return false;
-    value = fwp::GetLE64(bytes);
-    return true;
-  }
-  // A length-prefixed text, taken up to its first zero byte.
-  bool Text(std::string& text) {
-    uint32_t length = 0;
-    if (!U32(length) || length > end_ - pos_) return false;
-    std::string bytes(length, '\0');
-    if (!Take(bytes.data(), length)) return false;
-    text.assign(bytes.c_str());
-    return true;
-  }
-  int64_t pos() const { return pos_; }
-  int64_t left() const { return end_ - pos_; }
-
- private:
-  bool Take(void* out, size_t size) {
-    if (static_cast<int64_t>(size) > end_ - pos_) return false;
-    if (file_.ReadAt(out, size, pos_) != static_cast<int64_t>(size)) return false;
-    pos_ += static_cast<int64_t>(size);
-    return true;
-  }
-  File& file_;
-  int64_t pos_;
-  int64_t end_;
-};
 
 ItemResult CopyStored(File& package, int64_t length, File& out, const std::string& target) {
   std::vector<unsigned char> chunk(kCopyChunk);
@@ -113,22 +50,21 @@ ItemResult CopyStored(File& package, int64_t length, File& out, const std::strin
 
 ItemResult Unpack(File& package, int64_t length, File& out, const std::string& target) {
   unsigned char prefix[fwp::kPackedPrefixSize];
-  if (length < static_cast<int64_t>(sizeof prefix) ||
-      package.Read(prefix, sizeof prefix) != static_cast<int64_t>(sizeof prefix)) {
-    return {-1, "packed data lacks its length prefix"};
+  std::optional<uint32_t> unpackedLength;
+  if (length >= static_cast<int64_t>(sizeof prefix) &&
+      package.Read(prefix, sizeof prefix) == static_cast<int64_t>(sizeof prefix)) {
+    unpackedLength = fwp::GetLE32(prefix + 4);
   }
-  const int64_t unpacked = fwp::GetLE32(prefix + 4);
+  if (std::string problem = fwp::PackedDataProblem(length, unpackedLength); !problem.empty()) {
+    return {-1, problem};
+  }
+  const int64_t unpacked = *unpackedLength;
   const int64_t coded = length - static_cast<int64_t>(sizeof prefix);
-  if (unpacked > kMaxUnpacked || unpacked > MaxUnpackedFrom(coded) ||
-      coded > std::numeric_limits<int32_t>::max() - kCodecPad) {
-    return {-1, "packed data is damaged (" + std::to_string(coded) + " coded bytes cannot hold " +
-                    std::to_string(unpacked) + " bytes)"};
-  }
   std::vector<uint8_t> input;
   std::vector<uint8_t> output;
   try {
-    input.assign(static_cast<size_t>(coded + kCodecPad), 0);
-    output.assign(static_cast<size_t>(unpacked + kCodecPad), 0);
+    input.assign(static_cast<size_t>(coded + fwp::kCodecPad), 0);
+    output.assign(static_cast<size_t>(unpacked + fwp::kCodecPad), 0);
   } catch (const std::bad_alloc&) {
     return {-1, "not enough memory to unpack " + std::to_string(unpacked) + " bytes"};
   }
@@ -139,7 +75,7 @@ ItemResult Unpack(File& package, int64_t length, File& out, const std::string& t
     got += n;
   }
   const int32_t produced = UnpackWindow(input.data(), static_cast<int32_t>(coded), output.data(),
-                                        static_cast<int32_t>(unpacked + kCodecPad));
+                                        static_cast<int32_t>(unpacked + fwp::kCodecPad));
   if (produced < unpacked) return {-1, "packed data is damaged (it does not decode)"};
   if (out.Write(output.data(), static_cast<size_t>(unpacked)) != unpacked) {
     return {-1, "cannot write " + target + ": " + Reason(out.LastError())};
@@ -180,89 +116,70 @@ int32_t TOPFile::ExtractItemData(int8_t packMode, platform::File& stream, int64_
   return ExtractItem(packMode, stream, dataLength, target, lastAccessTime, lastWriteTime).status;
 }
 
+bool TOPFile::Fail(std::string why) {
+  if (loadError_.empty()) loadError_ = std::move(why);
+  return false;
+}
+
 bool TOPFile::Load(const std::string& path) {
   loadError_.clear();
-  auto fail = [this](std::string why) {
-    if (loadError_.empty()) loadError_ = std::move(why);
-    return false;
-  };
-  if (!platform::IsRegularFile(path)) return fail("no package file at " + path);
+  if (!platform::IsRegularFile(path)) return Fail("no package file at " + path);
   RemoveAllItems();
   Reset();
   File file = File::Open(path, File::Mode::kRead);
-  if (!file.IsOpen()) return fail("cannot open " + path + ": " + Reason(file.LastError()));
+  if (!file.IsOpen()) return Fail("cannot open " + path + ": " + Reason(file.LastError()));
 
-  HeaderImage header{};
-  const int64_t got = file.Read(header.data(), header.size());
-  if (got < 0 || !fwp::HasMagic(header.data(), got)) {
-    return fail(path + " is not an update package (no \"OP FILE 1.00\" header)");
+  const fwp::PackageLayout layout = fwp::ScanPackage(file);
+  if (layout.error != 0 && !layout.header.hasMagic) {
+    return Fail("cannot read " + path + ": " + Reason(layout.error));
   }
-  header_ = header;
+  if (!layout.header.hasMagic) {
+    return Fail(path + " is not an update package (no \"OP FILE 1.00\" header)");
+  }
+  header_ = layout.headerImage;
   if (workFolder_.empty() || !platform::IsFolder(workFolder_)) {
-    return fail("the work folder " + workFolder_ + " does not exist");
+    return Fail("the work folder " + workFolder_ + " does not exist");
   }
-  const int64_t fileSize = file.Size();
-  if (fileSize < static_cast<int64_t>(fwp::kHeaderSize)) {
-    return fail(path + " is cut short inside its header");
-  }
-  const auto packMode = static_cast<int8_t>(header_[fwp::kPackModeOffset]);
-  return LoadRecords(file, fileSize, packMode) && loadError_.empty();
+  if (!layout.header.complete) return Fail(path + ": " + layout.problem);
+  ExtractRecords(file, layout);
+  if (!layout.Whole()) Fail(layout.problem);
+  return loadError_.empty();
 }
 
-bool TOPFile::LoadRecords(platform::File& file, int64_t fileSize, int8_t packMode) {
-  auto fail = [this](std::string why) {
-    if (loadError_.empty()) loadError_ = std::move(why);
-    return false;
-  };
-  int64_t pos = static_cast<int64_t>(fwp::kHeaderSize);
-  while (pos < fileSize) {
-    const std::string where = "record at offset " + std::to_string(pos);
-    RecordCursor sizeField(file, pos, fileSize);
-    uint32_t recordSize = 0;
-    if (!sizeField.U32(recordSize)) return fail(where + " is cut short");
-    if (recordSize == 0) {
-      if (pos + 4 == fileSize) return true;
-      return fail(where + " has size 0 before the end of the file");
-    }
-    const int64_t recordEnd = pos + 4 + recordSize;
-    if (recordEnd > fileSize) {
-      return fail(where + " claims " + std::to_string(recordSize) + " bytes, but only " +
-                  std::to_string(fileSize - pos - 4) + " are left");
-    }
-    RecordCursor fields(file, pos + 4, recordEnd);
-    TFileBase item;
-    std::string name;
-    if (!fields.Text(item.Type) || !fields.Text(item.Commands) || !fields.Text(item.Mode) ||
-        !fields.Text(name) || !fields.U64(item.CreationTime) || !fields.U64(item.LastAccessTime) ||
-        !fields.U64(item.LastWriteTime)) {
-      return fail(where + " has a field that does not fit the record");
-    }
-    if (name.empty()) return fail(where + " has an empty file name");
-
-    if (!IsSafeItemName(name)) {
-      item.Status = -1;
-      fail("item \"" + name + "\" would be written outside the work folder");
-    } else if (packMode != fwp::kPackStored && packMode != fwp::kPackPacked) {
-      fail("unknown pack mode " + std::to_string(packMode) + ": items cannot be extracted");
-      item.Status = ExtractItemData(packMode, file, 0, workFolder_ + name, item.CreationTime,
-                                    item.LastAccessTime, item.LastWriteTime);
+void TOPFile::ExtractRecords(platform::File& file, const fwp::PackageLayout& layout) {
+  const int8_t packMode = layout.header.packMode;
+  const bool knownMode = packMode == fwp::kPackStored || packMode == fwp::kPackPacked;
+  if (!knownMode && !layout.records.empty()) {
+    Fail("unknown pack mode " + std::to_string(packMode) + ": items cannot be extracted");
+  }
+  for (const fwp::RecordFields& record : layout.records) {
+    const std::string& name = record.fileName;
+    auto item = std::make_unique<TFileBase>();
+    item->FileName = platform::FileNameOf(name);
+    item->Type = record.type;
+    item->Commands = record.commands;
+    item->Mode = record.mode;
+    item->CreationTime = record.creationTime;
+    item->LastAccessTime = record.lastAccessTime;
+    item->LastWriteTime = record.lastWriteTime;
+    if (!fwp::IsSafeItemName(name)) {
+      item->Status = -1;
+      Fail("item \"" + name + "\" would be written outside the work folder");
     } else {
-      file.Seek(fields.pos(), SEEK_SET);
-      ItemResult result = ExtractItem(packMode, file, fields.left(), workFolder_ + name,
-                                      item.LastAccessTime, item.LastWriteTime);
-      item.Status = result.status;
+      file.Seek(record.dataOffset, SEEK_SET);
+      ItemResult result =
+          ExtractItem(packMode, file, knownMode ? record.dataLength : 0, workFolder_ + name,
+                      record.lastAccessTime, record.lastWriteTime);
+      item->Status = result.status;
       if (result.status < 0) {
-        fail("item \"" + name + "\": " + result.error);
-      } else if (packMode == fwp::kPackStored && result.status < fields.left()) {
-        fail("item \"" + name + "\" is cut short");
+        Fail("item \"" + name + "\": " + result.error);
+      } else if (packMode == fwp::kPackStored && result.status < record.dataLength) {
+        Fail("item \"" + name + "\" is cut short");
       }
     }
-    item.FileName = platform::FileNameOf(name);
     itemNames_.push_back(name);
-    items_.push_back(std::make_unique<TFileBase>(std::move(item)));
-    pos = recordEnd;
+    items_.push_back(std::move(item));
   }
-  return pos == fileSize;
 }
 
 const TFileBase* TOPFile::ItemAt(size_t index) const {
@@ -282,7 +199,7 @@ bool TOPFile::RemoveItem(const std::string& name) {
     return fwp::EqualsIgnoringCase(entry, name);
   });
   if (listed == itemNames_.end()) {
-    return IsSafeItemName(name) && platform::DeleteFile(workFolder_ + name);
+    return fwp::IsSafeItemName(name) && platform::DeleteFile(workFolder_ + name);
   }
   const std::string entry = *listed;
   itemNames_.erase(listed);
@@ -290,7 +207,7 @@ bool TOPFile::RemoveItem(const std::string& name) {
   auto owned = std::find_if(items_.begin(), items_.end(),
                             [&](const auto& item) { return item.get() == record; });
   if (owned != items_.end()) items_.erase(owned);
-  return IsSafeItemName(entry) && platform::DeleteFile(workFolder_ + entry);
+  return fwp::IsSafeItemName(entry) && platform::DeleteFile(workFolder_ + entry);
 }
 
 bool TOPFile::RemoveAllItems() {

@@ -14,6 +14,10 @@ namespace platform {
 class File;
 }
 
+namespace fwp {
+struct PackageLayout;
+}
+
 // One extracted item.
 struct TFileBase {
   int32_t Status = 0;    // bytes written to the item's file, or -1
@@ -80,7 +84,9 @@ class TOPFile {
   void ClearWorkFolder();
 
  private:
-  bool LoadRecords(platform::File& file, int64_t fileSize, int8_t packMode);
+  // Records the first reason a load fails; always false.
+  bool Fail(std::string why);
+  void ExtractRecords(platform::File& file, const fwp::PackageLayout& layout);
   std::string AutomaticFolderName();
   void ForgetPlaceholder();
 

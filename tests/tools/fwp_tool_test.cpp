@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "package/package_scan.h"
 #include "package/package_writer.h"
 #include "tools/fwp-tool/fwp_tool.h"
 #include "tools/fwp-tool/manifest.h"
-#include "tools/fwp-tool/package_walker.h"
 
 namespace {
 
@@ -202,7 +202,7 @@ TEST_F(FwpToolTest, DamagedPackagesFailCleanlyAndStayInTheirFolder) {
             "[item]\ntype = c\nfile = frw.bin\nname = /abs.bin\n");
   // Field offsets of the first record, taken from the sound package.
   ASSERT_EQ(Build("probe.fwp", {}).code, 0);
-  const fwptool::WalkedRecord first = fwptool::WalkPackage(Path("probe.fwp")).records.at(0);
+  const fwp::RecordFields first = fwp::ScanPackage(Path("probe.fwp")).records.at(0);
   const auto at = [](int64_t offset, const char* hex) {
     return std::to_string(offset) + ":" + hex;
   };
@@ -255,7 +255,7 @@ TEST_F(FwpToolTest, TruncatedAnywhereFailsCleanly) {
     const Bytes whole = ReadFile(root_ / "whole.fwp");
     // Cut at the start of a record or of the end marker, a package is whole but shorter.
     std::vector<size_t> boundaries{2048};
-    for (const auto& record : fwptool::WalkPackage(Path("whole.fwp")).records) {
+    for (const auto& record : fwp::ScanPackage(Path("whole.fwp")).records) {
       boundaries.push_back(static_cast<size_t>(record.offset + 4 + record.recordSize));
     }
     std::vector<size_t> cuts{0, 12, 13, 1000, 2047};

@@ -3,10 +3,10 @@
 
 #include "package/opfile.h"
 #include "package/package_format.h"
+#include "package/package_scan.h"
 #include "platform/fs.h"
 #include "tools/fwp-tool/fwp_tool.h"
 #include "tools/fwp-tool/manifest.h"
-#include "tools/fwp-tool/package_walker.h"
 
 namespace fwptool {
 namespace {
@@ -27,29 +27,35 @@ std::string Times(uint64_t created, uint64_t accessed, uint64_t written) {
          ", written " + FormatFileTime(written);
 }
 
-void PrintRecord(std::ostream& out, size_t index, const WalkedRecord& r) {
-  out << "item " << index << " at " << r.offset << ": type \"" << Escape(r.type) << "\" name \""
-      << Escape(r.fileName) << "\" mode \"" << Escape(r.mode) << "\"\n";
-  out << "  commands \"" << Escape(r.commands) << "\"" << (r.textCut ? " (texts cut)" : "") << "\n";
+// Texts are shown up to this many bytes: a damaged package may hold huge ones.
+constexpr size_t kShownTextLimit = 4096;
+
+std::string Shown(const std::string& text, bool& cut) {
+  cut = cut || text.size() > kShownTextLimit;
+  return Escape(text.substr(0, kShownTextLimit));
+}
+
+void PrintRecord(std::ostream& out, size_t index, const fwp::RecordFields& r) {
+  bool cut = false;
+  out << "item " << index << " at " << r.offset << ": type \"" << Shown(r.type, cut) << "\" name \""
+      << Shown(r.fileName, cut) << "\" mode \"" << Shown(r.mode, cut) << "\"\n";
+  out << "  commands \"" << Shown(r.commands, cut) << "\"" << (cut ? " (texts cut)" : "") << "\n";
   out << "  " << Times(r.creationTime, r.lastAccessTime, r.lastWriteTime) << "\n";
   out << "  RecordSize " << r.recordSize << ", D " << r.dataLength;
   if (r.unpackedLength) out << ", U " << *r.unpackedLength;
   out << "\n";
 }
 
-void PrintEnd(std::ostream& out, std::ostream& err, const PackageWalk& walk) {
-  switch (walk.end) {
-    case WalkEnd::kEndMarker:
-      out << "end: four zero bytes at " << walk.endOffset << ", end of file\n";
+void PrintEnd(std::ostream& out, std::ostream& err, const fwp::PackageLayout& layout) {
+  switch (layout.end) {
+    case fwp::RecordStep::kEndMarker:
+      out << "end: four zero bytes at " << layout.endOffset << ", end of file\n";
       break;
-    case WalkEnd::kEndOfFile:
-      out << "end: end of file at " << walk.endOffset << " (no end marker)\n";
+    case fwp::RecordStep::kEndOfFile:
+      out << "end: end of file at " << layout.endOffset << " (no end marker)\n";
       break;
-    case WalkEnd::kDamaged:
-      err << "damaged at " << walk.endOffset << ": " << walk.problem << "\n";
-      break;
-    case WalkEnd::kNoPackage:
-      err << "not a package: " << walk.problem << "\n";
+    default:
+      err << "damaged: " << layout.problem << "\n";
       break;
   }
 }
@@ -58,23 +64,24 @@ void PrintEnd(std::ostream& out, std::ostream& err, const PackageWalk& walk) {
 
 int RunList(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.size() != 1) return UsageError(err, "list needs exactly one PACKAGE");
-  const PackageWalk walk = WalkPackage(args[0]);
-  if (walk.end == WalkEnd::kNoPackage || (walk.end == WalkEnd::kDamaged && walk.magic.empty())) {
-    err << "fwp-tool list: " << args[0] << ": ";
-    PrintEnd(out, err, walk);
+  const fwp::PackageLayout layout = fwp::ScanPackage(args[0]);
+  if (!layout.header.hasMagic) {
+    err << "fwp-tool list: " << args[0] << ": " << (layout.error != 0 ? "" : "not a package: ")
+        << layout.problem << "\n";
     return kExitFailed;
   }
-  out << "package " << args[0] << " (" << walk.fileSize << " bytes)\n";
-  out << "magic \"" << Escape(walk.magic) << "\"\n";
-  out << "pack mode " << PackModeName(walk.packMode) << "\n";
-  out << "printer \"" << Escape(walk.printerName) << "\"\n";
-  out << "version \"" << Escape(walk.versionLabel) << "\"\n";
-  out << "kind \"" << Escape(walk.packageKind) << "\"\n";
-  for (size_t i = 0; i < walk.records.size(); ++i)
-    PrintRecord(out, i + 1, walk.records[i]);
-  if (walk.end == WalkEnd::kDamaged) err << "fwp-tool list: " << args[0] << ": ";
-  PrintEnd(out, err, walk);
-  return walk.end == WalkEnd::kDamaged ? kExitFailed : kExitOk;
+  const fwp::PackageHeader& h = layout.header;
+  out << "package " << args[0] << " (" << layout.fileSize << " bytes)\n";
+  out << "magic \"" << Escape(h.magic) << "\"\n";
+  out << "pack mode " << PackModeName(h.packMode) << "\n";
+  out << "printer \"" << Escape(h.printerName) << "\"\n";
+  out << "version \"" << Escape(h.versionLabel) << "\"\n";
+  out << "kind \"" << Escape(h.packageKind) << "\"\n";
+  for (size_t i = 0; i < layout.records.size(); ++i)
+    PrintRecord(out, i + 1, layout.records[i]);
+  if (!layout.Whole()) err << "fwp-tool list: " << args[0] << ": ";
+  PrintEnd(out, err, layout);
+  return layout.Whole() ? kExitOk : kExitFailed;
 }
 
 int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

@@ -1,0 +1,147 @@
+#include "package/package_scan.h"
+
+#include <algorithm>
+#include <cstring>
+#include <span>
+
+#include "platform/file.h"
+
+namespace fwp {
+namespace {
+
+using platform::File;
+
+// Records are read through a window of the file, so that a package of many small items
+// costs one read per window rather than one per record.
+constexpr int64_t kWindowSize = 64 * 1024;
+
+std::string Reason(int error) {
+  return std::strerror(error);
+}
+
+// The bytes of the file from some offset on, refilled as the reader asks.
+class FileWindow {
+ public:
+  FileWindow(File& file, int64_t fileSize) : file_(file), fileSize_(fileSize) {}
+
+  // At least `want` bytes from offset (fewer only at the end of the file); false with
+  // Error() set when the file cannot be read.
+  bool Fill(int64_t offset, int64_t want, std::span<const uint8_t>& bytes) {
+    const int64_t available = fileSize_ - offset;
+    want = std::min(want, available);
+    if (offset < base_ || offset + want > base_ + static_cast<int64_t>(buffer_.size())) {
+      buffer_.resize(static_cast<size_t>(std::min(std::max(want, kWindowSize), available)));
+      base_ = offset;
+      const int64_t got = file_.ReadAt(buffer_.data(), buffer_.size(), offset);
+      if (got != static_cast<int64_t>(buffer_.size())) {
+        error_ = got < 0 ? file_.LastError() : EIO;  // the file shrank while read
+        buffer_.clear();
+        return false;
+      }
+    }
+    bytes = std::span<const uint8_t>(buffer_).subspan(static_cast<size_t>(offset - base_));
+    return true;
+  }
+  int Error() const { return error_; }
+
+ private:
+  File& file_;
+  int64_t fileSize_;
+  std::vector<uint8_t> buffer_;
+  int64_t base_ = 0;
+  int error_ = 0;
+};
+
+void ScanRecords(File& file, PackageLayout& layout) {
+  FileWindow window(file, layout.fileSize);
+  int64_t offset = static_cast<int64_t>(kHeaderSize);
+  int64_t want = kWindowSize;
+  for (;;) {
+    layout.endOffset = offset;
+    std::span<const uint8_t> bytes;
+    if (!window.Fill(offset, want, bytes)) {
+      layout.error = window.Error();
+      layout.problem = "cannot read the package: " + Reason(layout.error);
+      return;
+    }
+    RecordStep step = ParseRecord(bytes, offset, layout.fileSize, layout.header.packMode);
+    if (step.kind == RecordStep::kNeedMore && step.needed > static_cast<int64_t>(bytes.size())) {
+      want = step.needed;
+      continue;
+    }
+    want = kWindowSize;
+    if (step.kind != RecordStep::kRecord) {
+      // kNeedMore that asks for no more than it had cannot come from a sound reader.
+      layout.end = step.kind == RecordStep::kNeedMore ? RecordStep::kDamaged : step.kind;
+      layout.problem = step.problem;
+      return;
+    }
+    offset = step.record.End();
+    layout.records.push_back(std::move(step.record));
+  }
+}
+
+}  // namespace
+
+std::string HeaderProbe::ProblemFor(const std::string& path, const std::string& printerName,
+                                    const std::string& packageKind) const {
+  if (error != 0) return "cannot read " + path + ": " + Reason(error);
+  if (!header.hasMagic) return path + " is not an update package (no \"OP FILE 1.00\" header)";
+  if (header.printerName != printerName) {
+    return path + " is made for the printer \"" + header.printerName + "\", not \"" + printerName +
+           "\"";
+  }
+  if (header.packageKind != packageKind) {
+    return path + " is a package of the kind \"" + header.packageKind + "\", not \"" + packageKind +
+           "\"";
+  }
+  return {};
+}
+
+HeaderProbe ProbePackageHeader(const std::string& path) {
+  HeaderProbe probe;
+  File file = File::Open(path, File::Mode::kRead);
+  if (!file.IsOpen()) {
+    probe.error = file.LastError();
+    return probe;
+  }
+  std::array<uint8_t, kHeaderSize> image{};
+  const int64_t got = file.Read(image.data(), image.size());
+  if (got < 0) {
+    probe.error = file.LastError();
+    return probe;
+  }
+  probe.header = ParseHeader(std::span<const uint8_t>(image.data(), static_cast<size_t>(got)));
+  return probe;
+}
+
+PackageLayout ScanPackage(File& file) {
+  PackageLayout layout;
+  layout.fileSize = file.Size();
+  const int64_t got =
+      layout.fileSize < 0 ? -1 : file.ReadAt(layout.headerImage.data(), kHeaderSize, 0);
+  if (got < 0) {
+    layout.error = file.LastError();
+    layout.problem = "cannot read the package: " + Reason(layout.error);
+    return layout;
+  }
+  layout.header =
+      ParseHeader(std::span<const uint8_t>(layout.headerImage.data(), static_cast<size_t>(got)));
+  layout.problem = HeaderProblem(layout.header);
+  layout.endOffset = got;
+  if (layout.problem.empty()) ScanRecords(file, layout);
+  return layout;
+}
+
+PackageLayout ScanPackage(const std::string& path) {
+  File file = File::Open(path, File::Mode::kRead);
+  if (!file.IsOpen()) {
+    PackageLayout layout;
+    layout.error = file.LastError();
+    layout.problem = "cannot open the package: " + Reason(layout.error);
+    return layout;
+  }
+  return ScanPackage(file);
+}
+
+}  // namespace fwp

@@ -1,0 +1,60 @@
+// A package file read with the package reader: its header, and the fields of every
+// record up to the end or the first damage, without extracting anything.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "package/package_reader.h"
+
+namespace platform {
+class File;
+}
+
+namespace fwp {
+
+// What the header of a package file says, read with one open of the file. The update
+// reads it once and decides from it whether the file is an update for its printer.
+//
+//   fwp::HeaderProbe probe = fwp::ProbePackageHeader(path);
+//   if (std::string why = probe.ProblemFor(path, "VRQPrinter", "Update"); !why.empty())
+//     ... fail with "Error fwp data!" and why as the detail ...
+struct HeaderProbe {
+  int error = 0;  // errno when the file could not be opened or read; 0 otherwise
+  PackageHeader header;
+
+  // The magic test, false when the file could not be read.
+  bool IsPackage() const { return error == 0 && header.hasMagic; }
+  // Why path is not a package for that printer family and kind, in words for a detail
+  // line: the system's reason when it cannot be read, no magic, or the printer name or
+  // kind it was made for. "" when it is such a package.
+  std::string ProblemFor(const std::string& path, const std::string& printerName,
+                         const std::string& packageKind) const;
+};
+
+// Opens path, reads up to 2048 bytes and closes it again.
+HeaderProbe ProbePackageHeader(const std::string& path);
+
+// The layout of a package file: header and records, up to where reading stopped.
+struct PackageLayout {
+  int error = 0;  // errno when the file could not be opened or read; 0 otherwise
+  int64_t fileSize = 0;
+  std::array<uint8_t, kHeaderSize> headerImage{};  // the first 2048 bytes, zero-filled
+  PackageHeader header;
+  std::vector<RecordFields> records;  // every record read whole, in package order
+  // kEndMarker or kEndOfFile when the records end exactly at the end of the file;
+  // kDamaged otherwise (also for a file that is no package or cannot be read).
+  RecordStep::Kind end = RecordStep::kDamaged;
+  int64_t endOffset = 0;  // where reading stopped
+  std::string problem;    // why reading stopped early; "" for a whole package
+
+  bool Whole() const { return end == RecordStep::kEndMarker || end == RecordStep::kEndOfFile; }
+};
+
+// Reads file from its start. The records are read only when the header is a package's.
+PackageLayout ScanPackage(platform::File& file);
+PackageLayout ScanPackage(const std::string& path);
+
+}  // namespace fwp
