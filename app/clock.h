@@ -1,25 +1,12 @@
-// Time as the workflow sees it: a monotonic millisecond clock and a sleep that pumps
-// nothing. Production uses the steady clock; tests use a virtual one, so waits of
-// seconds run in microseconds and tick counts come out exactly.
+// The workflow's time: the platform clock under the names the workflow has always used.
+// The workflow counts every wait in ticks of this clock; tests give it a virtual one.
 #pragma once
 
-#include <cstdint>
+#include "platform/clock.h"
 
 namespace app {
 
-class Clock {
- public:
-  virtual ~Clock() = default;
-  // Milliseconds since an arbitrary start; never goes back.
-  virtual uint64_t NowMs() = 0;
-  // Blocks the calling thread for ms milliseconds without handling any event.
-  virtual void SleepMs(uint32_t ms) = 0;
-};
-
-class SteadyClock final : public Clock {
- public:
-  uint64_t NowMs() override;
-  void SleepMs(uint32_t ms) override;
-};
+using Clock = platform::Clock;
+using SteadyClock = platform::SteadyClock;
 
 }  // namespace app

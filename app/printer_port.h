@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,19 @@ struct PrinterInfo {
   uint32_t portNumber = 0;
   std::string id;        // vendor and product id, eight upper-case hex digits
   std::string openPath;  // what Open() takes
+};
+
+// Why the printer could not be had at the last attempt to open it.
+struct OpenFailure {
+  enum class Reason {
+    kNone,               // the last attempt worked, or none was made
+    kNoPrinter,          // discovery found no printer
+    kCannotOpen,         // the printer's node would not open: error says why
+    kReaderDidNotStart,  // the node opened, but the port's reader did not start
+  };
+  Reason reason = Reason::kNone;
+  int error = 0;     // errno of the failed open (EACCES, EBUSY, ENOENT...), else 0
+  std::string path;  // the node tried, empty for kNoPrinter
 };
 
 class PrinterPort {
@@ -30,6 +44,15 @@ class PrinterPort {
   virtual int32_t Read(void* buffer, int32_t length) = 0;
   // The port's reader is alive and asked to run (its Opened and Running flags).
   virtual bool IsOpen() const = 0;
+
+  // Why the last Discover-and-Open found no usable printer; Reason::kNone after an
+  // attempt that worked. For details beside the messages, never instead of them.
+  virtual OpenFailure LastOpenFailure() const { return {}; }
+  // A write waits while the printer takes no data (for up to 20 s before it fails). The
+  // hook runs on the calling thread, from inside Write, about every 10 ms of that wait:
+  // the window sets it to repaint itself. It must not use the port or the channel. An
+  // empty hook clears it.
+  virtual void SetWriteWaitHook(std::function<void()> hook) { (void)hook; }
 };
 
 }  // namespace app

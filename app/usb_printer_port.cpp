@@ -8,7 +8,27 @@ std::vector<PrinterInfo> UsbPrinterPort::Discover() {
   for (int32_t slot = 0; slot < table_.count && slot < kPrinterSlots; ++slot) {
     printers.push_back({table_.port_number[slot], table_.id[slot], table_.open_path[slot]});
   }
+  noPrinterFound_ = printers.empty();
   return printers;
+}
+
+bool UsbPrinterPort::Open(const std::string& openPath) {
+  noPrinterFound_ = false;
+  if (!port_.Opened) lastPath_ = openPath;  // an open port stays on its device
+  return port_.Open(openPath);
+}
+
+OpenFailure UsbPrinterPort::LastOpenFailure() const {
+  if (noPrinterFound_) return {OpenFailure::Reason::kNoPrinter, 0, {}};
+  switch (port_.LastOpenProblem) {
+    case OpenProblem::kNone:
+      return {};
+    case OpenProblem::kCannotOpenNode:
+      return {OpenFailure::Reason::kCannotOpen, port_.LastOpenError, lastPath_};
+    case OpenProblem::kReaderDidNotStart:
+      return {OpenFailure::Reason::kReaderDidNotStart, 0, lastPath_};
+  }
+  return {};
 }
 
 }  // namespace app

@@ -2,6 +2,9 @@
 // port is the one TUsbPrinter of the program.
 #pragma once
 
+#include <string>
+#include <utility>
+
 #include "app/printer_port.h"
 #include "usb/_printer_comm.h"
 
@@ -12,15 +15,21 @@ class UsbPrinterPort final : public PrinterPort {
   UsbPrinterPort(_struct_printer_comm_& table, TUsbPrinter& port) : table_(table), port_(port) {}
 
   std::vector<PrinterInfo> Discover() override;
-  bool Open(const std::string& openPath) override { return port_.Open(openPath); }
+  bool Open(const std::string& openPath) override;
   bool Close() override { return port_.Close(); }
   int32_t Write(const void* data, int32_t length) override { return port_.Write(data, length); }
   int32_t Read(void* buffer, int32_t length) override { return port_.Read(buffer, length); }
   bool IsOpen() const override { return port_.Opened && port_.Running; }
+  OpenFailure LastOpenFailure() const override;
+  void SetWriteWaitHook(std::function<void()> hook) override {
+    port_.OnWriteWait = std::move(hook);
+  }
 
  private:
   _struct_printer_comm_& table_;
   TUsbPrinter& port_;
+  bool noPrinterFound_ = false;
+  std::string lastPath_;
 };
 
 }  // namespace app

@@ -10,8 +10,8 @@
 namespace platform {
 
 DeviceFile DeviceFile::Open(const std::string& path) {
-  Descriptor fd(
-      RetryOnInterrupt([&] { return ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY); }));
+  Descriptor fd(RetryOnInterrupt(
+      [&] { return ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY); }));
   int error = fd.IsOpen() ? 0 : errno;
   return DeviceFile(std::move(fd), error);
 }
@@ -37,7 +37,7 @@ IoResult ReadSome(int fd, void* data, size_t size) {
 }
 
 IoResult WriteSome(int fd, const void* data, size_t size) {
-  ssize_t n = ::write(fd, data, size);
+  ssize_t n = RetryOnInterrupt([&] { return ::write(fd, data, size); });
   return n < 0 ? IoResult{-1, errno} : IoResult{static_cast<long>(n), 0};
 }
 

@@ -1,6 +1,7 @@
 // A character device node opened for reading and writing (the printer's /dev/usb/lpN),
-// and the single-call I/O the printer port does on it. The port writes with blocking
-// calls on one descriptor and reads on a dup() of it from its reader thread.
+// and the single-call I/O the printer port does on it. The node is non-blocking: a write
+// takes what the device can take now, a read what has arrived, and waits are explicit
+// (poll() for data, the caller's own clock for room to write).
 #pragma once
 
 #include <cstddef>
@@ -29,7 +30,7 @@ class DeviceFile {
  public:
   DeviceFile() = default;
 
-  // Opens path for reading and writing, blocking I/O, close-on-exec, never as a
+  // Opens path for reading and writing, non-blocking, close-on-exec, never as a
   // controlling terminal. IsOpen() tells whether it worked and LastError() why not.
   static DeviceFile Open(const std::string& path);
   // A second descriptor on the same open file (close-on-exec); not open on failure.
@@ -49,9 +50,10 @@ class DeviceFile {
 
 // Waits up to timeoutMs for data on fd. A signal ends the wait as a time-out.
 WaitResult WaitReadable(int fd, int timeoutMs);
-// One read() of at most size bytes (it blocks only when nothing waits).
+// One read() of at most size bytes (an interrupted one is retried).
 IoResult ReadSome(int fd, void* data, size_t size);
-// One write() of size bytes; it may write fewer, and is not retried.
+// One write() of up to size bytes: it may write fewer, or fail with EAGAIN when the
+// device takes nothing now (an interrupted one is retried).
 IoResult WriteSome(int fd, const void* data, size_t size);
 // True for the errors of a write that mean the device has gone away: the descriptor
 // is useless from now on (ENODEV, ENXIO, EIO, EBADF, ESHUTDOWN, EPIPE).

@@ -9,11 +9,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "platform/clock.h"
 #include "platform/device_file.h"
 #include "platform/fd_watch.h"
 #include "usb/Unit_UsbEnumForm.h"
@@ -54,17 +56,21 @@ class TUsbPrinterThread {
   static constexpr uint32_t kFillLimit = kStorageSize * 9 / 10;  // 29,491 bytes
   static constexpr uint32_t kReadSize = 64;
 
-  // readHandle stays owned by the port; the thread only reads and polls it.
-  explicit TUsbPrinterThread(int readHandle);
+  // readHandle stays owned by the port; the thread only reads and polls it. Its pauses
+  // are taken on clock.
+  TUsbPrinterThread(int readHandle, platform::Clock& clock);
   // Requests the stop (and gives the thread 100 ms) unless requested already, then waits
   // for the thread to end. A reader that was never resumed never runs.
   ~TUsbPrinterThread();
   TUsbPrinterThread(const TUsbPrinterThread&) = delete;
   TUsbPrinterThread& operator=(const TUsbPrinterThread&) = delete;
 
+  // Starts the thread and returns once it runs, that is once it has set the port's
+  // Opened: the port's wait for its reader then never depends on how fast the system
+  // schedules a new thread.
   void Resume();
-  void Terminate() { terminated_ = true; }
-  bool Terminated() const { return terminated_; }
+  void Terminate() { TerminateRequested = true; }
+  bool Terminated() const { return TerminateRequested; }
 
   // Takes up to length bytes from the ring under the port's Lock; never waits. Returns
   // the number taken, 0 when nothing is buffered.
@@ -81,33 +87,51 @@ class TUsbPrinterThread {
   long ReadPass(uint8_t* buffer, uint32_t request, bool& readPending);
   void Store(const uint8_t* data, uint32_t count);
 
-  std::atomic<bool> terminated_{false};
-  std::thread thread_;
+  platform::Clock& TimeSource;
+  std::atomic<bool> TerminateRequested{false};
+  std::atomic<bool> Started{false};
+  std::thread Handle;
 };
 
-// The printer port: one open of the printer's node for writing, a dup() of it for the
-// reader thread. All operations run on the GUI thread.
+// Why the last TUsbPrinter::Open failed.
+enum class OpenProblem {
+  kNone,               // it worked (or none was tried)
+  kCannotOpenNode,     // the node would not open (or not twice): see LastOpenError
+  kReaderDidNotStart,  // the reader did not start within its 5 s
+};
+
+// The printer port: one open of the printer's node, a dup() of it for the reader
+// thread. Every wait it makes is taken on its clock. All operations run on the GUI thread.
 class TUsbPrinter {
  public:
+  // A write that makes no progress for this long fails: the printer has stopped taking
+  // data, and waiting on would freeze the program for good.
+  static constexpr uint32_t kWriteStallLimitMs = 20000;
+  // While a write waits, OnWriteWait runs at about this interval.
+  static constexpr uint32_t kWriteWaitHookMs = 10;
+
   // A port whose watcher is not registered (it sees no device events).
-  TUsbPrinter();
+  explicit TUsbPrinter(platform::Clock& clock = platform::SystemClock());
   // A port whose watcher watches the printer nodes through the given event loop, which
   // must outlive the port.
-  explicit TUsbPrinter(platform::FdWatch& events);
+  explicit TUsbPrinter(platform::FdWatch& events, platform::Clock& clock = platform::SystemClock());
   // Closes the port (stopping the reader) and drops the watcher.
   ~TUsbPrinter();
   TUsbPrinter(const TUsbPrinter&) = delete;
   TUsbPrinter& operator=(const TUsbPrinter&) = delete;
 
   // Opens the node at path and starts the reader; true when the reader runs afterwards.
-  // An open port stays on its device: true at once, whatever path says. Takes at least
-  // 300 ms (the previous connection is closed first and the reader is given time).
+  // An open port stays on its device: true at once, whatever path says. A successful
+  // open takes at least 300 ms (the printer is given 200 ms to settle, the reader one
+  // 100 ms look); a node that cannot be opened fails at once, with the cause in
+  // LastOpenProblem and LastOpenError.
   bool Open(const std::string& path);
-  // Stops the reader (about 400 ms when one exists) and closes both descriptors; the
-  // bytes still buffered are lost. Always true.
+  // Stops the reader (400 ms when one exists) and closes both descriptors; the bytes
+  // still buffered are lost. Always true.
   bool Close();
-  // One blocking write of length bytes: the number written (possibly fewer), 0 after
-  // an ordinary failure, -1 when the port is not open or the device has gone.
+  // Writes length bytes: their number once all are taken (fewer when the device failed
+  // after taking some), 0 after an ordinary failure with nothing taken, -1 when the port
+  // is not open, the device has gone, or the printer took nothing for 20 s.
   int Write(const void* data, int length);
   // Takes up to length buffered bytes without waiting: their number, 0 when none are
   // buffered, -1 when the port is not open.
@@ -124,4 +148,16 @@ class TUsbPrinter {
   platform::DeviceFile WriteHandle;
   platform::DeviceFile ReadHandle;
   std::atomic<bool> Running{false};  // the reader may keep running; written by Open/Close
+
+  // Runs on the GUI thread, from inside Write, every 10 ms or so while the printer takes
+  // no data, so that the window can repaint. It must not use the port.
+  std::function<void()> OnWriteWait;
+  OpenProblem LastOpenProblem = OpenProblem::kNone;
+  int LastOpenError = 0;  // errno of the node's failed open; 0 unless kCannotOpenNode
+
+ private:
+  bool FailOpen(OpenProblem problem, int error);
+  bool WaitForRoom(uint64_t lastProgressMs, uint64_t& nextHookMs);
+
+  platform::Clock& TimeSource;
 };

@@ -4,48 +4,56 @@
 // gives the reader a dup() of that descriptor. The reader polls for data in 10 ms waits
 // and reads at most 64 bytes at a time; the GUI thread takes bytes from the ring without
 // ever waiting for the device.
+//
+// The node is non-blocking. A blocking write() has no time limit at all: a printer that
+// stops taking data in the middle of a block would hold the GUI thread in the kernel for
+// good. Write therefore offers the bytes, and when the printer takes none it waits on the
+// clock in short steps, giving up after 20 s without progress.
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
+#include <cerrno>
 
 #include "usb/_printer_comm.h"
 
 namespace {
 
-void SleepMs(int ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-constexpr int kPollMs = 10;
-constexpr int kPauseBeforeReadMs = 1;
-constexpr int kOpenSettleMs = 200;
-constexpr int kOpenWaitStepMs = 100;
+constexpr uint32_t kPollMs = 10;
+constexpr uint32_t kPauseBeforeReadMs = 1;
+constexpr uint32_t kOpenSettleMs = 200;
+constexpr uint32_t kOpenWaitStepMs = 100;
 constexpr int kOpenWaitSteps = 50;
-constexpr int kCloseStopMs = 200;
-constexpr int kCloseAfterReaderMs = 100;
-constexpr int kReaderStopGraceMs = 100;
+constexpr uint32_t kCloseStopMs = 200;
+constexpr uint32_t kCloseAfterReaderMs = 100;
+constexpr uint32_t kReaderStopGraceMs = 100;
+// How long a waiting write sleeps before it offers the bytes again. usblp takes a write
+// in pieces of 8 KiB and refuses the next until the last has gone out, so a short step
+// keeps the image moving at the printer's pace.
+constexpr uint32_t kWriteRetryMs = 1;
 
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
 // TUsbPrinterThread
 
-TUsbPrinterThread::TUsbPrinterThread(int readHandle)
-    : Storage(std::make_unique<uint8_t[]>(kStorageSize)), ReadHandle(readHandle) {
+TUsbPrinterThread::TUsbPrinterThread(int readHandle, platform::Clock& clock)
+    : Storage(std::make_unique<uint8_t[]>(kStorageSize)),
+      ReadHandle(readHandle),
+      TimeSource(clock) {
   ring_init(&Ring, Storage.get(), kStorageSize);
 }
 
 TUsbPrinterThread::~TUsbPrinterThread() {
-  if (!terminated_) {
+  if (!TerminateRequested) {
     Terminate();
-    SleepMs(kReaderStopGraceMs);
+    TimeSource.SleepMs(kReaderStopGraceMs);
   }
-  if (thread_.joinable()) thread_.join();
+  if (Handle.joinable()) Handle.join();
 }
 
 void TUsbPrinterThread::Resume() {
-  if (!thread_.joinable()) thread_ = std::thread([this] { Execute(); });
+  if (Handle.joinable()) return;
+  Handle = std::thread([this] { Execute(); });
+  Started.wait(false);
 }
 
 int TUsbPrinterThread::TakeBuffered(void* buffer, int length) {
@@ -62,17 +70,19 @@ int TUsbPrinterThread::TakeBuffered(void* buffer, int length) {
 void TUsbPrinterThread::Execute() {
   TUsbPrinter& port = *Printer;
   port.Opened = true;
+  Started = true;
+  Started.notify_all();
   uint8_t buffer[kReadSize];
   bool readPending = false;  // a read has been asked for and has not delivered yet
-  while (!terminated_ && port.Running) {
+  while (!TerminateRequested && port.Running) {
     uint32_t request = RequestSize();
     if (request == 0) {
-      SleepMs(kPollMs);  // the ring is at its limit: wait until bytes are taken
+      TimeSource.SleepMs(kPollMs);  // the ring is at its limit: wait until bytes are taken
       continue;
     }
     if (!readPending) {
       readPending = true;
-      SleepMs(kPauseBeforeReadMs);
+      TimeSource.SleepMs(kPauseBeforeReadMs);
     }
     long count = ReadPass(buffer, request, readPending);
     if (count > 0) Store(buffer, static_cast<uint32_t>(count));
@@ -93,21 +103,21 @@ uint32_t TUsbPrinterThread::RequestSize() {
 // a 10 ms pause, so that a gone device does not make the reader spin.
 long TUsbPrinterThread::ReadPass(uint8_t* buffer, uint32_t request, bool& readPending) {
   switch (platform::WaitReadable(ReadHandle, kPollMs)) {
-    case platform::WaitResult::kTimeout:
-      return 0;  // still waiting: the read stays pending
     case platform::WaitResult::kReadable: {
       readPending = false;
       platform::IoResult result = platform::ReadSome(ReadHandle, buffer, request);
       if (result.count > 0) return result.count;
-      SleepMs(kPollMs);
+      TimeSource.SleepMs(kPollMs);
       return 0;
     }
+    case platform::WaitResult::kTimeout:
+      return 0;  // still waiting: the read stays pending
     case platform::WaitResult::kHangup:
     case platform::WaitResult::kFailed:
       break;
   }
   readPending = false;
-  SleepMs(kPollMs);
+  TimeSource.SleepMs(kPollMs);
   return 0;
 }
 
@@ -123,18 +133,19 @@ void TUsbPrinterThread::Store(const uint8_t* data, uint32_t count) {
   }
   // Cannot happen while each request is bounded by the room, since only this thread
   // adds to the ring; the bytes are dropped.
-  SleepMs(kPollMs);
+  TimeSource.SleepMs(kPollMs);
 }
 
 // ---------------------------------------------------------------------------------------
 // TUsbPrinter
 
-TUsbPrinter::TUsbPrinter() : EnumForm(std::make_unique<TUsbEnumForm>()) {
+TUsbPrinter::TUsbPrinter(platform::Clock& clock)
+    : EnumForm(std::make_unique<TUsbEnumForm>()), TimeSource(clock) {
   EnumForm->Subsystem = kPrinterNodeSubsystem;
 }
 
-TUsbPrinter::TUsbPrinter(platform::FdWatch& events)
-    : EnumForm(std::make_unique<TUsbEnumForm>(&events)) {
+TUsbPrinter::TUsbPrinter(platform::FdWatch& events, platform::Clock& clock)
+    : EnumForm(std::make_unique<TUsbEnumForm>(&events)), TimeSource(clock) {
   EnumForm->Subsystem = kPrinterNodeSubsystem;
   EnumForm->RegisterNotification();
 }
@@ -148,33 +159,44 @@ TUsbPrinter::~TUsbPrinter() {
 bool TUsbPrinter::Open(const std::string& path) {
   if (Opened) return true;
   Close();
-  SleepMs(kOpenSettleMs);
+  // The settle time is for a printer that is there: a node that does not open (gone,
+  // not ours, held by another program) is reported at once, so that a wait that retries
+  // every tick still keeps to its time limit.
+  platform::DeviceFile node = platform::DeviceFile::Open(path);
+  if (!node.IsOpen()) return FailOpen(OpenProblem::kCannotOpenNode, node.LastError());
+  TimeSource.SleepMs(kOpenSettleMs);
   Opened = false;
 
-  WriteHandle = platform::DeviceFile::Open(path);
-  ReadHandle = WriteHandle.Duplicate();
-  Thread = std::make_unique<TUsbPrinterThread>(ReadHandle.Fd());
+  ReadHandle = node.Duplicate();
+  if (!ReadHandle.IsOpen()) return FailOpen(OpenProblem::kCannotOpenNode, ReadHandle.LastError());
+  WriteHandle = std::move(node);
+  Thread = std::make_unique<TUsbPrinterThread>(ReadHandle.Fd(), TimeSource);
   Thread->Printer = this;
-
-  if (WriteHandle.IsOpen() && ReadHandle.IsOpen()) {
-    Running = true;
-    Thread->Resume();
-    for (int i = 0; i < kOpenWaitSteps; ++i) {
-      SleepMs(kOpenWaitStepMs);
-      if (Opened) break;
-    }
+  Running = true;
+  Thread->Resume();
+  for (int i = 0; i < kOpenWaitSteps; ++i) {
+    TimeSource.SleepMs(kOpenWaitStepMs);
+    if (Opened) break;
   }
-  bool opened = Opened;
-  if (!opened) Close();
-  return opened;
+  if (!Opened) return FailOpen(OpenProblem::kReaderDidNotStart, 0);
+  LastOpenProblem = OpenProblem::kNone;
+  LastOpenError = 0;
+  return true;
+}
+
+bool TUsbPrinter::FailOpen(OpenProblem problem, int error) {
+  Close();
+  LastOpenProblem = problem;
+  LastOpenError = error;
+  return false;
 }
 
 bool TUsbPrinter::Close() {
   if (Thread) {
     Running = false;
-    SleepMs(kCloseStopMs);
+    TimeSource.SleepMs(kCloseStopMs);
     Thread.reset();
-    SleepMs(kCloseAfterReaderMs);
+    TimeSource.SleepMs(kCloseAfterReaderMs);
   }
   Running = false;
   CloseHandles();
@@ -184,13 +206,42 @@ bool TUsbPrinter::Close() {
 
 int TUsbPrinter::Write(const void* data, int length) {
   if (!Opened) return -1;
-  if (length < 0) return 0;
-  platform::IoResult result = platform::WriteSome(WriteHandle.Fd(), data, length);
-  if (result.count >= 0) {
-    BytesWritten += static_cast<uint32_t>(result.count);
-    return static_cast<int>(result.count);
+  if (length <= 0) return 0;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  int done = 0;
+  uint64_t lastProgressMs = TimeSource.NowMs();
+  uint64_t nextHookMs = lastProgressMs;
+  while (done < length) {
+    platform::IoResult result =
+        platform::WriteSome(WriteHandle.Fd(), bytes + done, static_cast<size_t>(length - done));
+    if (result.count > 0) {
+      done += static_cast<int>(result.count);
+      BytesWritten += static_cast<uint32_t>(result.count);
+      lastProgressMs = TimeSource.NowMs();
+      continue;
+    }
+    bool full = result.count == 0 || result.error == EAGAIN || result.error == EWOULDBLOCK;
+    if (!full) {
+      // What the printer took stays taken, as a blocking write would have reported it.
+      if (done > 0) return done;
+      return platform::IsDeviceGoneError(result.error) ? -1 : 0;
+    }
+    if (!WaitForRoom(lastProgressMs, nextHookMs)) return -1;
   }
-  return platform::IsDeviceGoneError(result.error) ? -1 : 0;
+  return done;
+}
+
+// One step of waiting for the printer to take more: false once it has taken nothing for
+// the stall limit.
+bool TUsbPrinter::WaitForRoom(uint64_t lastProgressMs, uint64_t& nextHookMs) {
+  uint64_t now = TimeSource.NowMs();
+  if (now - lastProgressMs >= kWriteStallLimitMs) return false;
+  if (OnWriteWait && now >= nextHookMs) {
+    OnWriteWait();
+    nextHookMs = now + kWriteWaitHookMs;
+  }
+  TimeSource.SleepMs(kWriteRetryMs);
+  return true;
 }
 
 int TUsbPrinter::Read(void* buffer, int length) {

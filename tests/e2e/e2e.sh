@@ -168,6 +168,32 @@ case "$case_name" in
   block-error) run_failure block-error:font:2 "Write Flash Error!" ;;
   block-silent) run_failure block-silent:2 "Write Flash Error!" ;;
   no-link-reply) run_failure no-link-reply "Write Flash Error!" ;;
+  block-stall)
+    # The printer stops taking data halfway through a block: the write gives up after
+    # 20 s without progress, the block's 60 s wait runs out, and the run ends well
+    # within 85 s of the last byte the printer took.
+    make_items
+    build_package "$work/pkg.fwp"
+    TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --verbose --flash-dir "$work/flash" \
+      --fault stall-block:font:1 -- "$app/vrq-update" --package "$work/pkg.fwp" --yes \
+      >"$work/log.out" 2>"$work/log" &
+    pid=$!
+    until grep -q "printer stopped taking data" "$work/log" || ! kill -0 "$pid" 2>/dev/null; do
+      sleep 0.1
+    done
+    stalled=$(date +%s%N)
+    wait "$pid"
+    status=$?
+    seconds=$((($(date +%s%N) - stalled) / 1000000000))
+    grep -q "printer stopped taking data" "$work/log" || fail "the printer never stalled"
+    [ "$status" -eq 1 ] || [ "$status" -eq 3 ] || fail "exit status $status after a failed block"
+    expect_line "$work/log" "Error: Write Flash Error!"
+    expect_no_line "$work/log" "Update Success!"
+    [ "$seconds" -ge 79 ] && [ "$seconds" -lt 85 ] ||
+      fail "ended $seconds s after the printer stalled, expected 80 s or a little more"
+    expect_no_line "$work/flash/transcript.txt" "LINK"
+    expect_clean
+    ;;
   hid-library)
     # The library is mapped while the program runs when it lies beside it, and the
     # program runs as well without it.

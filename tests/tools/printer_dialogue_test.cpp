@@ -306,6 +306,23 @@ TEST_F(DialogueTest, BlockFaultsHitTheBlockTheyName) {
   ASSERT_TRUE(action);
   EXPECT_EQ(action->change, sim::DeviceChange::kUnplug);
   EXPECT_TRUE(Replies().empty());
+
+  // A stalled printer stays attached, takes nothing more and never answers the block,
+  // however long the host waits.
+  Start({"stall-block:system:1"});
+  UpToSections();
+  Send("BUZZER TP=1\r\n");
+  Send(SetitLine(3, 0, 64, Sum(bytes), 1));
+  Send(text.substr(0, text.size() / 2 - 1));
+  EXPECT_TRUE(dialogue_->TakesData());
+  Send(text.substr(text.size() / 2 - 1));
+  EXPECT_FALSE(dialogue_->TakesData());
+  now_ += 10 * PrinterDialogue::kDataIdleMs;
+  dialogue_->Tick(now_);
+  Send("LINK\r\n");
+  EXPECT_FALSE(dialogue_->TakeDeviceAction());
+  EXPECT_TRUE(Replies().empty());
+  EXPECT_TRUE(Violations().empty());
 }
 
 TEST(SimFaults, NamesAndBlockNumbersAreParsedStrictly) {

@@ -1,6 +1,10 @@
 // TUsbPrinter against a plain pty standing in for the printer node: what the test
 // writes to the master arrives at the port's reader, what the port writes comes out of
-// the master. Closing the master is pulling the printer out.
+// the master. Closing the master is pulling the printer out; not reading it is a printer
+// that has stopped taking data.
+//
+// The port's own waits run on a virtual clock, so their lengths are checked exactly;
+// only the arrival of bytes through the pty takes real time.
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -11,11 +15,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/descriptor.h"
 #include "usb/_printer_comm.h"
 
@@ -23,6 +30,25 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+
+// Virtual time for the thread that made the clock, which plays the GUI thread: its sleeps
+// move the time on at once. Other threads (the port's reader) really sleep, so that they
+// pace themselves as in production, and leave the time alone.
+class VirtualClock final : public platform::Clock {
+ public:
+  uint64_t NowMs() override { return now_.load(); }
+  void SleepMs(uint32_t ms) override {
+    if (std::this_thread::get_id() == owner_) {
+      now_ += ms;
+    } else {
+      std::this_thread::sleep_for(milliseconds(ms));
+    }
+  }
+
+ private:
+  const std::thread::id owner_ = std::this_thread::get_id();
+  std::atomic<uint64_t> now_{1000};
+};
 
 class PtyPrinter {
  public:
@@ -43,6 +69,30 @@ class PtyPrinter {
 
   const std::string& Path() const { return path_; }
   void Unplug() { master_.Reset(); }
+  // Fills the node's buffers from the host's side until they take nothing more: a
+  // printer that has stopped taking data. The pty passes bytes on in the background, so
+  // it counts as full only once it has taken nothing for a while.
+  void FillUp() {
+    platform::Descriptor host(open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    ASSERT_TRUE(host.IsOpen());
+    std::vector<char> chunk(4096, 'F');
+    for (int quiet = 0; quiet < 5;) {
+      bool took = false;
+      while (write(host.Get(), chunk.data(), chunk.size()) > 0)
+        took = true;
+      quiet = took ? 0 : quiet + 1;
+      std::this_thread::sleep_for(milliseconds(20));
+    }
+  }
+  // Takes (and drops) whatever the host has written so far.
+  size_t Drain() {
+    size_t taken = 0;
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = read(master_.Get(), buffer, sizeof buffer)) > 0)
+      taken += static_cast<size_t>(n);
+    return taken;
+  }
 
   // Sends bytes to the host; returns how many the pty took without blocking.
   size_t Send(const std::vector<uint8_t>& data, size_t from = 0) {
@@ -127,10 +177,12 @@ void ExpectClosed(const TUsbPrinter& port) {
 
 TEST(TUsbPrinter, ReadTakesOnlyWhatIsBufferedAndKeepsTheRestInOrder) {
   PtyPrinter printer;
-  TUsbPrinter port;
+  VirtualClock clock;
+  TUsbPrinter port(clock);
   ASSERT_TRUE(port.Open(printer.Path()));
   EXPECT_TRUE(port.Opened);
   EXPECT_TRUE(port.Running);
+  const uint64_t opened = clock.NowMs();
 
   // Nothing buffered: 0 at once, not after a wait for the device. The fastest of a few
   // calls counts, so that a busy machine's scheduling does not.
@@ -142,6 +194,7 @@ TEST(TUsbPrinter, ReadTakesOnlyWhatIsBufferedAndKeepsTheRestInOrder) {
     fastest = std::min(fastest, Clock::now() - start);
   }
   EXPECT_LT(fastest, milliseconds(2));
+  EXPECT_EQ(clock.NowMs(), opened) << "Read never waits";
 
   printer.Send({'O', 'K', '\r', '\n', 'N', 'E', 'X', 'T'});
   ASSERT_TRUE(WaitForReceived(port, 8, milliseconds(1000)));
@@ -160,7 +213,8 @@ TEST(TUsbPrinter, ReadTakesOnlyWhatIsBufferedAndKeepsTheRestInOrder) {
 
 TEST(TUsbPrinter, BytesStoredAcrossTheEndOfTheStorageComeOutInOrder) {
   PtyPrinter printer;
-  TUsbPrinter port;
+  VirtualClock clock;
+  TUsbPrinter port(clock);
   ASSERT_TRUE(port.Open(printer.Path()));
   // Twice round the 32,768-byte storage, taken in uneven pieces while it arrives.
   std::vector<uint8_t> data = Pattern(70000);
@@ -182,7 +236,8 @@ TEST(TUsbPrinter, BytesStoredAcrossTheEndOfTheStorageComeOutInOrder) {
 
 TEST(TUsbPrinter, ReaderStopsAtTheFillLimitUntilBytesAreTaken) {
   PtyPrinter printer;
-  TUsbPrinter port;
+  VirtualClock clock;
+  TUsbPrinter port(clock);
   ASSERT_TRUE(port.Open(printer.Path()));
   std::vector<uint8_t> data = Pattern(40000, 3);
   size_t sent = 0;
@@ -214,42 +269,114 @@ TEST(TUsbPrinter, ReaderStopsAtTheFillLimitUntilBytesAreTaken) {
   EXPECT_TRUE(got == data);
 }
 
-TEST(TUsbPrinter, OpenWhileOpenReturnsTrueAtOnceAndStaysOnItsDevice) {
+TEST(TUsbPrinter, OpenAndCloseTakeTheirSettleTimesExactly) {
   PtyPrinter printer;
-  TUsbPrinter port;
+  VirtualClock clock;
+  TUsbPrinter port(clock);
+  uint64_t start = clock.NowMs();
   ASSERT_TRUE(port.Open(printer.Path()));
-  auto start = Clock::now();
+  EXPECT_EQ(clock.NowMs() - start, 300u) << "200 ms to settle, one 100 ms look at the reader";
+
+  start = clock.NowMs();
   EXPECT_TRUE(port.Open("/dev/usb/no-such-printer"));
-  EXPECT_LT(Clock::now() - start, milliseconds(100));  // a real open takes 300 ms or more
-  EXPECT_EQ(port.Write("LINK\r\n", 6), 6);
+  EXPECT_EQ(clock.NowMs(), start) << "an open port answers at once";
+  EXPECT_EQ(port.Write("LINK\r\n", 6), 6) << "and stays on its device";
   EXPECT_EQ(printer.Receive(6), "LINK\r\n");
+
+  start = clock.NowMs();
+  EXPECT_TRUE(port.Close());
+  EXPECT_EQ(clock.NowMs() - start, 400u) << "200 ms, 100 ms for the reader to stop, 100 ms";
+  ExpectClosed(port);
+  start = clock.NowMs();
+  EXPECT_TRUE(port.Close());
+  EXPECT_EQ(clock.NowMs(), start) << "no reader: none of the stop waits";
+  ExpectClosed(port);
+  EXPECT_EQ(port.Write("x", 1), -1);
 }
 
-TEST(TUsbPrinter, FailedOpenLeavesThePortClosedWithNothingLeftOpen) {
-  TUsbPrinter port;
+TEST(TUsbPrinter, NodeThatDoesNotOpenFailsAtOnceAndSaysWhy) {
+  VirtualClock clock;
+  TUsbPrinter port(clock);
   int before = OpenDescriptors();
-  auto start = Clock::now();
+  uint64_t start = clock.NowMs();
+  auto realStart = Clock::now();
   EXPECT_FALSE(port.Open("/dev/usb/no-such-printer"));
-  EXPECT_GE(Clock::now() - start, milliseconds(550));
+  EXPECT_EQ(clock.NowMs(), start) << "no settle time for a printer that is not there";
+  EXPECT_LT(Clock::now() - realStart, milliseconds(100));
+  EXPECT_EQ(port.LastOpenProblem, OpenProblem::kCannotOpenNode);
+  EXPECT_EQ(port.LastOpenError, ENOENT);
   ExpectClosed(port);
   EXPECT_EQ(OpenDescriptors(), before);
   uint8_t buffer[8];
   EXPECT_EQ(port.Read(buffer, sizeof buffer), -1);
+
+  EXPECT_FALSE(port.Open("/dev"));  // a node that exists but cannot be written
+  EXPECT_EQ(port.LastOpenError, EISDIR);
+
+  PtyPrinter printer;
+  ASSERT_TRUE(port.Open(printer.Path()));
+  EXPECT_EQ(port.LastOpenProblem, OpenProblem::kNone);
+  EXPECT_EQ(port.LastOpenError, 0);
 }
 
-TEST(TUsbPrinter, CloseOnAClosedPortChangesNothing) {
-  TUsbPrinter port;
-  auto start = Clock::now();
-  EXPECT_TRUE(port.Close());
-  EXPECT_LT(Clock::now() - start, milliseconds(100));  // no reader: none of the stop waits
-  ExpectClosed(port);
+TEST(TUsbPrinter, WriteToAPrinterThatStopsTakingDataFailsAfterTwentySeconds) {
+  PtyPrinter printer;
+  printer.FillUp();
+  VirtualClock clock;
+  TUsbPrinter port(clock);
+  ASSERT_TRUE(port.Open(printer.Path()));
+  std::vector<uint64_t> hookTimes;
+  port.OnWriteWait = [&] { hookTimes.push_back(clock.NowMs()); };
+
+  std::vector<uint8_t> block = Pattern(1 << 20);
+  uint64_t start = clock.NowMs();
+  auto realStart = Clock::now();
+  EXPECT_EQ(port.Write(block.data(), static_cast<int>(block.size())), -1);
+  EXPECT_EQ(clock.NowMs() - start, TUsbPrinter::kWriteStallLimitMs);
+  EXPECT_LT(Clock::now() - realStart, std::chrono::seconds(10));
+
   EXPECT_EQ(port.BytesWritten, 0u);
-  EXPECT_EQ(port.Write("x", 1), -1);
+
+  // The window could repaint all along: first at once, then never 10 ms apart or more.
+  ASSERT_FALSE(hookTimes.empty());
+  EXPECT_EQ(hookTimes.front(), start);
+  for (size_t i = 1; i < hookTimes.size(); ++i)
+    ASSERT_LE(hookTimes[i] - hookTimes[i - 1], TUsbPrinter::kWriteWaitHookMs);
+
+  EXPECT_TRUE(port.Opened) << "the port stays open; the channel closes it on -1";
+}
+
+TEST(TUsbPrinter, SlowPrinterThatKeepsTakingDataIsWaitedFor) {
+  PtyPrinter printer;
+  VirtualClock clock;
+  TUsbPrinter port(clock);
+  ASSERT_TRUE(port.Open(printer.Path()));
+  // The printer takes what it was sent every 15 s: each pause is below the limit, the
+  // whole write takes far longer.
+  std::vector<uint8_t> block = Pattern(256 * 1024, 5);
+  size_t received = 0;
+  uint64_t lastTaken = clock.NowMs();
+  port.OnWriteWait = [&] {
+    if (clock.NowMs() - lastTaken < 15000) return;
+    lastTaken = clock.NowMs();
+    received += printer.Drain();
+    // Until the pty passes the room on to the port's side, real time must pass.
+    pollfd entry{port.WriteHandle.Fd(), POLLOUT, 0};
+    poll(&entry, 1, 2000);
+  };
+  uint64_t start = clock.NowMs();
+  ASSERT_EQ(port.Write(block.data(), static_cast<int>(block.size())),
+            static_cast<int>(block.size()));
+  EXPECT_GT(clock.NowMs() - start, uint64_t{TUsbPrinter::kWriteStallLimitMs});
+  received += printer.Drain();
+  EXPECT_EQ(received, block.size());
+  EXPECT_EQ(port.BytesWritten, block.size());
 }
 
 TEST(TUsbPrinter, ReopenStartsWithAnEmptyRingAndKeepsTheTotals) {
   PtyPrinter printer;
-  TUsbPrinter port;
+  VirtualClock clock;
+  TUsbPrinter port(clock);
   ASSERT_TRUE(port.Open(printer.Path()));
   printer.Send(Pattern(10));
   ASSERT_TRUE(WaitForReceived(port, 10, milliseconds(1000)));
@@ -266,7 +393,8 @@ TEST(TUsbPrinter, ReopenStartsWithAnEmptyRingAndKeepsTheTotals) {
 
 TEST(TUsbPrinter, UnpluggedPrinterFailsWritesAndDoesNotMakeTheReaderSpin) {
   PtyPrinter printer;
-  TUsbPrinter port;
+  VirtualClock clock;
+  TUsbPrinter port(clock);
   ASSERT_TRUE(port.Open(printer.Path()));
   printer.Unplug();
   EXPECT_EQ(port.Write("SETIT\r\n", 7), -1);

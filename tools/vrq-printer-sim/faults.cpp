@@ -20,6 +20,7 @@ constexpr NamedFault kFaults[] = {
     {"block-error", FaultKind::kBlockError, true},
     {"block-silent", FaultKind::kBlockSilent, true},
     {"unplug-block", FaultKind::kUnplugBlock, true},
+    {"stall-block", FaultKind::kStallBlock, true},
     {"no-link-reply", FaultKind::kNoLinkReply, false},
     {"garbage", FaultKind::kGarbage, false},
 };

@@ -15,6 +15,7 @@ enum class FaultKind {
   kBlockError,      // block K is answered with an error line
   kBlockSilent,     // block K is not answered at all
   kUnplugBlock,     // the printer is pulled out halfway through block K's data
+  kStallBlock,      // the printer stops taking data halfway through block K's data
   kNoLinkReply,     // "LINK" gets no answer
   kGarbage,         // every answer is replaced by bytes that make no sense
 };

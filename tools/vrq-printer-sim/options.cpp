@@ -127,6 +127,9 @@ Options:
                        block-silent:K     block K is not answered at all
                        unplug-block:K     the printer is pulled out halfway through
                                           block K's hex text and stays away
+                       stall-block:K      the printer stops taking data halfway
+                                          through block K's hex text, and stays
+                                          attached
                        no-link-reply      "LINK" gets no answer
                        garbage            every answer is replaced by meaningless bytes
                      K counts the SETIT blocks of the whole run from 1; SECTION:K

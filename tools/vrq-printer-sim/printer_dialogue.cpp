@@ -115,6 +115,7 @@ void PrinterDialogue::Feed(const uint8_t* data, size_t size, int64_t nowMs) {
         break;
       case State::kRejected:
       case State::kGone:
+      case State::kStalled:
         used = size;
         break;
       default:
@@ -319,6 +320,8 @@ void PrinterDialogue::OnSetit(const std::string& line, int64_t nowMs) {
       BlockFault(faults, FaultKind::kBlockSilent, block.tp, blockInRun_, blockInSection_);
   block.unplugHalfway =
       BlockFault(faults, FaultKind::kUnplugBlock, block.tp, blockInRun_, blockInSection_);
+  block.stallHalfway =
+      BlockFault(faults, FaultKind::kStallBlock, block.tp, blockInRun_, blockInSection_);
   block.reader = HexBlockReader(static_cast<uint32_t>(block.len));
   block_ = std::move(block);
   state_ = State::kBlockData;
@@ -352,11 +355,11 @@ bool PrinterDialogue::CheckSetit(Block& block) {
 size_t PrinterDialogue::ConsumeBlock(const uint8_t* data, size_t size, int64_t nowMs) {
   HexBlockReader& reader = block_.reader;
   size_t half = (reader.ExpectedChars() + 1) / 2;
-  if (block_.unplugHalfway && reader.Received() < half) {
+  if ((block_.unplugHalfway || block_.stallHalfway) && reader.Received() < half) {
     size_t used = reader.Consume(data, std::min(size, half - reader.Received()));
     if (reader.Received() >= half) {
-      deviceAction_ = DeviceAction{DeviceChange::kUnplug, nowMs};
-      state_ = State::kGone;
+      if (block_.unplugHalfway) deviceAction_ = DeviceAction{DeviceChange::kUnplug, nowMs};
+      state_ = block_.unplugHalfway ? State::kGone : State::kStalled;
     }
     return used;
   }

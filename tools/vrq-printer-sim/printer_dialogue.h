@@ -59,6 +59,9 @@ class PrinterDialogue {
   bool AwaitsHost() const { return state_ == State::kAwaitHost; }
   // The dialogue has come to its end ("BUZZER TP=2", "BUZZER TP=3" or "LED TP=6").
   bool Finished() const { return state_ == State::kDone; }
+  // False once the printer has stopped taking data: the bytes the host sends stay where
+  // they are, and its writes find no room.
+  bool TakesData() const { return state_ != State::kStalled; }
 
   std::vector<TimedReply> TakeReplies();
   std::optional<DeviceAction> TakeDeviceAction();
@@ -75,6 +78,7 @@ class PrinterDialogue {
     kBlockData,   // the hex text of a block
     kRejected,    // the image was refused: the printer ignores everything
     kGone,        // unplugged
+    kStalled,     // stopped taking data, for good
     kDone,        // the dialogue has ended
   };
 
@@ -85,6 +89,7 @@ class PrinterDialogue {
     int64_t ck = 0;
     bool faulty = false;  // the SETIT line broke a rule: the block is not stored
     bool unplugHalfway = false;
+    bool stallHalfway = false;
     bool answerError = false;
     bool silent = false;
     HexBlockReader reader{0};

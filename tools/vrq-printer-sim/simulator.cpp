@@ -71,7 +71,9 @@ void Simulator::ServeNode(int timeoutMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
     return;
   }
-  short events = POLLIN;
+  // A printer that has stopped taking data leaves the host's bytes in the node, so that
+  // the host's writes find no room; a hang-up is still reported without asking.
+  short events = dialogue_.TakesData() ? POLLIN : 0;
   if (hostConnected_ && !output_.empty()) events |= POLLOUT;
   pollfd entry{master, events, 0};
   if (poll(&entry, 1, timeoutMs) < 0) return;
@@ -93,12 +95,13 @@ void Simulator::ServeNode(int timeoutMs) {
 
 void Simulator::ReadFromHost(int master) {
   uint8_t buffer[65536];
-  while (true) {
+  while (dialogue_.TakesData()) {
     ssize_t n = read(master, buffer, sizeof buffer);
     if (n <= 0) return;  // EAGAIN: all read; EIO: the host closed the node
     // Stamped as read: a block's answer is timed from its last byte.
     dialogue_.Feed(buffer, static_cast<size_t>(n), NowMs());
   }
+  Log("printer stopped taking data");
 }
 
 void Simulator::WriteToHost(int master) {

@@ -1,9 +1,9 @@
-#include "app/clock.h"
+#include "platform/clock.h"
 
 #include <chrono>
 #include <thread>
 
-namespace app {
+namespace platform {
 
 uint64_t SteadyClock::NowMs() {
   auto since = std::chrono::steady_clock::now().time_since_epoch();
@@ -15,4 +15,9 @@ void SteadyClock::SleepMs(uint32_t ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-}  // namespace app
+Clock& SystemClock() {
+  static SteadyClock clock;
+  return clock;
+}
+
+}  // namespace platform
