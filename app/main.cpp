@@ -47,7 +47,7 @@ int ListPrinters(app::PrinterPort& port) {
 }
 
 int RunHeadless(const CommandLine& line) {
-  HidLibrary hidLibrary;
+  hidlib::HidLibrary hidLibrary;
   platform::PollLoop events;
   _struct_printer_comm_ UsbPrinterList;
   TUsbPrinter UsbPrinter(events);
@@ -95,7 +95,7 @@ int RunWindow() {
     NoDisplay("no display was found (DISPLAY is not set)");
   }
   Fl::fatal = &DisplayFailed;
-  HidLibrary hidLibrary;
+  hidlib::HidLibrary hidLibrary;
   app::FltkFdWatch events;
   _struct_printer_comm_ UsbPrinterList;
   TUsbPrinter UsbPrinter(events);

@@ -1,7 +1,9 @@
 #include "hidlib/HidLibrary.h"
 
+#include "hidlib/bind_all.h"
 #include "platform/fs.h"
 
+namespace hidlib {
 namespace {
 
 std::string LibraryPathIn(std::string folder) {
@@ -22,16 +24,13 @@ bool HidLibrary::Load(const std::string& path) {
   Release();
   Module = platform::DynamicLibrary::Open(path);
   if (!Module.IsLoaded()) return false;
-  const bool complete = platform::BindSymbol(Module, "hidusbGetVersion", GetVersionFn) &&
-                        platform::BindSymbol(Module, "hidusbOpen", OpenFn) &&
-                        platform::BindSymbol(Module, "hidusbClose", CloseFn) &&
-                        platform::BindSymbol(Module, "hidusbIsOpened", IsOpenedFn) &&
-                        platform::BindSymbol(Module, "hidusbReadData", ReadDataFn) &&
-                        platform::BindSymbol(Module, "hidusbWriteData", WriteDataFn) &&
-                        platform::BindSymbol(Module, "hidusbGetHandle", GetHandleFn);
-  if (complete) return true;
+  if (BindAll(Module, Named("hidusbGetVersion", GetVersionFn), Named("hidusbOpen", OpenFn),
+              Named("hidusbClose", CloseFn), Named("hidusbIsOpened", IsOpenedFn),
+              Named("hidusbReadData", ReadDataFn), Named("hidusbWriteData", WriteDataFn),
+              Named("hidusbGetHandle", GetHandleFn))) {
+    return true;
+  }
   Module.Close();
-  ClearFunctions();
   return false;
 }
 
@@ -60,12 +59,8 @@ int32_t HidLibrary::IsDeviceOpen() {
 }
 
 void HidLibrary::ClearFunctions() {
-  GetVersionFn = nullptr;
-  OpenFn = nullptr;
-  CloseFn = nullptr;
-  IsOpenedFn = nullptr;
-  ReadDataFn = nullptr;
-  WriteDataFn = nullptr;
-  GetHandleFn = nullptr;
+  ClearAll(GetVersionFn, OpenFn, CloseFn, IsOpenedFn, ReadDataFn, WriteDataFn, GetHandleFn);
   DeviceHandle = 0;
 }
+
+}  // namespace hidlib

@@ -9,6 +9,8 @@
 #include "hidlib/JXUsbHid.h"
 #include "platform/dynlib.h"
 
+namespace hidlib {
+
 class HidLibrary {
  public:
   static constexpr const char kFileName[] = "libJXUsbHid.so";
@@ -49,3 +51,5 @@ class HidLibrary {
  private:
   void ClearFunctions();
 };
+
+}  // namespace hidlib

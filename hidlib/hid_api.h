@@ -19,7 +19,7 @@ class HidApi {
   bool Bind(const char* soname = kHidApiLibrary);
   // Runs hid_exit when the back end has it (it frees hidapi's own error texts) and unloads.
   void Unbind();
-  bool IsBound() const { return library_.IsLoaded(); }
+  bool IsBound() const { return library.IsLoaded(); }
 
   decltype(&::hid_init) init = nullptr;
   decltype(&::hid_enumerate) enumerate = nullptr;
@@ -32,8 +32,8 @@ class HidApi {
  private:
   void ClearFunctions();
 
-  platform::DynamicLibrary library_;
-  decltype(&::hid_exit) exit_ = nullptr;
+  platform::DynamicLibrary library;
+  decltype(&::hid_exit) exit = nullptr;
 };
 
 }  // namespace hidlib

@@ -27,13 +27,13 @@ void CopyPath(char* to, size_t size, const char* from) {
 
 HidDeviceAccess::HidDeviceAccess(uint8_t* ringStorage, uint32_t ringCapacity,
                                  const char* hidApiLibrary)
-    : hidApiLibrary_(hidApiLibrary), ringStorage_(ringStorage), ringCapacity_(ringCapacity) {
-  ReceiveRing.Reset(ringStorage_, ringCapacity_);
+    : HidApiLibrary(hidApiLibrary), RingStorage(ringStorage), RingCapacity(ringCapacity) {
+  ReceiveRing.Reset(RingStorage, RingCapacity);
 }
 
 int HidDeviceAccess::BindHidFunctions() {
-  if (!api_.Bind(hidApiLibrary_)) return -1;
-  ReceiveRing.Reset(ringStorage_, ringCapacity_);
+  if (!HidDllModule.Bind(HidApiLibrary)) return -1;
+  ReceiveRing.Reset(RingStorage, RingCapacity);
   return 1;
 }
 
@@ -49,45 +49,45 @@ int HidDeviceAccess::ConnectDevice(char* path, size_t pathSize) {
 
 bool HidDeviceAccess::OpenDeviceHandle() {
   if (IsOpen()) return true;
-  if (!api_.IsBound()) return false;
-  hid_device_info* list = api_.enumerate(kPrinterVendorId, kPrinterProductId);
+  if (!HidDllModule.IsBound()) return false;
+  hid_device_info* list = HidDllModule.enumerate(kPrinterVendorId, kPrinterProductId);
   for (const hid_device_info* info = list; info != nullptr; info = info->next) {
     if (info->vendor_id != kPrinterVendorId || info->product_id != kPrinterProductId) continue;
     // A path that does not fit HidDevicePath could not be reported whole: skip it.
     if (info->path == nullptr || std::strlen(info->path) >= kDevicePathSize) continue;
-    hid_device* device = api_.open_path(info->path);
+    hid_device* device = HidDllModule.open_path(info->path);
     if (device == nullptr) continue;
     HidDeviceHandle = device;
     CopyPath(HidDevicePath, kDevicePathSize, info->path);
     break;
   }
-  if (list != nullptr) api_.free_enumeration(list);
+  if (list != nullptr) HidDllModule.free_enumeration(list);
   return IsOpen();
 }
 
 void HidDeviceAccess::CloseHidDevice() {
   if (HidDeviceHandle != nullptr) {
-    api_.close(HidDeviceHandle);
+    HidDllModule.close(HidDeviceHandle);
     HidDeviceHandle = nullptr;
     HidDevicePath[0] = '\0';
   }
-  if (api_.IsBound()) api_.Unbind();
+  if (HidDllModule.IsBound()) HidDllModule.Unbind();
 }
 
 int32_t HidDeviceAccess::PollInputReport() {
   if (!IsOpen()) return -1;
-  std::memset(inputReport_, 0, sizeof inputReport_);
-  inputReport_[0] = 0;  // report id
-  const int got = api_.get_input_report(HidDeviceHandle, inputReport_, kReportSize);
+  std::memset(InputReport, 0, sizeof InputReport);
+  InputReport[0] = 0;  // report id
+  const int got = HidDllModule.get_input_report(HidDeviceHandle, InputReport, kReportSize);
   if (got < 0) return -1;
   // A report names at most the data it can hold, and never more than actually arrived.
   const int arrived = std::max(0, got - kInputDataOffset);
   const uint32_t n =
-      std::min({uint32_t{inputReport_[1]}, uint32_t(kMaxInputData), uint32_t(arrived)});
+      std::min({uint32_t{InputReport[1]}, uint32_t(kMaxInputData), uint32_t(arrived)});
   const uint32_t k = std::min(n, ReceiveRing.FreeSpace());
   for (uint32_t i = 0; i < k; ++i)
-    ReceiveRing.Put(inputReport_[kInputDataOffset + i]);
-  const uint32_t credit = LittleEndian32(inputReport_ + 2);
+    ReceiveRing.Put(InputReport[kInputDataOffset + i]);
+  const uint32_t credit = LittleEndian32(InputReport + 2);
   // A credit with the top bit set would read as a negative count: it grants nothing.
   return (credit & 0x80000000u) != 0 ? 0 : static_cast<int32_t>(credit);
 }
@@ -98,14 +98,14 @@ int32_t HidDeviceAccess::SendUSBData(const uint8_t* data, int32_t count) {
   if (credit == -1) return -1;
   const int32_t n = std::min(count, credit);
   if (n <= 0) return 0;
-  outputReport_[0] = 0;  // report id
+  OutputReport[0] = 0;  // report id
   for (int32_t sent = 0; sent < n;) {
     const int chunk = std::min(n - sent, kMaxOutputPayload);
-    outputReport_[1] = static_cast<uint8_t>(chunk);
-    std::memcpy(outputReport_ + 2, data + sent, static_cast<size_t>(chunk));
+    OutputReport[1] = static_cast<uint8_t>(chunk);
+    std::memcpy(OutputReport + 2, data + sent, static_cast<size_t>(chunk));
     // Clear what follows the payload so that no older payload bytes go out again.
-    std::memset(outputReport_ + 2 + chunk, 0, sizeof outputReport_ - 2 - chunk);
-    if (api_.write(HidDeviceHandle, outputReport_, kReportSize) < 0) return -1;
+    std::memset(OutputReport + 2 + chunk, 0, sizeof OutputReport - 2 - chunk);
+    if (HidDllModule.write(HidDeviceHandle, OutputReport, kReportSize) < 0) return -1;
     sent += chunk;
   }
   return n;

@@ -64,15 +64,15 @@ class HidDeviceAccess {
   uint32_t ReceivedCount() const { return ReceiveRing.Count(); }
 
  private:
-  const char* hidApiLibrary_;
-  HidApi api_;
+  const char* HidApiLibrary;
+  HidApi HidDllModule;
   hid_device* HidDeviceHandle = nullptr;
   char HidDevicePath[kDevicePathSize] = {};
-  uint8_t* ringStorage_;
-  uint32_t ringCapacity_;
+  uint8_t* RingStorage;
+  uint32_t RingCapacity;
   ByteRing ReceiveRing;
-  uint8_t inputReport_[kReportSize] = {};
-  uint8_t outputReport_[kReportSize] = {};
+  uint8_t InputReport[kReportSize] = {};
+  uint8_t OutputReport[kReportSize] = {};
 };
 
 }  // namespace hidlib

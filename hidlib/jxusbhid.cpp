@@ -25,7 +25,7 @@ CJXUsbHidApp::CJXUsbHidApp(HidDeviceAccess& device, const char* runtimeDir)
     : CJXUsbHidApp(device, ObjectFolder::ForCaller(runtimeDir)) {}
 
 CJXUsbHidApp::CJXUsbHidApp(HidDeviceAccess& device, const ObjectFolder& folder)
-    : device_(device),
+    : HidDevice(device),
       SharedView(OwnerRecord::Open(folder)),
       MutexHandle(OwnerMutex::Open(folder)) {}
 
@@ -65,7 +65,7 @@ int CJXUsbHidApp::OpenAgain(uint32_t pid) {
     return 0;
   }
   std::this_thread::sleep_for(kSettleBeforeReturn);
-  device_.ResetRings();
+  HidDevice.ResetRings();
   SharedView.Write(pid);
   MutexHandle.Unlock();  // this call's hold; the first open's stays
   return static_cast<int>(pid);
@@ -73,10 +73,10 @@ int CJXUsbHidApp::OpenAgain(uint32_t pid) {
 
 bool CJXUsbHidApp::OpenDevice() {
   if (DeviceOpened) return true;
-  if (device_.BindHidFunctions() != 1) return false;
+  if (HidDevice.BindHidFunctions() != 1) return false;
   char path[1024] = {};
-  if (device_.ConnectDevice(path, sizeof path) == 0) {
-    device_.CloseHidDevice();
+  if (HidDevice.ConnectDevice(path, sizeof path) == 0) {
+    HidDevice.CloseHidDevice();
     return false;
   }
   if (!NotifyRegistered) CreateNotifyWnd();
@@ -98,14 +98,14 @@ void CJXUsbHidApp::DeleteNotifyWnd() {
 
 void CJXUsbHidApp::CloseUsb() {
   DeviceOpened = false;
-  device_.CloseHidDevice();
+  HidDevice.CloseHidDevice();
   if (NotifyRegistered) DeleteNotifyWnd();
 }
 
 int CJXUsbHidApp::Close(int handle) {
   if (!IsOwnHandle(handle)) return 0;
   CloseUsb();
-  device_.ResetRings();
+  HidDevice.ResetRings();
   // A process that does not own the printer gives up nothing: clearing another owner's
   // record would let that owner take a second hold it never gives back.
   const bool ownedByOther =
@@ -124,12 +124,12 @@ int CJXUsbHidApp::IsOpened(int handle) {
 
 int CJXUsbHidApp::ReadData(int handle, uint8_t* buffer, int length) {
   if (!IsOwnHandle(handle) || !DeviceOpened) return 0;
-  return device_.ReadAvailable(buffer, buffer != nullptr ? length : 0);
+  return HidDevice.ReadAvailable(buffer, buffer != nullptr ? length : 0);
 }
 
 int CJXUsbHidApp::WriteData(int handle, const uint8_t* buffer, int length) {
   if (!IsOwnHandle(handle) || !DeviceOpened || buffer == nullptr) return 0;
-  return device_.WriteAll(buffer, length);
+  return HidDevice.WriteAll(buffer, length);
 }
 
 namespace {
@@ -150,9 +150,38 @@ CJXUsbHidApp theApp(Device, std::getenv("XDG_RUNTIME_DIR"));
 }  // namespace
 }  // namespace hidlib
 
-using hidlib::theApp;
+namespace hidlib {
+namespace {
 
-// No exception may leave the library: every export turns one into its failure result.
+// Every export but hidusbGetVersion first takes the device changes waiting, then runs its
+// operation. No exception ever crosses into the caller: one from either step makes the
+// export return failure.
+template <typename Result, typename Operation>
+Result AfterDeviceChanges(Result failure, Operation operation) noexcept {
+  try {
+    theApp.HandleDeviceChanges();
+    return operation();
+  } catch (...) {
+    return failure;
+  }
+}
+
+intptr_t ScratchHandle(int selector) {
+  switch (selector) {
+    case 0:
+      return reinterpret_cast<intptr_t>(ScratchBuffer);
+    case 1:
+      return ScratchWord;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+}  // namespace hidlib
+
+using hidlib::AfterDeviceChanges;
+using hidlib::theApp;
 
 extern "C" int hidusbGetVersion(char* buffer, int size) {
   if (buffer == nullptr) return hidlib::kVersionLength;
@@ -163,61 +192,28 @@ extern "C" int hidusbGetVersion(char* buffer, int size) {
 }
 
 extern "C" int hidusbOpen(void) {
-  try {
-    theApp.HandleDeviceChanges();
-    return theApp.Open();
-  } catch (...) {
-    return 0;
-  }
+  return AfterDeviceChanges(0, [] { return theApp.Open(); });
 }
 
 extern "C" int hidusbClose(int handle) {
-  try {
-    theApp.HandleDeviceChanges();
-    return theApp.Close(handle);
-  } catch (...) {
-    return 0;
-  }
+  return AfterDeviceChanges(0, [=] { return theApp.Close(handle); });
 }
 
 extern "C" int hidusbIsOpened(int handle) {
-  try {
-    theApp.HandleDeviceChanges();
-    return theApp.IsOpened(handle);
-  } catch (...) {
-    return 0;
-  }
+  return AfterDeviceChanges(0, [=] { return theApp.IsOpened(handle); });
 }
 
 extern "C" int hidusbReadData(int handle, unsigned char* buffer, int length) {
-  try {
-    theApp.HandleDeviceChanges();
-    return theApp.ReadData(handle, buffer, length);
-  } catch (...) {
-    return 0;
-  }
+  return AfterDeviceChanges(0, [=] { return theApp.ReadData(handle, buffer, length); });
 }
 
 extern "C" int hidusbWriteData(int handle, const unsigned char* buffer, int length) {
-  try {
-    theApp.HandleDeviceChanges();
-    return theApp.WriteData(handle, buffer, length);
-  } catch (...) {
-    return 0;
-  }
+  return AfterDeviceChanges(0, [=] { return theApp.WriteData(handle, buffer, length); });
 }
 
 extern "C" intptr_t hidusbGetHandle(int /*ignored*/, int selector) {
-  try {
-    theApp.HandleDeviceChanges();
-  } catch (...) {
-  }
-  switch (selector) {
-    case 0:
-      return reinterpret_cast<intptr_t>(hidlib::ScratchBuffer);
-    case 1:
-      return hidlib::ScratchWord;
-    default:
-      return 0;
-  }
+  // The answer does not depend on the device, so it stands even when taking the changes
+  // fails.
+  const intptr_t answer = hidlib::ScratchHandle(selector);
+  return AfterDeviceChanges(answer, [=] { return answer; });
 }

@@ -43,7 +43,7 @@ class CJXUsbHidApp {
   // Closes the device here; the owner record and the mutex stay as they are.
   void CloseUsb();
 
-  HidDeviceAccess& device_;
+  HidDeviceAccess& HidDevice;
   OwnerRecord SharedView;
   OwnerMutex MutexHandle;
   std::unique_ptr<CNotifyWnd> NotifyWnd;

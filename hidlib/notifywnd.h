@@ -2,37 +2,25 @@
 // each exported call first takes the events waiting here (CJXUsbHidApp::HandleDeviceChanges).
 #pragma once
 
-#include <memory>
-
-struct udev;
-struct udev_monitor;
+#include "platform/udev.h"
 
 namespace hidlib {
 
 class CNotifyWnd {
  public:
-  // Starts a libudev monitor on subsystem "hidraw"; IsWatching() is false when it cannot.
+  // Starts watching subsystem "hidraw"; IsWatching() is false when that cannot be done.
   CNotifyWnd();
-  ~CNotifyWnd();
   CNotifyWnd(const CNotifyWnd&) = delete;
   CNotifyWnd& operator=(const CNotifyWnd&) = delete;
 
-  bool IsWatching() const { return monitor_ != nullptr; }
+  bool IsWatching() const { return monitor_.IsOpen(); }
 
   // Reads every event that is waiting, without blocking. True when one of them was the
   // arrival ("add") or removal ("remove") of any hidraw device.
   bool OnDeviceChange();
 
  private:
-  struct UdevUnref {
-    void operator()(udev* context) const;
-  };
-  struct MonitorUnref {
-    void operator()(udev_monitor* monitor) const;
-  };
-
-  std::unique_ptr<udev, UdevUnref> udev_;
-  std::unique_ptr<udev_monitor, MonitorUnref> monitor_;
+  platform::UdevMonitor monitor_;
 };
 
 }  // namespace hidlib

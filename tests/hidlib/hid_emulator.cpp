@@ -119,13 +119,19 @@ HidEmulator::HidEmulator(bool withPrinter) {
   ok_ = !withPrinter || AddPrinter();
 }
 
-bool HidEmulator::AddPrinter() {
+bool HidEmulator::AddDevice(const std::string& description, const char* what) {
   GError* error = nullptr;
-  if (!umockdev_testbed_add_from_string(testbed_, DescribeHidDevice(kPrinter).c_str(), &error)) {
-    Fail(std::string("adding the printer: ") + (error ? error->message : "?"));
+  if (!umockdev_testbed_add_from_string(testbed_, description.c_str(), &error)) {
+    Fail(std::string("adding the ") + what + ": " + (error ? error->message : "?"));
     g_clear_error(&error);
     return false;
   }
+  return true;
+}
+
+bool HidEmulator::AddPrinter() {
+  if (!AddDevice(DescribeHidDevice(kPrinter), "printer")) return false;
+  GError* error = nullptr;
   handler_ = umockdev_ioctl_base_new();
   g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&HidEmulator::OnIoctl), this);
   g_signal_connect(handler_, "handle-write", G_CALLBACK(&HidEmulator::OnWrite), this);
@@ -170,13 +176,7 @@ bool HidEmulator::OpenToAllUsers() {
 }
 
 bool HidEmulator::AddKeyboard() {
-  GError* error = nullptr;
-  if (!umockdev_testbed_add_from_string(testbed_, DescribeHidDevice(kKeyboard).c_str(), &error)) {
-    Fail(std::string("adding the keyboard: ") + (error ? error->message : "?"));
-    g_clear_error(&error);
-    return false;
-  }
-  return true;
+  return AddDevice(DescribeHidDevice(kKeyboard), "keyboard");
 }
 
 int HidEmulator::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {

@@ -72,6 +72,8 @@ class HidEmulator {
   static int OnWrite(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
   void AnswerInputReport(UMockdevIoctlClient* client, unsigned long size);
   bool Fail(const std::string& what);
+  // Adds the devices of a umockdev description; false, with error() set, when it cannot.
+  bool AddDevice(const std::string& description, const char* what);
 
   UMockdevTestbed* testbed_ = nullptr;
   UMockdevIoctlBase* handler_ = nullptr;

@@ -15,6 +15,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using hidlib::HidLibrary;
 
 class TempFolder {
  public:

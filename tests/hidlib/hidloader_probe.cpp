@@ -5,7 +5,7 @@
 #include "hidlib/HidLibrary.h"
 
 int main() {
-  HidLibrary library;
+  hidlib::HidLibrary library;
   if (!library.IsLoaded()) {
     std::printf("empty\n");
     return 0;
