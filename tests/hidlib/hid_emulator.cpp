@@ -169,10 +169,10 @@ bool HidEmulator::OpenToAllUsers() {
     const mode_t search = S_ISDIR(st->st_mode) ? 0111 : 0;
     return ::chmod(path, (st->st_mode & 07777) | 0666 | search);
   };
-  if (::nftw(umockdev_testbed_get_root_dir(testbed_), open, 16, FTW_PHYS) != 0) {
-    return Fail("opening the testbed to all users failed");
-  }
-  return true;
+  gchar* root = umockdev_testbed_get_root_dir(testbed_);
+  const bool opened = ::nftw(root, open, 16, FTW_PHYS) == 0;
+  g_free(root);
+  return opened || Fail("opening the testbed to all users failed");
 }
 
 bool HidEmulator::AddKeyboard() {
