@@ -2,7 +2,9 @@
 
 #include <exception>
 
+#include "app/maker.h"
 #include "app/text_tools.h"
+#include "app/update_run.h"
 #include "package/settings.h"
 #include "platform/fs.h"
 
@@ -10,16 +12,16 @@ namespace app {
 
 TMainForm::TMainForm(MainWindowUi& ui, CommandChannel& channel, Clock& clock,
                      WorkflowEnvironment env)
-    : ui_(ui), channel_(channel), clock_(clock), env_(std::move(env)) {}
+    : ui_(ui), session_(channel, ui, clock), env_(std::move(env)) {}
 
 void TMainForm::FormCreate() {
   const std::string settingsPath = settings::SettingsPathFor(env_.executablePath);
-  MakerMode = settings::ReadBool(settingsPath, "MAIN", "MAKE", false);
-  if (MakerMode) {
-    ui_.SetButtonCaption(texts::kMakeButton);
-    ui_.SetCaption(texts::kMakerCaption);
+  makerMode_ = settings::ReadBool(settingsPath, "MAIN", "MAKE", false);
+  if (makerMode_) {
+    ui_.SetButtonCaption(kMakeButton);
+    ui_.SetCaption(kMakerCaption);
   } else {
-    ui_.SetButtonCaption(texts::kUpdateButton);
+    ui_.SetButtonCaption(kUpdateButton);
     ui_.SetCaption(BaseNameWithoutExtension(env_.executablePath));
   }
 }
@@ -31,56 +33,85 @@ void TMainForm::Button1Click() {
 void TMainForm::RunOperation(const std::string& makerPackagePath) {
   ui_.SetButtonEnabled(false);
   lastRunSucceeded_ = false;
+  lastRunStopped_ = StopCause::kNone;
+  std::string error;
   try {
-    if (MakerMode) {
-      MakeUpdateApp(makerPackagePath);
-    } else {
-      RunUpdate();
+    auto run = session_.BeginRun();
+    try {
+      if (makerMode_) {
+        MakeUpdateApp(makerPackagePath);
+      } else {
+        RunUpdate();
+      }
+    } catch (const RunStopped& stop) {
+      lastRunStopped_ = stop.cause;
+      ui_.ShowNotice(session_.WritingPrinter()
+                         ? "Stopped while writing the printer: it may hold incomplete firmware; "
+                           "run the update again."
+                         : "Stopped.");
     }
-  } catch (const std::exception& error) {
-    // The procedures clean up after themselves; what is left is to say what happened
-    // and give the button back.
-    ErrorBox(error.what());
+  } catch (const std::exception& thrown) {
+    // The run gave back what it held as the error left it; what is left is to say what
+    // happened and give the button back.
+    error = thrown.what();
   }
+  if (!error.empty()) ui_.ShowMessage(error, "Error", BoxIcon::kError, {});
   ui_.SetButtonEnabled(true);
 }
 
-void TMainForm::ShowStatus(const std::string& text) {
-  ui_.SetStatusText(text);
-}
-
 void TMainForm::Timer1Timer() {
-  channel_.OnTick();
+  session_.OnTick();
 }
 
-std::string TMainForm::WaitForReply(bool keepReply, uint32_t timeLimitMs) {
-  channel_.ReplyPumpActive = true;
-  if (!keepReply) channel_.ReplyText.clear();
-  const uint32_t deadline = channel_.TickCount + timeLimitMs / CommandChannel::kMsPerTick;
-  while (channel_.NotPast(deadline)) {
-    if (HasCompleteLine(channel_.ReplyText)) break;
-    ui_.PumpMessages();
-    clock_.SleepMs(1);
+bool TMainForm::FormCloseQuery() {
+  if (!session_.RunActive()) return true;
+  if (session_.WritingPrinter() &&
+      !ui_.AskOkCancel("The printer is being written: stopping now leaves it without complete "
+                       "firmware.\r\nStop anyway?",
+                       "Stop update")) {
+    return false;
   }
-  channel_.ReplyPumpActive = false;
-  return channel_.ReplyText;
+  session_.RequestStop();
+  closeAfterRun_ = true;
+  return false;
 }
 
-void TMainForm::Delay(uint32_t ms) {
-  const uint32_t deadline = channel_.TickCount + ms / CommandChannel::kMsPerTick;
-  while (channel_.NotPast(deadline)) {
-    ui_.PumpMessages();
-    clock_.SleepMs(1);
+bool TMainForm::CloseRequested() const {
+  if (session_.RunActive()) return false;
+  if (closeAfterRun_) return true;
+  const StopRequests requests = stopSource_ ? stopSource_() : StopRequests{};
+  return requests.interrupts > 0 || requests.terminations > 0;
+}
+
+void TMainForm::SetStopSource(StopSource source) {
+  stopSource_ = source;
+  session_.SetStopSource(std::move(source));
+}
+
+int32_t TMainForm::RunUpdate() {
+  // The run is gone, and everything it held given back, before the operator is told.
+  const RunOutcome outcome = UpdateRun(session_, ui_, env_, OpenDialog1()).Run();
+  Report(outcome);
+  return outcome.result;
+}
+
+int32_t TMainForm::MakeUpdateApp(const std::string& packagePath) {
+  std::string package = packagePath;
+  if (package.empty()) {
+    std::optional<std::string> chosen = ui_.ChooseFile(OpenDialog1());
+    if (!chosen) return -1;
+    package = *chosen;
   }
+  Report(MakeUpdateApplication(env_.executablePath, package));
+  return 0;
 }
 
-void TMainForm::ErrorBox(const std::string& text, const std::string& detail) {
-  ui_.ShowMessage(text, "Error", BoxIcon::kError, detail);
-}
-
-void TMainForm::SuccessBox(const std::string& text, const std::string& caption) {
-  lastRunSucceeded_ = true;
-  ui_.ShowMessage(text, caption, BoxIcon::kInformation, {});
+void TMainForm::Report(const RunOutcome& outcome) {
+  if (outcome.message.empty()) return;
+  if (outcome.onStatusLine) ui_.SetStatusText(outcome.message);
+  lastRunSucceeded_ = outcome.success;
+  ui_.ShowMessage(outcome.message, outcome.caption,
+                  outcome.success ? BoxIcon::kInformation : BoxIcon::kError, outcome.detail);
 }
 
 FileDialogRequest TMainForm::OpenDialog1() const {

@@ -1,37 +1,24 @@
-// The main window's logic: mode, button, status, the timer's tick, the waits that keep
-// the window alive, the update procedure, the firmware step and the maker. The window
-// itself is whatever MainWindowUi the front end gives.
+// The main window's logic: its mode, its button, its timer and its close box. The button
+// runs the update procedure or the maker; the printer dialogue itself is the session's.
+// The window is whatever MainWindowUi the front end gives.
 #pragma once
 
 #include <cstdint>
-#include <functional>
-#include <optional>
-#include <span>
 #include <string>
 
 #include "app/clock.h"
 #include "app/command_channel.h"
 #include "app/main_window_ui.h"
-
-class TOPFile;
+#include "app/outcome.h"
+#include "app/printer_session.h"
+#include "app/stop_request.h"
+#include "app/workflow_environment.h"
 
 namespace app {
 
-// Where the workflow finds its own executable and the HID library image it carries.
-struct WorkflowEnvironment {
-  std::string executablePath;
-  // The "rc_dll"/"dll" image; nullopt when the executable carries none.
-  std::function<std::optional<std::span<const uint8_t>>()> libraryImage;
-};
-
-// Texts the operator sees.
-namespace texts {
 inline constexpr char kMakerCaption[] = "VRQ Update Maker";
 inline constexpr char kUpdateButton[] = "Update";
 inline constexpr char kMakeButton[] = "Make";
-inline constexpr char kUpdateSuccess[] = "Update Success!";
-inline constexpr char kMakeSuccess[] = "make new update application Success";
-}  // namespace texts
 
 class TMainForm {
  public:
@@ -41,50 +28,48 @@ class TMainForm {
 
   // Reads the mode from the settings file and sets the captions.
   void FormCreate();
-  void FormDestroy() {}
   // Runs the mode's operation with the button disabled.
   void Button1Click();
   // Button1Click with a package path for the maker (empty: ask the operator).
   void RunOperation(const std::string& makerPackagePath);
-  void ShowStatus(const std::string& text);
+  // The 10 ms timer.
   void Timer1Timer();
+  // The window is asked to close: true when it may close now. While an update writes the
+  // printer the operator is asked first; a run that is going on is stopped, and the
+  // window closes once it has given everything back (CloseRequested).
+  bool FormCloseQuery();
 
-  // Waits up to timeLimitMs for a complete reply line, keeping the window alive.
-  std::string WaitForReply(bool keepReply, uint32_t timeLimitMs);
-  void Delay(uint32_t ms);
-
-  // The firmware-loader step; true when the printer asked for the rest of the update.
-  bool SendFirmware(const TOPFile& package);
   // The update procedure: -1 when it ended before the package was examined, else 0.
   int32_t RunUpdate();
   // The maker: -1 when the operator cancelled the file dialog, else 0.
   int32_t MakeUpdateApp(const std::string& packagePath);
 
-  bool MakerMode = false;
+  // Maker mode: set by FormCreate from the settings file; a command line may choose too.
+  bool MakerMode() const { return makerMode_; }
+  void SetMakerMode(bool on) { makerMode_ = on; }
+  // Where requests to stop come from (the front end's signal count).
+  void SetStopSource(StopSource source);
 
   // True when the last operation ended with its success box.
   bool LastRunSucceeded() const { return lastRunSucceeded_; }
-  CommandChannel& Channel() { return channel_; }
-  MainWindowUi& Ui() { return ui_; }
-  Clock& SystemClock() { return clock_; }
-  const WorkflowEnvironment& Environment() const { return env_; }
-
-  // Message boxes of the workflow.
-  void ErrorBox(const std::string& text, const std::string& detail = {});
-  void SuccessBox(const std::string& text, const std::string& caption);
-  FileDialogRequest OpenDialog1() const;
+  // What stopped the last operation early, if anything did.
+  StopCause LastRunStopped() const { return lastRunStopped_; }
+  // True when the window should close now that no operation runs: a close was asked for
+  // during one, or a stop was requested.
+  bool CloseRequested() const;
 
  private:
-  MainWindowUi& ui_;
-  CommandChannel& channel_;
-  Clock& clock_;
-  WorkflowEnvironment env_;
-  bool lastRunSucceeded_ = false;
-  // Why the last firmware step failed, for the error box's detail line.
-  std::string firmwareProblem_;
-  bool WriteFailed(const char* what);
+  void Report(const RunOutcome& outcome);
+  FileDialogRequest OpenDialog1() const;
 
-  friend class UpdateRun;
+  MainWindowUi& ui_;
+  PrinterSession session_;
+  WorkflowEnvironment env_;
+  StopSource stopSource_;
+  bool makerMode_ = false;
+  bool lastRunSucceeded_ = false;
+  StopCause lastRunStopped_ = StopCause::kNone;
+  bool closeAfterRun_ = false;
 };
 
 }  // namespace app

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,17 +19,40 @@ class CommandChannel {
   static constexpr int32_t kPumpChunk = 1024;
   static constexpr int32_t kScratchSize = 32768;
   static constexpr uint32_t kMsPerTick = 10;
+  // Waits count ticks, but a tick that something made slow (a reopen that takes long)
+  // must not stretch a wait: a wait also ends once this much time has passed beyond its
+  // limit by the clock.
+  static constexpr uint64_t kLateTickAllowanceMs = 250;
 
   CommandChannel(PrinterPort& port, Clock& clock);
   CommandChannel(const CommandChannel&) = delete;
   CommandChannel& operator=(const CommandChannel&) = delete;
 
+  // While it lives, each tick moves received bytes into ReplyText (or reopens a lost
+  // printer); it starts with an empty ReplyText unless told to keep it. One at a time.
+  class ReplyGathering {
+   public:
+    explicit ReplyGathering(CommandChannel& channel) : channel_(&channel) {}
+    ReplyGathering(ReplyGathering&& other) noexcept : channel_(other.channel_) {
+      other.channel_ = nullptr;
+    }
+    ReplyGathering(const ReplyGathering&) = delete;
+    ReplyGathering& operator=(const ReplyGathering&) = delete;
+    ReplyGathering& operator=(ReplyGathering&&) = delete;
+    ~ReplyGathering() {
+      if (channel_ != nullptr) channel_->replyPumpActive_ = false;
+    }
+
+   private:
+    CommandChannel* channel_;
+  };
+  [[nodiscard]] ReplyGathering GatherReplies(bool keepReply = false);
+
   // Ticks of the 10 ms timer since start; wraps modulo 2^32.
-  uint32_t TickCount = 0;
-  // While true, each tick moves received bytes into ReplyText (or reopens a lost printer).
-  bool ReplyPumpActive = false;
-  // Reply bytes the pump gathered since it was last emptied.
-  std::string ReplyText;
+  uint32_t TickCount() const { return tickCount_; }
+  // Reply bytes the pump gathered since gathering began.
+  const std::string& ReplyText() const { return replyText_; }
+  bool ReplyPumpActive() const { return replyPumpActive_; }
 
   // Opens the first printer that discovery finds, unless the channel is open already.
   bool OpenPrinterChannel();
@@ -41,24 +65,28 @@ class CommandChannel {
   // Gathers reply bytes into buffer (zero-filled by the caller, capacity + 1 bytes) until
   // its text holds marker, without pumping events. idleLimitMs restarts with every chunk.
   // Returns the bytes gathered (0 when nothing came), or -1 when the channel is not open
-  // or a chunk would leave no room for a terminating zero.
+  // or a chunk would leave no room for a terminating zero. whileIdle, when given, runs
+  // after every empty poll.
   int32_t ReadReplyUntil(char* buffer, int32_t capacity, int32_t idleLimitMs,
-                         std::string_view marker);
+                         std::string_view marker, const std::function<void()>& whileIdle = {});
   bool ClosePrinterChannel();
 
   // The timer's share of the channel: count the tick and, while the pump is active,
   // gather the reply or try to get the printer back.
   void OnTick();
 
+  // The tick at which a wait of ms milliseconds that starts now has reached its limit.
+  uint32_t DeadlineAfter(uint32_t ms) const { return tickCount_ + ms / kMsPerTick; }
   // True when the deadline (in ticks) has not yet been passed by TickCount.
-  bool NotPast(uint32_t deadline) const { return static_cast<int32_t>(deadline - TickCount) >= 0; }
-
-  PrinterPort& Port() { return port_; }
+  bool NotPast(uint32_t deadline) const { return static_cast<int32_t>(deadline - tickCount_) >= 0; }
 
  private:
   PrinterPort& port_;
   Clock& clock_;
   std::vector<char> scratch_;
+  uint32_t tickCount_ = 0;
+  bool replyPumpActive_ = false;
+  std::string replyText_;
 };
 
 }  // namespace app

@@ -1,13 +1,10 @@
-// The firmware-loader step: connect line, second line, "DF" line with the image, the
-// printer's restart, the reconnect and its request for the rest of the update.
-#include <cstdio>
+#include "app/firmware_step.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "app/Unit_mainform.h"
-#include "app/text_tools.h"
-#include "package/opfile.h"
+#include "app/printer_vocabulary.h"
 #include "platform/file.h"
 
 namespace app {
@@ -28,115 +25,107 @@ const TFileBase* FirstFirmwareItem(const TOPFile& package) {
   return nullptr;
 }
 
-// Reads the whole image; an image that does not fit the printer's 1 MiB loader buffer
-// is refused rather than cut short.
-bool ReadImage(const std::string& path, std::vector<uint8_t>& image, std::string& problem) {
-  platform::File file = platform::File::Open(path, platform::File::Mode::kRead);
-  if (!file.IsOpen()) {
-    problem = "can not open " + path + ": " + std::strerror(file.LastError());
-    return false;
-  }
-  int64_t size = file.Size();
-  if (size < 0) {
-    problem = "can not read " + path + ": " + std::strerror(file.LastError());
-    return false;
-  }
-  if (size > kImageBufferSize) {
-    problem = "frw image " + path + " is " + std::to_string(size) +
-              " bytes, more than the 1048576 the printer takes";
-    return false;
-  }
-  image.resize(static_cast<size_t>(size));
-  int64_t got = file.Read(image.data(), image.size());
-  if (got != size) {
-    problem = "can not read " + path;
-    return false;
-  }
-  return true;
+StepResult NotTaken(const char* what) {
+  return StepResult::Failed(std::string("the printer did not take ") + what);
 }
 
-std::string DfLine(size_t size, int64_t sum) {
-  char line[96];
-  std::snprintf(line, sizeof line, "%s %d %d %d %d\r\n", "DF", 0, 536870912, static_cast<int>(size),
-                static_cast<int>(sum));
-  return line;
+// Reads the whole image; an image that does not fit the printer's 1 MiB loader buffer
+// is refused rather than cut short.
+StepResult ReadImage(const std::string& path, std::vector<uint8_t>& image) {
+  platform::File file = platform::File::Open(path, platform::File::Mode::kRead);
+  if (!file.IsOpen()) {
+    return StepResult::Failed("can not open " + path + ": " + std::strerror(file.LastError()));
+  }
+  const int64_t size = file.Size();
+  if (size < 0) {
+    return StepResult::Failed("can not read " + path + ": " + std::strerror(file.LastError()));
+  }
+  if (size > kImageBufferSize) {
+    return StepResult::Failed("frw image " + path + " is " + std::to_string(size) +
+                              " bytes, more than the 1048576 the printer takes");
+  }
+  image.resize(static_cast<size_t>(size));
+  if (file.Read(image.data(), image.size()) != size) {
+    return StepResult::Failed("can not read " + path);
+  }
+  return StepResult::Done();
+}
+
+// The connect request, answered "Connect Success!", and the second line.
+StepResult Connect(PrinterSession& session, const std::string& commands) {
+  const std::string connect = FirmwareItemCommand(commands, 0);
+  const int32_t written = session.Write(connect);
+  session.ShowStatus(connect);
+  session.Refresh();
+  if (written < 0) return NotTaken("the connect line");
+
+  session.Delay(10);
+  const std::string reply = TrimReply(session.WaitForReply(false, kConnectWaitMs));
+  session.ShowStatus(reply);
+  if (reply != reply::kConnectSuccess) {
+    return StepResult::Failed("no \"Connect Success!\" within 3 s");
+  }
+  if (session.Write(FirmwareItemCommand(commands, 1)) < 0) {
+    return NotTaken("the second command line");
+  }
+  return StepResult::Done();
+}
+
+// From here on the printer's firmware is being replaced. The printer counts the image
+// against the DF line: a line or an image that went out only in part would leave it
+// waiting for bytes that never come.
+StepResult SendImage(PrinterSession& session, std::vector<uint8_t> image) {
+  const std::string announce =
+      DfCommand(static_cast<int64_t>(image.size()), ByteSum(image.data(), image.size()));
+  session.ShowStatus("Send frw");
+  session.Refresh();
+  session.BeginPrinterWrite();
+  if (session.Write(announce) != static_cast<int32_t>(announce.size())) {
+    return NotTaken("the DF line");
+  }
+  if (session.Write(image.data(), static_cast<int32_t>(image.size())) !=
+      static_cast<int32_t>(image.size())) {
+    return NotTaken("the frw image");
+  }
+  return StepResult::Done();
+}
+
+// The printer starts the image and leaves the bus for a while; it is looked for again
+// until it is back, and then asks for the rest of the update.
+StepResult AwaitRestart(PrinterSession& session) {
+  session.Close();
+  session.ShowStatus("wait frw start");
+  session.Sleep(kFirmwareStartMs);
+
+  session.ShowStatus("check open usb");
+  for (int attempt = 0; attempt < kReconnectAttempts; ++attempt) {
+    if (session.Reopen()) break;
+    session.Delay(kReconnectDelayMs);
+  }
+  if (!session.IsOpen()) {
+    return StepResult::Failed("the printer did not come back after the frw image");
+  }
+
+  const std::string request = TrimReply(session.WaitForReply(false, kSendNextWaitMs));
+  session.ShowStatus(request);
+  if (request != reply::kSendNext) {
+    return StepResult::Failed("no \"Please send next!\" within 20 s");
+  }
+  return StepResult::Done();
 }
 
 }  // namespace
 
-bool TMainForm::SendFirmware(const TOPFile& package) {
+StepResult SendFirmware(PrinterSession& session, const TOPFile& package) {
   const TFileBase* item = FirstFirmwareItem(package);
-  firmwareProblem_.clear();
-  if (item == nullptr) {
-    firmwareProblem_ = "the package has no \"frw\" item";
-    return false;
-  }
-  const std::string imagePath = package.WorkFolder() + item->FileName;
+  if (item == nullptr) return StepResult::Failed("the package has no \"frw\" item");
   std::vector<uint8_t> image;
-  if (!ReadImage(imagePath, image, firmwareProblem_)) return false;
-  channel_.ReplyText.clear();
-
-  const std::string connect = TextLine(item->Commands, 0) + "\r\n";
-  int32_t written = channel_.WriteToPrinter(connect);
-  ShowStatus(connect);
-  ui_.Refresh();
-  if (written < 0) return WriteFailed("the connect line");
-
-  Delay(10);
-  const std::string connectReply = TrimReply(WaitForReply(false, kConnectWaitMs));
-  ShowStatus(connectReply);
-  if (connectReply != "Connect Success!") {
-    firmwareProblem_ = "no \"Connect Success!\" within 3 s";
-    return false;
+  if (StepResult read = ReadImage(package.WorkFolder() + item->FileName, image); !read) {
+    return read;
   }
-
-  if (channel_.WriteToPrinter(TextLine(item->Commands, 1) + "\r\n") < 0) {
-    return WriteFailed("the second command line");
-  }
-
-  const std::string announce = DfLine(image.size(), ByteSum(image.data(), image.size()));
-  ShowStatus("Send frw");
-  ui_.Refresh();
-  // The printer counts the image against the DF line: a line or an image that went out
-  // only in part would leave it waiting for bytes that never come.
-  if (channel_.WriteToPrinter(announce) != static_cast<int32_t>(announce.size())) {
-    return WriteFailed("the DF line");
-  }
-  if (channel_.WriteToPrinter(image.data(), static_cast<int32_t>(image.size())) !=
-      static_cast<int32_t>(image.size())) {
-    return WriteFailed("the frw image");
-  }
-
-  // The printer now starts the image and leaves the bus for a while.
-  std::vector<uint8_t>().swap(image);
-  channel_.ClosePrinterChannel();
-  ShowStatus("wait frw start");
-  channel_.ReplyText.clear();
-  clock_.SleepMs(kFirmwareStartMs);
-
-  ShowStatus("check open usb");
-  for (int attempt = 0; attempt < kReconnectAttempts; ++attempt) {
-    channel_.OpenPrinterChannel();
-    if (channel_.IsPrinterChannelOpen()) break;
-    Delay(kReconnectDelayMs);
-  }
-  if (!channel_.IsPrinterChannelOpen()) {
-    firmwareProblem_ = "the printer did not come back after the frw image";
-    return false;
-  }
-
-  const std::string request = TrimReply(WaitForReply(false, kSendNextWaitMs));
-  ShowStatus(request);
-  if (request != "Please send next!") {
-    firmwareProblem_ = "no \"Please send next!\" within 20 s";
-    return false;
-  }
-  return true;
-}
-
-bool TMainForm::WriteFailed(const char* what) {
-  firmwareProblem_ = std::string("the printer did not take ") + what;
-  return false;
+  if (StepResult connected = Connect(session, item->Commands); !connected) return connected;
+  if (StepResult sent = SendImage(session, std::move(image)); !sent) return sent;
+  return AwaitRestart(session);
 }
 
 }  // namespace app

@@ -4,6 +4,7 @@
 #include <FL/Fl_Native_File_Chooser.H>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "app/fltk_message_box.h"
 #include "app/terminal_front_end.h"
@@ -28,8 +29,8 @@ std::string PanelText(const std::string& text) {
 }  // namespace
 
 FltkMainWindow::FltkMainWindow(Clock& clock)
-    : clock_(clock),
-      window_(kClientWidth, kClientHeight, "VRQ Update Maker"),
+    : SystemClock(clock),
+      Window(kClientWidth, kClientHeight, "VRQ Update Maker"),
       Button1(96, 24, 137, 41, "Update"),
       StatusBar1(0, 125, kPanel0Width, 19, "Info:"),
       StatusPanel1(kPanel0Width, 125, kClientWidth - kPanel0Width, 19),
@@ -37,8 +38,8 @@ FltkMainWindow::FltkMainWindow(Clock& clock)
   // FLTK's own chooser: the GTK one stops the timer while it is open.
   Fl::option(Fl::OPTION_FNFC_USES_GTK, false);
 
-  window_.color(FL_BACKGROUND_COLOR);
-  window_.labelsize(kFontSize);
+  Window.color(FL_BACKGROUND_COLOR);
+  Window.labelsize(kFontSize);
   Button1.labelsize(kFontSize);
   Button1.callback(&FltkMainWindow::Button1Event, this);
   for (Fl_Box* panel : {&StatusBar1, &StatusPanel1}) {
@@ -51,12 +52,12 @@ FltkMainWindow::FltkMainWindow(Clock& clock)
   ProgressBar1.value(0);
   ProgressBar1.selection_color(FL_DARK_BLUE);
   ProgressBar1.hide();
-  window_.end();
+  Window.end();
   // Fixed size: the window manager offers no maximise box then.
-  window_.size_range(kClientWidth, kClientHeight, kClientWidth, kClientHeight);
-  window_.callback(&FltkMainWindow::CloseEvent, this);
+  Window.size_range(kClientWidth, kClientHeight, kClientWidth, kClientHeight);
+  Window.callback(&FltkMainWindow::CloseEvent, this);
 
-  schedule_.Start(clock_.NowMs());
+  Timer1.Start(SystemClock.NowMs());
   Fl::add_timeout(TickSchedule::kPeriodMs / 1000.0, &FltkMainWindow::Timer1Event, this);
 }
 
@@ -65,13 +66,13 @@ FltkMainWindow::~FltkMainWindow() {
 }
 
 void FltkMainWindow::Run() {
-  window_.position((Fl::w() - kClientWidth) / 2, (Fl::h() - kClientHeight) / 2);
-  window_.show();
+  Window.position((Fl::w() - kClientWidth) / 2, (Fl::h() - kClientHeight) / 2);
+  Window.show();
   Fl::run();
 }
 
 void FltkMainWindow::SetCaption(const std::string& text) {
-  window_.copy_label(text.c_str());
+  Window.copy_label(text.c_str());
 }
 
 void FltkMainWindow::SetButtonCaption(const std::string& text) {
@@ -79,7 +80,7 @@ void FltkMainWindow::SetButtonCaption(const std::string& text) {
 }
 
 void FltkMainWindow::SetButtonEnabled(bool enabled) {
-  busy_ = !enabled;
+  Busy = !enabled;
   if (enabled) {
     Button1.activate();
   } else {
@@ -120,6 +121,10 @@ void FltkMainWindow::ShowMessage(const std::string& text, const std::string& cap
                 body, false);
 }
 
+void FltkMainWindow::ShowNotice(const std::string& text) {
+  std::fprintf(stderr, "%s\n", OneLine(text).c_str());
+}
+
 bool FltkMainWindow::AskOkCancel(const std::string& text, const std::string& caption) {
   return RunMessageBox(caption, DialogIcon::kQuestion, text, true);
 }
@@ -143,24 +148,24 @@ std::optional<std::string> FltkMainWindow::ChooseFile(const FileDialogRequest& r
 
 void FltkMainWindow::Timer1Event(void* self) {
   auto* window = static_cast<FltkMainWindow*>(self);
-  if (window->schedule_.Take(window->clock_.NowMs()) && window->onTick) window->onTick();
+  if (window->Timer1.Take(window->SystemClock.NowMs()) && window->OnTimer) window->OnTimer();
   // Rescheduled from now: a tick that came late is not made up for with a burst.
-  const uint64_t wait = window->schedule_.MsUntilNext(window->clock_.NowMs());
+  const uint64_t wait = window->Timer1.MsUntilNext(window->SystemClock.NowMs());
   Fl::add_timeout(static_cast<double>(std::max<uint64_t>(wait, 1)) / 1000.0,
                   &FltkMainWindow::Timer1Event, self);
 }
 
 void FltkMainWindow::Button1Event(Fl_Widget*, void* self) {
   auto* window = static_cast<FltkMainWindow*>(self);
-  if (window->onButton) window->onButton();
+  if (window->OnClick) window->OnClick();
 }
 
 void FltkMainWindow::CloseEvent(Fl_Widget*, void* self) {
   auto* window = static_cast<FltkMainWindow*>(self);
   // Escape does not close the main window, and a running update is not left half done.
   if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
-  if (window->busy_) return;
-  window->window_.hide();
+  if (window->Busy) return;
+  window->Window.hide();
 }
 
 }  // namespace app

@@ -1,6 +1,7 @@
 // The main window on FLTK: a fixed 346 x 144 window with Button1, the two-panel
 // StatusBar1, ProgressBar1, the open-file dialog, message boxes and Timer1, whose tick
-// drives the workflow's time base.
+// drives the workflow's time base. Its members carry the form designer's style of names,
+// components and event handlers alike.
 #pragma once
 
 #include <FL/Fl_Box.H>
@@ -28,8 +29,8 @@ class FltkMainWindow final : public MainWindowUi {
   FltkMainWindow(const FltkMainWindow&) = delete;
   FltkMainWindow& operator=(const FltkMainWindow&) = delete;
 
-  std::function<void()> onTick;    // Timer1's OnTimer, every 10 ms
-  std::function<void()> onButton;  // Button1's OnClick
+  std::function<void()> OnTimer;  // Timer1's, every 10 ms
+  std::function<void()> OnClick;  // Button1's
 
   // Shows the window centred on the desktop and runs the message loop until it closes.
   void Run();
@@ -44,6 +45,7 @@ class FltkMainWindow final : public MainWindowUi {
   void PumpMessages() override;
   void ShowMessage(const std::string& text, const std::string& caption, BoxIcon icon,
                    const std::string& detail) override;
+  void ShowNotice(const std::string& text) override;
   bool AskOkCancel(const std::string& text, const std::string& caption) override;
   std::optional<std::string> ChooseFile(const FileDialogRequest& request) override;
 
@@ -52,15 +54,15 @@ class FltkMainWindow final : public MainWindowUi {
   static void Button1Event(Fl_Widget* widget, void* self);
   static void CloseEvent(Fl_Widget* widget, void* self);
 
-  Clock& clock_;
-  TickSchedule schedule_;
+  Clock& SystemClock;
+  TickSchedule Timer1;
   // The window comes first: the widgets after it join it as they are built.
-  Fl_Double_Window window_;
+  Fl_Double_Window Window;
   Fl_Button Button1;
   Fl_Box StatusBar1;    // panel 0, "Info:"
   Fl_Box StatusPanel1;  // panel 1, the status text
   Fl_Progress ProgressBar1;
-  bool busy_ = false;
+  bool Busy = false;
 };
 
 }  // namespace app

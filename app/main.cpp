@@ -59,14 +59,14 @@ int RunHeadless(const CommandLine& line) {
   app::TerminalFrontEnd terminal(clock, std::cerr, platform::StandardErrorIsTerminal(),
                                  {line.yes, line.package});
   app::TMainForm MainForm(terminal, channel, clock, Environment());
-  terminal.onTick = [&MainForm] { MainForm.Timer1Timer(); };
-  terminal.pollEvents = [&events] { events.RunOnce(0); };
+  terminal.SetTickHandler([&MainForm] { MainForm.Timer1Timer(); });
+  terminal.SetEventPoller([&events] { events.RunOnce(0); });
   MainForm.FormCreate();
   TUsbEnumForm UsbEnumForm;
 
   terminal.StartTimer();
   if (line.make) {
-    MainForm.MakerMode = true;
+    MainForm.SetMakerMode(true);
     MainForm.RunOperation(*line.make);
   } else {
     MainForm.Button1Click();
@@ -105,13 +105,12 @@ int RunWindow() {
   app::CommandChannel channel(port, clock);
   app::FltkMainWindow window(clock);
   app::TMainForm MainForm(window, channel, clock, Environment());
-  window.onTick = [&MainForm] { MainForm.Timer1Timer(); };
-  window.onButton = [&MainForm] { MainForm.Button1Click(); };
+  window.OnTimer = [&MainForm] { MainForm.Timer1Timer(); };
+  window.OnClick = [&MainForm] { MainForm.Button1Click(); };
   MainForm.FormCreate();
   TUsbEnumForm UsbEnumForm;
 
   window.Run();
-  MainForm.FormDestroy();
   return app::kExitSuccess;
 }
 

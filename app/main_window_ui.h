@@ -37,6 +37,9 @@ class MainWindowUi {
   // file, device or step the text is about.
   virtual void ShowMessage(const std::string& text, const std::string& caption, BoxIcon icon,
                            const std::string& detail) = 0;
+  // A line for the operator that needs no answer and leaves the status text alone (the
+  // window writes it to standard error).
+  virtual void ShowNotice(const std::string& text) = 0;
   // The OK/Cancel question (Cancel is the default); true for OK.
   virtual bool AskOkCancel(const std::string& text, const std::string& caption) = 0;
   // The open-file dialog; nullopt when cancelled.

@@ -43,14 +43,18 @@ void TerminalFrontEnd::SetProgress(int position) {
 }
 
 void TerminalFrontEnd::PumpMessages() {
-  if (pollEvents) pollEvents();
-  if (schedule_.Take(clock_.NowMs()) && onTick) onTick();
+  if (pollEvents_) pollEvents_();
+  if (schedule_.Take(clock_.NowMs()) && onTick_) onTick_();
 }
 
 void TerminalFrontEnd::ShowMessage(const std::string& text, const std::string& caption, BoxIcon,
                                    const std::string& detail) {
   Line(caption + ": " + OneLine(text));
   if (!detail.empty()) Line("  " + OneLine(detail));
+}
+
+void TerminalFrontEnd::ShowNotice(const std::string& text) {
+  Line(OneLine(text));
 }
 
 bool TerminalFrontEnd::AskOkCancel(const std::string& text, const std::string& caption) {

@@ -24,9 +24,10 @@ class TerminalFrontEnd final : public MainWindowUi {
  public:
   TerminalFrontEnd(Clock& clock, std::ostream& out, bool drawProgressBar, TerminalAnswers answers);
 
-  // Runs on every 10 ms tick; pollEvents handles waiting descriptor events, once.
-  std::function<void()> onTick;
-  std::function<void()> pollEvents;
+  // Runs on every 10 ms tick.
+  void SetTickHandler(std::function<void()> onTick) { onTick_ = std::move(onTick); }
+  // Handles the descriptor events that are waiting, once; runs on every pump.
+  void SetEventPoller(std::function<void()> pollEvents) { pollEvents_ = std::move(pollEvents); }
 
   // The timer starts counting from now.
   void StartTimer() { schedule_.Start(clock_.NowMs()); }
@@ -41,6 +42,7 @@ class TerminalFrontEnd final : public MainWindowUi {
   void PumpMessages() override;
   void ShowMessage(const std::string& text, const std::string& caption, BoxIcon icon,
                    const std::string& detail) override;
+  void ShowNotice(const std::string& text) override;
   bool AskOkCancel(const std::string& text, const std::string& caption) override;
   std::optional<std::string> ChooseFile(const FileDialogRequest& request) override;
 
@@ -49,6 +51,8 @@ class TerminalFrontEnd final : public MainWindowUi {
   void DrawBar();
   void ClearBar();
 
+  std::function<void()> onTick_;
+  std::function<void()> pollEvents_;
   Clock& clock_;
   std::ostream& out_;
   bool drawProgressBar_;

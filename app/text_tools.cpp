@@ -22,17 +22,6 @@ std::string TextLine(std::string_view text, int32_t index) {
   return {};
 }
 
-std::string TrimReply(std::string_view text) {
-  auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
-  size_t first = 0;
-  while (first < text.size() && blank(text[first]))
-    ++first;
-  size_t last = text.size();
-  while (last > first && blank(text[last - 1]))
-    --last;
-  return std::string(text.substr(first, last - first));
-}
-
 int32_t DecimalOrDefault(std::string_view text, int32_t fallback) {
   size_t pos = 0;
   while (pos < text.size() && text[pos] == ' ')
@@ -44,18 +33,6 @@ int32_t DecimalOrDefault(std::string_view text, int32_t fallback) {
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
   if (error != std::errc() || end != text.data() + text.size()) return fallback;
   return value;
-}
-
-bool HasCompleteLine(std::string_view text) {
-  size_t pos = text.find("\r\n");
-  return pos != std::string_view::npos && pos >= 1;
-}
-
-int64_t ByteSum(const uint8_t* data, size_t length) {
-  int64_t sum = 0;
-  for (size_t i = 0; i < length; ++i)
-    sum += data[i];
-  return sum;
 }
 
 std::string ReplaceExtension(const std::string& path, const std::string& newSuffix) {

@@ -1,4 +1,4 @@
-// Small text helpers of the printer dialogue.
+// Small text helpers: lines of a text, numbers, file names.
 #pragma once
 
 #include <cstdint>
@@ -11,19 +11,9 @@ namespace app {
 // fewer lines. Lines end at CR, LF or CR LF; a final line break starts no extra line.
 std::string TextLine(std::string_view text, int32_t index);
 
-// text without leading and trailing blanks and control characters (bytes up to 0x20).
-std::string TrimReply(std::string_view text);
-
 // A whole decimal number with an optional sign (blanks before it allowed); fallback
 // when the text is anything else or does not fit 32 bits.
 int32_t DecimalOrDefault(std::string_view text, int32_t fallback);
-
-// True when text holds a complete reply line: its first CR LF has at least one
-// character before it.
-bool HasCompleteLine(std::string_view text);
-
-// Sum of the bytes taken as unsigned 8-bit values.
-int64_t ByteSum(const uint8_t* data, size_t length);
 
 // "a.b.fwp" -> "a.b" + newSuffix; a file name without "." gets newSuffix appended.
 // Only the last path component is looked at.

@@ -1,6 +1,5 @@
 // TOPFile::Load of a stored 64 MiB package against plain copies of the same bytes on the
-// same disk, and BytesToHexText. Rates are bytes of item data (Load, copies) or bytes of
-// hex text produced (BytesToHexText).
+// same disk. Rates are bytes of item data.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -12,7 +11,6 @@
 #include <vector>
 
 #include "bench/ratio_reporter.h"
-#include "package/hex_text.h"
 #include "package/opfile.h"
 #include "package/package_writer.h"
 #include "platform/file.h"
@@ -118,28 +116,9 @@ void BM_PlatformCopyFile(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kItemSize));
 }
 
-// One flash block of the system section, 32 bytes per line as the update sends it.
-void BM_BytesToHexText(benchmark::State& state) {
-  const auto size = static_cast<int32_t>(state.range(0));
-  std::vector<uint8_t> block(static_cast<size_t>(size));
-  std::mt19937 rng(9);
-  for (uint8_t& b : block)
-    b = static_cast<uint8_t>(rng());
-  size_t produced = 0;
-  for (auto _ : state) {
-    std::string text = BytesToHexText(block.data(), size, 32);
-    produced = text.size();
-    benchmark::DoNotOptimize(text.data());
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * produced));
-  state.counters["input_bytes_per_second"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * size, benchmark::Counter::kIsRate);
-}
-
 BENCHMARK(BM_LoadStoredPackage)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
 BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
 BENCHMARK(BM_PlatformCopyFile)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
-BENCHMARK(BM_BytesToHexText)->Arg(128 << 10)->Arg(1 << 20)->Arg(2 << 20);
 
 }  // namespace
 

@@ -47,6 +47,7 @@ class FakeUi final : public app::MainWindowUi {
                    const std::string& detail) override {
     boxes.push_back({text, caption, detail, icon});
   }
+  void ShowNotice(const std::string& text) override { notices.push_back(text); }
   bool AskOkCancel(const std::string&, const std::string&) override {
     ++questions;
     return answerOk;
@@ -63,6 +64,7 @@ class FakeUi final : public app::MainWindowUi {
   std::vector<int> progress;
   bool progressVisible = false;
   std::vector<Box> boxes;
+  std::vector<std::string> notices;
   int questions = 0;
   bool answerOk = true;
   std::optional<std::string> chosenFile;

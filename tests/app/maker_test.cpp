@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/text_tools.h"
 #include "package/linked_package.h"
 #include "workflow_fixture.h"
 
@@ -17,7 +16,7 @@ using ::testing::ElementsAre;
 
 class MakerTest : public WorkflowTest {
  public:
-  MakerTest() { form->MakerMode = true; }
+  MakerTest() { form->SetMakerMode(true); }
   std::string Extracted(const std::string& executable) {
     std::string out = (dir / "extracted").string();
     EXPECT_GE(ExtractLinkedPackage(executable, out), 0);
@@ -83,38 +82,19 @@ TEST_F(MakerTest, FailuresLeaveNoHalfMadeApplication) {
 
 TEST_F(WorkflowTest, TheSettingsFileChoosesTheMode) {
   form->FormCreate();
-  EXPECT_FALSE(form->MakerMode);
+  EXPECT_FALSE(form->MakerMode());
   EXPECT_EQ(ui.buttonCaption, "Update");
   EXPECT_EQ(ui.caption, "vrq-update");
 
   std::ofstream(dir / "vrq-update.ini") << "[main]\nmake = 1\n";
   form->FormCreate();
-  EXPECT_TRUE(form->MakerMode);
+  EXPECT_TRUE(form->MakerMode());
   EXPECT_EQ(ui.buttonCaption, "Make");
   EXPECT_EQ(ui.caption, "VRQ Update Maker");
 
   MakeForm((dir / "Setup2021.run").string());
   form->FormCreate();
   EXPECT_EQ(ui.caption, "Setup2021");
-}
-
-TEST(TextToolsTest, LinesTrimsNumbersAndNames) {
-  EXPECT_EQ(app::TextLine("a \r\nb\nc\rd", 0), "a ");
-  EXPECT_EQ(app::TextLine("a \r\nb\nc\rd", 1), "b");
-  EXPECT_EQ(app::TextLine("a \r\nb\nc\rd", 3), "d");
-  EXPECT_EQ(app::TextLine("one\r\n", 1), "");
-  EXPECT_EQ(app::TextLine("a\n\nb", 2), "b");
-  EXPECT_EQ(app::TextLine("", 0), "");
-
-  EXPECT_EQ(app::TrimReply("\r\n Connect Success! \r\n\x01"), "Connect Success!");
-  EXPECT_EQ(app::DecimalOrDefault("-12", 0), -12);
-  EXPECT_EQ(app::DecimalOrDefault("1x", 0), 0);
-  EXPECT_EQ(app::DecimalOrDefault("99999999999", 0), 0);
-  EXPECT_EQ(app::DecimalOrDefault("", 5), 5);
-
-  EXPECT_EQ(app::ReplaceExtension("/d/a.b.fwp", ".run"), "/d/a.b.run");
-  EXPECT_EQ(app::ReplaceExtension("/d.x/pkg", ".run"), "/d.x/pkg.run");
-  EXPECT_EQ(app::BaseNameWithoutExtension("/opt/vrq/vrq-update"), "vrq-update");
 }
 
 }  // namespace

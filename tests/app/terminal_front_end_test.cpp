@@ -68,8 +68,8 @@ TEST(TerminalFrontEndTest, TicksComeFromTheClockWhenPumped) {
   std::ostringstream out;
   app::TerminalFrontEnd terminal(clock, out, false, {});
   int ticks = 0, polls = 0;
-  terminal.onTick = [&] { ++ticks; };
-  terminal.pollEvents = [&] { ++polls; };
+  terminal.SetTickHandler([&] { ++ticks; });
+  terminal.SetEventPoller([&] { ++polls; });
   terminal.StartTimer();
   for (int ms = 0; ms < 100; ++ms) {
     terminal.PumpMessages();

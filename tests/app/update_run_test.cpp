@@ -118,7 +118,7 @@ TEST_P(UpdateFailureTest, EndsWithItsMessageAndCleansUp) {
   }
   EXPECT_THAT(ui.boxes[0].detail, ::testing::HasSubstr(c.detail));
   EXPECT_FALSE(channel.IsPrinterChannelOpen());
-  EXPECT_FALSE(channel.ReplyPumpActive);
+  EXPECT_FALSE(channel.ReplyPumpActive());
   EXPECT_FALSE(ui.progressVisible);
   EXPECT_THAT(LeftOvers(), ElementsAre());
 }

@@ -1,0 +1,17 @@
+// The firmware-loader step, the first of every update: the connect line and the second
+// line that the package's "frw" item supplies, the "DF" line with the image, the
+// printer's restart, the reconnect and its request for the rest of the update.
+#pragma once
+
+#include "app/outcome.h"
+#include "app/printer_session.h"
+#include "package/opfile.h"
+
+namespace app {
+
+// Done when the printer asked for the rest of the update ("Please send next!") after
+// taking the image of the package's first "frw" item; otherwise the reason. The channel
+// is open afterwards unless a write failed or the printer did not come back.
+StepResult SendFirmware(PrinterSession& session, const TOPFile& package);
+
+}  // namespace app

@@ -1,0 +1,178 @@
+#include "app/update_run.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/firmware_step.h"
+#include "app/printer_vocabulary.h"
+#include "app/section_transfer.h"
+#include "app/text_tools.h"
+#include "package/linked_package.h"
+#include "platform/file.h"
+#include "platform/fs.h"
+
+namespace app {
+namespace {
+
+constexpr char kPrinterName[] = "VRQPrinter";
+constexpr char kPackageKind[] = "Update";
+constexpr uint32_t kSettleMs = 500;
+
+// The mode of the "SETIT" lines: the last "frw" item's Mode, 0 when none is a number.
+int32_t SectionMode(const TOPFile& package) {
+  int32_t mode = 0;
+  for (size_t i = 0; i < package.ItemNames().size(); ++i) {
+    const TFileBase* item = package.ItemAt(i);
+    if (item != nullptr && item->Type == "frw") mode = DecimalOrDefault(item->Mode, 0);
+  }
+  return mode;
+}
+
+}  // namespace
+
+RunOutcome UpdateRun::Run() {
+  if (!ReserveLibraryFile()) {
+    return RunOutcome::Error("Create dll File Failed",
+                             "no temporary file could be made beside " + env_.executablePath +
+                                 " or in " + platform::TempFolder(),
+                             -1);
+  }
+  if (!FindPackage()) return RunOutcome::Quiet(-1);
+  if (StepResult written = WriteLibraryImage(); !written) {
+    return RunOutcome::Error("Create dll File Failed!", written.reason, -1);
+  }
+  session_.CheckStop();
+  if (StepResult checked = CheckPackage(); !checked) {
+    RunOutcome outcome = RunOutcome::Error("Error fwp data!", checked.reason);
+    outcome.onStatusLine = true;
+    return outcome;
+  }
+  return TalkToPrinter();
+}
+
+// The "_^~" file that receives the library image lies beside the executable, or in the
+// temporary-files folder when the executable's folder is not writable (an installed copy).
+bool UpdateRun::ReserveLibraryFile() {
+  std::string path =
+      platform::CreateTempFile(platform::FolderOf(env_.executablePath), linked::kTempPrefix);
+  if (path.empty()) path = platform::CreateTempFile(platform::TempFolder(), linked::kTempPrefix);
+  library_ = OwnedFile(std::move(path));
+  return !library_.Path().empty();
+}
+
+bool UpdateRun::FindPackage() {
+  const std::string& executable = env_.executablePath;
+  if (HasLinkedPackage(executable)) {
+    session_.ShowStatus("Find update!");
+    extracted_ = OwnedFile(ExtractLinkedPackageToTemp(executable));
+    packagePath_ = extracted_.Path();
+    return true;
+  }
+  if (!ui_.AskOkCancel("no found resource file,select file from open file dialog?\r\n"
+                       "or get the application with resource file",
+                       "select ...")) {
+    return false;
+  }
+  std::optional<std::string> chosen = ui_.ChooseFile(openDialog_);
+  if (!chosen) return false;
+  packagePath_ = *chosen;
+  return true;
+}
+
+StepResult UpdateRun::WriteLibraryImage() {
+  std::optional<std::span<const uint8_t>> image;
+  if (env_.libraryImage) image = env_.libraryImage();
+  if (!image) return StepResult::Failed("this program carries no HID library image");
+  platform::File file =
+      platform::File::Open(library_.Path(), platform::File::Mode::kCreateTruncate);
+  const bool written =
+      file.IsOpen() &&
+      file.Write(image->data(), image->size()) == static_cast<int64_t>(image->size()) &&
+      file.Close();
+  if (written) return StepResult::Done();
+  return StepResult::Failed("can not write " + library_.Path() + ": " +
+                            std::strerror(file.LastError()));
+}
+
+StepResult UpdateRun::CheckPackage() const {
+  if (packagePath_.empty()) return StepResult::Failed("the linked package could not be extracted");
+  if (IsPackageFile(packagePath_) && ReadPackagePrinterName(packagePath_) == kPrinterName &&
+      ReadPackageKind(packagePath_) == kPackageKind) {
+    return StepResult::Done();
+  }
+  return StepResult::Failed("not an update package for VRQPrinter: " + packagePath_);
+}
+
+RunOutcome UpdateRun::TalkToPrinter() {
+  printer_ = session_.Open();
+  if (!printer_) {
+    RunOutcome outcome = RunOutcome::Error("Can not open usb port!",
+                                           "no VRQPrinter found on USB, or it could not be opened");
+    outcome.onStatusLine = true;
+    return outcome;
+  }
+  TOPFile& package = items_.emplace().Package();
+  if (!package.Load(packagePath_)) {
+    // Nothing of a package that did not load completely goes to the printer.
+    RunOutcome outcome = RunOutcome::Error("Error fwp data!", package.LoadError());
+    outcome.onStatusLine = true;
+    return outcome;
+  }
+  session_.CheckStop();
+  progress_.emplace(ui_);
+  if (StepResult firmware = SendFirmware(session_, package); !firmware) {
+    return RunOutcome::Error("Can not Run FRW!", firmware.reason);
+  }
+  if (StepResult mac = CheckMacAddress(); !mac)
+    return RunOutcome::Error("No MAC ADDR!", mac.reason);
+  if (StepResult sections = WriteSections(); !sections) {
+    return RunOutcome::Error("Write Flash Error!", sections.reason);
+  }
+  return CloseDialogue();
+}
+
+StepResult UpdateRun::CheckMacAddress() {
+  session_.ShowStatus("Check MAC ADDR...");
+  session_.Sleep(kSettleMs);
+  session_.Write(CkidCommand());
+  const DirectReply reply = session_.ReadReply();
+  if (reply.count > 0 && TrimReply(reply.text) == reply::kOk) return StepResult::Done();
+  session_.Write(LedCommand(Led::kNoMacAddress));
+  return StepResult::Failed(reply.count > 0
+                                ? "the printer answered \"" + TrimReply(reply.text) + "\""
+                                : "the printer did not answer \"CKID\"");
+}
+
+StepResult UpdateRun::WriteSections() {
+  session_.ShowStatus("Update...");
+  TOPFile& package = items_->Package();
+  const int32_t mode = SectionMode(package);
+  for (size_t i = 0; i < package.ItemNames().size(); ++i) {
+    const TFileBase* item = package.ItemAt(i);
+    if (item == nullptr) continue;
+    const FlashSection* section = SectionFor(item->Type);
+    if (section == nullptr) continue;
+    StepResult written = WriteSection(session_, ui_, package.WorkFolder() + item->FileName,
+                                      item->FileName, *section, mode);
+    if (!written) return written;
+  }
+  return StepResult::Done();
+}
+
+RunOutcome UpdateRun::CloseDialogue() {
+  session_.Sleep(kSettleMs);
+  session_.Write(LinkCommand());
+  session_.EndPrinterWrite();
+  const DirectReply reply = session_.ReadReply();
+  if (reply.count <= 0) {
+    session_.Write(BuzzerCommand(Buzzer::kNoLinkReply));
+    return RunOutcome::Error("Write Flash Error!", "the printer did not answer \"LINK\"");
+  }
+  session_.Write(BuzzerCommand(Buzzer::kUpdateDone));
+  RunOutcome outcome = RunOutcome::Success(kUpdateSuccess, "Info");
+  outcome.onStatusLine = true;
+  return outcome;
+}
+
+}  // namespace app

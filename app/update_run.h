@@ -1,0 +1,59 @@
+// The update procedure behind the "Update" button: find and check the package, open the
+// printer, run the firmware step, check the MAC address, write the flash sections block
+// by block and close the dialogue with "LINK".
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/main_window_ui.h"
+#include "app/outcome.h"
+#include "app/printer_session.h"
+#include "app/run_owners.h"
+#include "app/workflow_environment.h"
+
+namespace app {
+
+inline constexpr char kUpdateSuccess[] = "Update Success!";
+
+// One run of the procedure. Everything it makes or opens is held by an owner among its
+// members, so that every exit (a result, an exception, a stop) gives it back; the
+// outcome is meant to be reported once the run is gone.
+class UpdateRun {
+ public:
+  // openDialog: how to ask for a package file when the executable carries none.
+  UpdateRun(PrinterSession& session, MainWindowUi& ui, const WorkflowEnvironment& env,
+            FileDialogRequest openDialog)
+      : session_(session), ui_(ui), env_(env), openDialog_(std::move(openDialog)) {}
+  UpdateRun(const UpdateRun&) = delete;
+  UpdateRun& operator=(const UpdateRun&) = delete;
+
+  // result -1 when the run ended before the package was examined, else 0.
+  RunOutcome Run();
+
+ private:
+  bool ReserveLibraryFile();
+  bool FindPackage();
+  StepResult WriteLibraryImage();
+  StepResult CheckPackage() const;
+  RunOutcome TalkToPrinter();
+  StepResult CheckMacAddress();
+  StepResult WriteSections();
+  RunOutcome CloseDialogue();
+
+  PrinterSession& session_;
+  MainWindowUi& ui_;
+  const WorkflowEnvironment& env_;
+  const FileDialogRequest openDialog_;
+
+  // Given back in the reverse order: the item files before the printer closes, the
+  // temporary files last.
+  OwnedFile library_;    // the "_^~" file that receives the HID library image
+  OwnedFile extracted_;  // the package copied out of the executable, if linked
+  std::string packagePath_;
+  std::optional<ProgressShown> progress_;
+  std::optional<OpenPrinter> printer_;
+  std::optional<ExtractedItems> items_;
+};
+
+}  // namespace app
