@@ -49,8 +49,8 @@ int ListPrinters(app::PrinterPort& port) {
 int RunHeadless(const CommandLine& line) {
   hidlib::HidLibrary hidLibrary;
   platform::PollLoop events;
-  _struct_printer_comm_ UsbPrinterList;
-  TUsbPrinter UsbPrinter(events);
+  usb::_struct_printer_comm_ UsbPrinterList;
+  usb::TUsbPrinter UsbPrinter(events);
   app::UsbPrinterPort port(UsbPrinterList, UsbPrinter);
   if (line.list) return ListPrinters(port);
 
@@ -62,7 +62,7 @@ int RunHeadless(const CommandLine& line) {
   terminal.SetTickHandler([&MainForm] { MainForm.Timer1Timer(); });
   terminal.SetEventPoller([&events] { events.RunOnce(0); });
   MainForm.FormCreate();
-  TUsbEnumForm UsbEnumForm;
+  usb::TUsbEnumForm UsbEnumForm;
 
   terminal.StartTimer();
   if (line.make) {
@@ -97,8 +97,8 @@ int RunWindow() {
   Fl::fatal = &DisplayFailed;
   hidlib::HidLibrary hidLibrary;
   app::FltkFdWatch events;
-  _struct_printer_comm_ UsbPrinterList;
-  TUsbPrinter UsbPrinter(events);
+  usb::_struct_printer_comm_ UsbPrinterList;
+  usb::TUsbPrinter UsbPrinter(events);
   app::UsbPrinterPort port(UsbPrinterList, UsbPrinter);
 
   app::SteadyClock clock;
@@ -108,7 +108,7 @@ int RunWindow() {
   window.OnTimer = [&MainForm] { MainForm.Timer1Timer(); };
   window.OnClick = [&MainForm] { MainForm.Button1Click(); };
   MainForm.FormCreate();
-  TUsbEnumForm UsbEnumForm;
+  usb::TUsbEnumForm UsbEnumForm;
 
   window.Run();
   return app::kExitSuccess;

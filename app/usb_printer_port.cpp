@@ -3,9 +3,9 @@
 namespace app {
 
 std::vector<PrinterInfo> UsbPrinterPort::Discover() {
-  EnumUsbPrinters(table_);
+  usb::EnumUsbPrinters(table_);
   std::vector<PrinterInfo> printers;
-  for (int32_t slot = 0; slot < table_.count && slot < kPrinterSlots; ++slot) {
+  for (int32_t slot = 0; slot < table_.count && slot < usb::kPrinterSlots; ++slot) {
     printers.push_back({table_.port_number[slot], table_.id[slot], table_.open_path[slot]});
   }
   noPrinterFound_ = printers.empty();
@@ -21,11 +21,11 @@ bool UsbPrinterPort::Open(const std::string& openPath) {
 OpenFailure UsbPrinterPort::LastOpenFailure() const {
   if (noPrinterFound_) return {OpenFailure::Reason::kNoPrinter, 0, {}};
   switch (port_.LastOpenProblem) {
-    case OpenProblem::kNone:
+    case usb::OpenProblem::kNone:
       return {};
-    case OpenProblem::kCannotOpenNode:
+    case usb::OpenProblem::kCannotOpenNode:
       return {OpenFailure::Reason::kCannotOpen, port_.LastOpenError, lastPath_};
-    case OpenProblem::kReaderDidNotStart:
+    case usb::OpenProblem::kReaderDidNotStart:
       return {OpenFailure::Reason::kReaderDidNotStart, 0, lastPath_};
   }
   return {};

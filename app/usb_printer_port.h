@@ -12,7 +12,8 @@ namespace app {
 
 class UsbPrinterPort final : public PrinterPort {
  public:
-  UsbPrinterPort(_struct_printer_comm_& table, TUsbPrinter& port) : table_(table), port_(port) {}
+  UsbPrinterPort(usb::_struct_printer_comm_& table, usb::TUsbPrinter& port)
+      : table_(table), port_(port) {}
 
   std::vector<PrinterInfo> Discover() override;
   bool Open(const std::string& openPath) override;
@@ -26,8 +27,8 @@ class UsbPrinterPort final : public PrinterPort {
   }
 
  private:
-  _struct_printer_comm_& table_;
-  TUsbPrinter& port_;
+  usb::_struct_printer_comm_& table_;
+  usb::TUsbPrinter& port_;
   bool noPrinterFound_ = false;
   std::string lastPath_;
 };

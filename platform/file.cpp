@@ -56,11 +56,15 @@ File File::Create(const std::string& path, unsigned permissions, bool exclusive)
   return file;
 }
 
-int64_t File::Read(void* data, size_t size) {
+// Reads until size bytes came or the file ended; readAt(out, count, done) is one read of
+// up to count bytes into out, done bytes into the transfer. Returns the bytes read, -1
+// when nothing could be read.
+template <typename ReadCall>
+int64_t File::ReadFully(void* data, size_t size, ReadCall readAt) {
   auto* out = static_cast<unsigned char*>(data);
   size_t done = 0;
   while (done < size) {
-    ssize_t n = RetryOnInterrupt([&] { return ::read(fd_.Get(), out + done, size - done); });
+    ssize_t n = RetryOnInterrupt([&] { return readAt(out + done, size - done, done); });
     if (n < 0) {
       error_ = errno;
       return done > 0 ? static_cast<int64_t>(done) : -1;
@@ -71,21 +75,16 @@ int64_t File::Read(void* data, size_t size) {
   return static_cast<int64_t>(done);
 }
 
+int64_t File::Read(void* data, size_t size) {
+  return ReadFully(data, size, [this](void* out, size_t count, size_t) {
+    return ::read(fd_.Get(), out, count);
+  });
+}
+
 int64_t File::ReadAt(void* data, size_t size, int64_t offset) {
-  auto* out = static_cast<unsigned char*>(data);
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = RetryOnInterrupt([&] {
-      return ::pread(fd_.Get(), out + done, size - done, offset + static_cast<int64_t>(done));
-    });
-    if (n < 0) {
-      error_ = errno;
-      return done > 0 ? static_cast<int64_t>(done) : -1;
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<int64_t>(done);
+  return ReadFully(data, size, [this, offset](void* out, size_t count, size_t done) {
+    return ::pread(fd_.Get(), out, count, offset + static_cast<int64_t>(done));
+  });
 }
 
 int64_t File::Write(const void* data, size_t size) {

@@ -56,6 +56,8 @@ class File {
 
  private:
   explicit File(int fd) : fd_(fd) {}
+  template <typename ReadCall>
+  int64_t ReadFully(void* data, size_t size, ReadCall readAt);
   Descriptor fd_;
   int error_ = 0;
 };

@@ -2,6 +2,8 @@
 
 #include "platform/udev.h"
 
+namespace usb {
+
 namespace {
 
 uint32_t EventType(const std::string& action) {
@@ -12,7 +14,7 @@ uint32_t EventType(const std::string& action) {
 
 }  // namespace
 
-TUsbEnumForm::TUsbEnumForm(platform::FdWatch* events) : events_(events) {}
+TUsbEnumForm::TUsbEnumForm(platform::FdWatch* events) : Events(events) {}
 
 TUsbEnumForm::~TUsbEnumForm() {
   UnregisterNotification();
@@ -20,19 +22,19 @@ TUsbEnumForm::~TUsbEnumForm() {
 
 void TUsbEnumForm::RegisterNotification() {
   UnregisterNotification();
-  if (events_ == nullptr || Subsystem.empty()) return;
+  if (Events == nullptr || Subsystem.empty()) return;
   platform::UdevContext udev;
   auto monitor = platform::UdevMonitor::Open(udev, Subsystem.c_str());
   if (!monitor.IsOpen()) return;
   DevNotify = std::make_unique<platform::UdevMonitor>(std::move(monitor));
-  watchedFd_ = DevNotify->Fd();
-  events_->Watch(watchedFd_, [this] { DispatchWaitingEvents(); });
+  WatchedFd = DevNotify->Fd();
+  Events->Watch(WatchedFd, [this] { DispatchWaitingEvents(); });
 }
 
 void TUsbEnumForm::UnregisterNotification() {
   if (!DevNotify) return;
-  if (events_ != nullptr && watchedFd_ >= 0) events_->Unwatch(watchedFd_);
-  watchedFd_ = -1;
+  if (Events != nullptr && WatchedFd >= 0) Events->Unwatch(WatchedFd);
+  WatchedFd = -1;
   DevNotify.reset();
 }
 
@@ -54,3 +56,5 @@ void TUsbEnumForm::DispatchWaitingEvents() {
     WMDeviceChange(EventType(event->action));
   }
 }
+
+}  // namespace usb

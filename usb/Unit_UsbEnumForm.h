@@ -16,6 +16,8 @@ namespace platform {
 class UdevMonitor;
 }
 
+namespace usb {
+
 // Device-change event types, as the handler tells them apart.
 inline constexpr uint32_t DBT_DEVNODES_CHANGED = 0x0007;
 inline constexpr uint32_t DBT_DEVICEARRIVAL = 0x8000;
@@ -60,6 +62,8 @@ class TUsbEnumForm {
  private:
   void DispatchWaitingEvents();
 
-  platform::FdWatch* events_;
-  int watchedFd_ = -1;
+  platform::FdWatch* Events;
+  int WatchedFd = -1;
 };
+
+}  // namespace usb

@@ -21,6 +21,8 @@
 #include "usb/Unit_UsbEnumForm.h"
 #include "usb/ring_buffer.h"
 
+namespace usb {
+
 // ---------------------------------------------------------------------------------------
 // Printer table and discovery
 
@@ -161,3 +163,5 @@ class TUsbPrinter {
 
   platform::Clock& TimeSource;
 };
+
+}  // namespace usb

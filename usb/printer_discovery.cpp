@@ -10,6 +10,8 @@
 #include "platform/udev.h"
 #include "usb/_printer_comm.h"
 
+namespace usb {
+
 namespace {
 
 constexpr const char* kPrinterInterfaceClass = "07";
@@ -78,3 +80,5 @@ void EnumUsbPrinters(_struct_printer_comm_& table) {
     ++table.count;
   }
 }
+
+}  // namespace usb

@@ -15,6 +15,8 @@
 
 #include "usb/_printer_comm.h"
 
+namespace usb {
+
 namespace {
 
 constexpr uint32_t kPollMs = 10;
@@ -254,3 +256,5 @@ void TUsbPrinter::CloseHandles() {
   WriteHandle.Close();
   ReadHandle.Close();
 }
+
+}  // namespace usb

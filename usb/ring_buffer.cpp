@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace usb {
+
 void ring_init(ring_buffer* ring, uint8_t* storage, uint32_t capacity) {
   ring->base = storage;
   ring->write_pos = storage;
@@ -51,3 +53,5 @@ void ring_read(ring_buffer* ring, uint8_t* out, uint32_t n) {
     if (ring->read_pos == end) ring->read_pos = ring->base;
   }
 }
+
+}  // namespace usb

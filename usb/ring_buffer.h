@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace usb {
+
 struct ring_buffer {
   uint8_t* base = nullptr;       // first byte of the storage
   uint8_t* write_pos = nullptr;  // where the next stored byte goes
@@ -23,3 +25,5 @@ bool ring_is_full(const ring_buffer* ring);
 uint32_t ring_write(ring_buffer* ring, const uint8_t* data, uint32_t n);
 // Takes n bytes in arrival order; the caller never asks for more than ring_count.
 void ring_read(ring_buffer* ring, uint8_t* out, uint32_t n);
+
+}  // namespace usb

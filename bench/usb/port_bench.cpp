@@ -41,13 +41,13 @@ std::vector<uint8_t> Pattern(size_t size) {
 // A simulated printer, found by discovery and opened by the port.
 struct OpenPrinter {
   sim::PrinterBed bed;
-  TUsbPrinter port;
+  usb::TUsbPrinter port;
   bool ok = false;
 
   OpenPrinter() {
     if (!bed.Plug(sim::PrinterRecord{})) return;
-    _struct_printer_comm_ table;
-    EnumUsbPrinters(table);
+    usb::_struct_printer_comm_ table;
+    usb::EnumUsbPrinters(table);
     ok = table.count == 1 && port.Open(table.open_path[0]);
   }
 };

@@ -103,14 +103,14 @@ class Host {
   }
 
   bool Connect() {
-    _struct_printer_comm_ table;
-    EnumUsbPrinters(table);
+    usb::_struct_printer_comm_ table;
+    usb::EnumUsbPrinters(table);
     return table.count > 0 && port_.Open(table.open_path[0]);
   }
 
   int PrintersFound() {
-    _struct_printer_comm_ table;
-    EnumUsbPrinters(table);
+    usb::_struct_printer_comm_ table;
+    usb::EnumUsbPrinters(table);
     return table.count;
   }
 
@@ -150,12 +150,12 @@ class Host {
     return events_.find("RA") != std::string::npos;
   }
 
-  TUsbPrinter& Port() { return port_; }
+  usb::TUsbPrinter& Port() { return port_; }
 
  private:
   const Script& script_;
   platform::PollLoop loop_;
-  TUsbPrinter port_;
+  usb::TUsbPrinter port_;
   std::string pending_;
   std::string events_;
 };

@@ -4,6 +4,7 @@
 #include "tools/vrq-printer-sim/printer_bed.h"
 #include "usb/_printer_comm.h"
 
+namespace usb {
 namespace {
 
 sim::PrinterRecord Printer(int lp) {
@@ -87,3 +88,4 @@ TEST(EnumUsbPrinters, NeverFillsMoreThanThirtyTwoSlots) {
 }
 
 }  // namespace
+}  // namespace usb

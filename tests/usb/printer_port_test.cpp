@@ -24,9 +24,13 @@
 
 #include "platform/clock.h"
 #include "platform/descriptor.h"
+#include "tests/tools/dialogue_host.h"
 #include "usb/_printer_comm.h"
 
+namespace usb {
 namespace {
+
+using simtest::Pattern;
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -124,16 +128,6 @@ class PtyPrinter {
   std::string path_;
 };
 
-std::vector<uint8_t> Pattern(size_t size, unsigned seed = 7) {
-  std::vector<uint8_t> data(size);
-  uint32_t x = seed;
-  for (auto& b : data) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(x >> 16);
-  }
-  return data;
-}
-
 // Reads from the port until want bytes came or timeout passed.
 std::vector<uint8_t> ReadAll(TUsbPrinter& port, size_t want, milliseconds timeout,
                              int chunk = 1024) {
@@ -175,10 +169,15 @@ void ExpectClosed(const TUsbPrinter& port) {
   EXPECT_FALSE(port.ReadHandle.IsOpen());
 }
 
-TEST(TUsbPrinter, ReadTakesOnlyWhatIsBufferedAndKeepsTheRestInOrder) {
+// A port on its own virtual clock, and a pty printer for it.
+class PrinterPort : public testing::Test {
+ protected:
   PtyPrinter printer;
   VirtualClock clock;
-  TUsbPrinter port(clock);
+  TUsbPrinter port{clock};
+};
+
+TEST_F(PrinterPort, ReadTakesOnlyWhatIsBufferedAndKeepsTheRestInOrder) {
   ASSERT_TRUE(port.Open(printer.Path()));
   EXPECT_TRUE(port.Opened);
   EXPECT_TRUE(port.Running);
@@ -211,13 +210,10 @@ TEST(TUsbPrinter, ReadTakesOnlyWhatIsBufferedAndKeepsTheRestInOrder) {
   ExpectClosed(port);
 }
 
-TEST(TUsbPrinter, BytesStoredAcrossTheEndOfTheStorageComeOutInOrder) {
-  PtyPrinter printer;
-  VirtualClock clock;
-  TUsbPrinter port(clock);
+TEST_F(PrinterPort, BytesStoredAcrossTheEndOfTheStorageComeOutInOrder) {
   ASSERT_TRUE(port.Open(printer.Path()));
   // Twice round the 32,768-byte storage, taken in uneven pieces while it arrives.
-  std::vector<uint8_t> data = Pattern(70000);
+  std::vector<uint8_t> data = Pattern(70000, 7);
   std::vector<uint8_t> got;
   size_t sent = 0;
   auto end = Clock::now() + std::chrono::seconds(20);
@@ -234,10 +230,7 @@ TEST(TUsbPrinter, BytesStoredAcrossTheEndOfTheStorageComeOutInOrder) {
   EXPECT_EQ(port.BytesReceived, data.size());
 }
 
-TEST(TUsbPrinter, ReaderStopsAtTheFillLimitUntilBytesAreTaken) {
-  PtyPrinter printer;
-  VirtualClock clock;
-  TUsbPrinter port(clock);
+TEST_F(PrinterPort, ReaderStopsAtTheFillLimitUntilBytesAreTaken) {
   ASSERT_TRUE(port.Open(printer.Path()));
   std::vector<uint8_t> data = Pattern(40000, 3);
   size_t sent = 0;
@@ -269,10 +262,7 @@ TEST(TUsbPrinter, ReaderStopsAtTheFillLimitUntilBytesAreTaken) {
   EXPECT_TRUE(got == data);
 }
 
-TEST(TUsbPrinter, OpenAndCloseTakeTheirSettleTimesExactly) {
-  PtyPrinter printer;
-  VirtualClock clock;
-  TUsbPrinter port(clock);
+TEST_F(PrinterPort, OpenAndCloseTakeTheirSettleTimesExactly) {
   uint64_t start = clock.NowMs();
   ASSERT_TRUE(port.Open(printer.Path()));
   EXPECT_EQ(clock.NowMs() - start, 300u) << "200 ms to settle, one 100 ms look at the reader";
@@ -294,9 +284,7 @@ TEST(TUsbPrinter, OpenAndCloseTakeTheirSettleTimesExactly) {
   EXPECT_EQ(port.Write("x", 1), -1);
 }
 
-TEST(TUsbPrinter, NodeThatDoesNotOpenFailsAtOnceAndSaysWhy) {
-  VirtualClock clock;
-  TUsbPrinter port(clock);
+TEST_F(PrinterPort, NodeThatDoesNotOpenFailsAtOnceAndSaysWhy) {
   int before = OpenDescriptors();
   uint64_t start = clock.NowMs();
   auto realStart = Clock::now();
@@ -313,22 +301,18 @@ TEST(TUsbPrinter, NodeThatDoesNotOpenFailsAtOnceAndSaysWhy) {
   EXPECT_FALSE(port.Open("/dev"));  // a node that exists but cannot be written
   EXPECT_EQ(port.LastOpenError, EISDIR);
 
-  PtyPrinter printer;
   ASSERT_TRUE(port.Open(printer.Path()));
   EXPECT_EQ(port.LastOpenProblem, OpenProblem::kNone);
   EXPECT_EQ(port.LastOpenError, 0);
 }
 
-TEST(TUsbPrinter, WriteToAPrinterThatStopsTakingDataFailsAfterTwentySeconds) {
-  PtyPrinter printer;
+TEST_F(PrinterPort, WriteToAPrinterThatStopsTakingDataFailsAfterTwentySeconds) {
   printer.FillUp();
-  VirtualClock clock;
-  TUsbPrinter port(clock);
   ASSERT_TRUE(port.Open(printer.Path()));
   std::vector<uint64_t> hookTimes;
   port.OnWriteWait = [&] { hookTimes.push_back(clock.NowMs()); };
 
-  std::vector<uint8_t> block = Pattern(1 << 20);
+  std::vector<uint8_t> block = Pattern(1 << 20, 7);
   uint64_t start = clock.NowMs();
   auto realStart = Clock::now();
   EXPECT_EQ(port.Write(block.data(), static_cast<int>(block.size())), -1);
@@ -346,10 +330,7 @@ TEST(TUsbPrinter, WriteToAPrinterThatStopsTakingDataFailsAfterTwentySeconds) {
   EXPECT_TRUE(port.Opened) << "the port stays open; the channel closes it on -1";
 }
 
-TEST(TUsbPrinter, SlowPrinterThatKeepsTakingDataIsWaitedFor) {
-  PtyPrinter printer;
-  VirtualClock clock;
-  TUsbPrinter port(clock);
+TEST_F(PrinterPort, SlowPrinterThatKeepsTakingDataIsWaitedFor) {
   ASSERT_TRUE(port.Open(printer.Path()));
   // The printer takes what it was sent every 15 s: each pause is below the limit, the
   // whole write takes far longer.
@@ -373,12 +354,9 @@ TEST(TUsbPrinter, SlowPrinterThatKeepsTakingDataIsWaitedFor) {
   EXPECT_EQ(port.BytesWritten, block.size());
 }
 
-TEST(TUsbPrinter, ReopenStartsWithAnEmptyRingAndKeepsTheTotals) {
-  PtyPrinter printer;
-  VirtualClock clock;
-  TUsbPrinter port(clock);
+TEST_F(PrinterPort, ReopenStartsWithAnEmptyRingAndKeepsTheTotals) {
   ASSERT_TRUE(port.Open(printer.Path()));
-  printer.Send(Pattern(10));
+  printer.Send(Pattern(10, 7));
   ASSERT_TRUE(WaitForReceived(port, 10, milliseconds(1000)));
   ASSERT_EQ(port.Write("BUZZER TP=1\r\n", 13), 13);
   port.Close();
@@ -391,10 +369,7 @@ TEST(TUsbPrinter, ReopenStartsWithAnEmptyRingAndKeepsTheTotals) {
   EXPECT_EQ(port.BytesWritten, 13u);
 }
 
-TEST(TUsbPrinter, UnpluggedPrinterFailsWritesAndDoesNotMakeTheReaderSpin) {
-  PtyPrinter printer;
-  VirtualClock clock;
-  TUsbPrinter port(clock);
+TEST_F(PrinterPort, UnpluggedPrinterFailsWritesAndDoesNotMakeTheReaderSpin) {
   ASSERT_TRUE(port.Open(printer.Path()));
   printer.Unplug();
   EXPECT_EQ(port.Write("SETIT\r\n", 7), -1);
@@ -416,3 +391,4 @@ TEST(TUsbPrinter, UnpluggedPrinterFailsWritesAndDoesNotMakeTheReaderSpin) {
 }
 
 }  // namespace
+}  // namespace usb

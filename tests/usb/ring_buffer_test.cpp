@@ -6,6 +6,7 @@
 
 #include "usb/ring_buffer.h"
 
+namespace usb {
 namespace {
 
 TEST(RingBuffer, CountsAndWrapsInArrivalOrder) {
@@ -50,3 +51,4 @@ TEST(RingBuffer, WriteEndingOnTheLastByteReturnsToBase) {
 }
 
 }  // namespace
+}  // namespace usb

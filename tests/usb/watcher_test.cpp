@@ -11,6 +11,7 @@
 #include "usb/Unit_UsbEnumForm.h"
 #include "usb/_printer_comm.h"
 
+namespace usb {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -141,3 +142,4 @@ TEST(TUsbEnumForm, UnregisteredWatcherSeesNothingAndLeavesTheLoop) {
 }
 
 }  // namespace
+}  // namespace usb
