@@ -147,12 +147,6 @@ uint8_t ReceiveStorage[kReceiveRingSize];
 HidDeviceAccess Device(ReceiveStorage, kReceiveRingSize);
 CJXUsbHidApp theApp(Device, std::getenv("XDG_RUNTIME_DIR"));
 
-}  // namespace
-}  // namespace hidlib
-
-namespace hidlib {
-namespace {
-
 // Every export but hidusbGetVersion first takes the device changes waiting, then runs its
 // operation. No exception ever crosses into the caller: one from either step makes the
 // export return failure.

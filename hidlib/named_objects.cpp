@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 
 namespace hidlib {
 namespace {
@@ -46,7 +45,17 @@ class NameRemover {
 
 // ---- the folder ----
 
-ObjectFolder ObjectFolder::ForCaller(const char* runtimeDir) {
+ObjectFolder ObjectFolder::ForCaller(const char* runtimeDir) noexcept {
+  // This runs while the library is being loaded, where an exception would end the
+  // program: a folder that cannot be named is no folder.
+  try {
+    return Find(runtimeDir);
+  } catch (...) {
+    return ObjectFolder(Descriptor(), "");
+  }
+}
+
+ObjectFolder ObjectFolder::Find(const char* runtimeDir) {
   const uid_t user = ::geteuid();
   if (runtimeDir != nullptr && runtimeDir[0] == '/') {
     Descriptor folder(
@@ -89,9 +98,18 @@ SharedMapping SharedMapping::Map(int fd) {
 }
 
 SharedMapping SharedMapping::OpenOrCreate(const ObjectFolder& folder, const char* baseName,
-                                          Fill fill, Check check) {
+                                          Fill fill, Check check) noexcept {
+  // Like the folder, the objects are opened while the library is being loaded.
+  try {
+    return OpenOrCreateNamed(folder, folder.NameOf(baseName), fill, check);
+  } catch (...) {
+    return {};
+  }
+}
+
+SharedMapping SharedMapping::OpenOrCreateNamed(const ObjectFolder& folder, const std::string& name,
+                                               Fill fill, Check check) {
   if (!folder.IsOpen()) return {};
-  const std::string name = folder.NameOf(baseName);
   // A few rounds at most: the object can appear, made by another process, between our
   // look and our link.
   for (int round = 0; round < 3; ++round) {

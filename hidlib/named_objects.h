@@ -35,7 +35,7 @@ class ObjectFolder {
   // runtimeDir is the value of $XDG_RUNTIME_DIR, null when it is unset. It is used when
   // it is an absolute path of a folder that the calling user owns and that neither group
   // nor others can write; otherwise the shared-memory folder is, with per-user names.
-  static ObjectFolder ForCaller(const char* runtimeDir);
+  static ObjectFolder ForCaller(const char* runtimeDir) noexcept;
 
   bool IsOpen() const { return folder_.IsOpen(); }
   int Fd() const { return folder_.Get(); }
@@ -43,6 +43,7 @@ class ObjectFolder {
   std::string NameOf(const char* baseName) const { return baseName + suffix_; }
 
  private:
+  static ObjectFolder Find(const char* runtimeDir);
   ObjectFolder(platform::Descriptor folder, std::string suffix)
       : folder_(std::move(folder)), suffix_(std::move(suffix)) {}
 
@@ -69,7 +70,7 @@ class SharedMapping {
   // Empty when the object cannot be made, or when the one found is not the caller's own
   // or fails check.
   static SharedMapping OpenOrCreate(const ObjectFolder& folder, const char* baseName, Fill fill,
-                                    Check check);
+                                    Check check) noexcept;
   // Forgets the mapping without unmapping it: it stays for the life of the process.
   void Abandon() { view_ = nullptr; }
 
@@ -78,6 +79,8 @@ class SharedMapping {
 
  private:
   static SharedMapping Map(int fd);
+  static SharedMapping OpenOrCreateNamed(const ObjectFolder& folder, const std::string& name,
+                                         Fill fill, Check check);
   static SharedMapping OpenExisting(const ObjectFolder& folder, const std::string& name,
                                     Check check, bool* missing);
   static SharedMapping Create(const ObjectFolder& folder, const std::string& name, Fill fill,
