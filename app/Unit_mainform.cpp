@@ -6,6 +6,7 @@
 #include "app/text_tools.h"
 #include "app/update_run.h"
 #include "package/settings.h"
+#include "platform/folder_access.h"
 #include "platform/fs.h"
 
 namespace app {
@@ -16,7 +17,7 @@ TMainForm::TMainForm(MainWindowUi& ui, CommandChannel& channel, Clock& clock,
 
 void TMainForm::FormCreate() {
   const std::string settingsPath = settings::SettingsPathFor(env_.executablePath);
-  makerMode_ = settings::ReadBool(settingsPath, "MAIN", "MAKE", false);
+  makerMode_ = env_.makerModeRequested || settings::ReadBool(settingsPath, "MAIN", "MAKE", false);
   if (makerMode_) {
     ui_.SetButtonCaption(kMakeButton);
     ui_.SetCaption(kMakerCaption);
@@ -114,9 +115,15 @@ void TMainForm::Report(const RunOutcome& outcome) {
                   outcome.success ? BoxIcon::kInformation : BoxIcon::kError, outcome.detail);
 }
 
+// The dialog opens where the program lies, unless that folder is not the user's to write
+// (an installed program): the packages are elsewhere then, most likely where the user is.
 FileDialogRequest TMainForm::OpenDialog1() const {
-  return {"select update file", "fwp", "FWP file\t*.fwp\nAll File\t*",
-          platform::FolderOf(env_.executablePath)};
+  std::string folder = platform::FolderOf(env_.executablePath);
+  if (!platform::FolderIsWritable(folder)) {
+    const std::string current = platform::CurrentFolder();
+    if (!current.empty()) folder = current;
+  }
+  return {"select update file", "fwp", "FWP file\t*.fwp\nAll File\t*", folder};
 }
 
 }  // namespace app

@@ -15,7 +15,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         into = args[++i];
       }
     };
-    if (arg == "--headless") {
+    if (arg == "--maker") {
+      line.maker = true;
+    } else if (arg == "--headless") {
       line.headless = true;
     } else if (arg == "--yes") {
       line.yes = true;
@@ -35,6 +37,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (!line.error.empty()) return line;
   }
   if (line.package && line.make) line.error = "--package and --make exclude each other";
+  if (line.maker && (line.headless || line.package || line.make || line.list || line.yes)) {
+    line.error = "--maker opens the window; it goes with no other option";
+  }
   if (line.package || line.make) line.headless = true;
   return line;
 }
@@ -47,6 +52,8 @@ std::string UsageText(const std::string& programName) {
          "Without options the window opens; its mode comes from the settings file beside\n"
          "the program (section [MAIN], MAKE=1 for maker mode).\n"
          "\n"
+         "  --maker           open the window in maker mode, whatever the settings file says\n"
+         "                    (not for an update application: it has a package linked)\n"
          "  --headless        no window: status lines and message boxes go to standard error\n"
          "  --package FILE    update from this package file (implies --headless)\n"
          "  --make FILE       make FILE's update application, FILE.run (implies --headless)\n"

@@ -13,6 +13,7 @@ inline constexpr int kExitFailure = 1;  // an error box, or the operator decline
 inline constexpr int kExitUsage = 2;    // the command line itself is wrong
 
 struct CommandLine {
+  bool maker = false;  // --maker: the window, in maker mode
   bool headless = false;
   bool yes = false;
   bool list = false;

@@ -20,6 +20,7 @@
 #include "app/terminal_front_end.h"
 #include "app/usb_printer_port.h"
 #include "hidlib/HidLibrary.h"
+#include "package/linked_package.h"
 #include "platform/blob.h"
 #include "platform/fs.h"
 #include "platform/poll_loop.h"
@@ -35,8 +36,9 @@ namespace {
 
 using app::CommandLine;
 
-app::WorkflowEnvironment Environment() {
-  return {platform::ExecutablePath(), [] { return platform::FindBlob("rc_dll", "dll"); }};
+app::WorkflowEnvironment Environment(bool makerModeRequested = false) {
+  return {platform::ExecutablePath(), [] { return platform::FindBlob("rc_dll", "dll"); },
+          makerModeRequested};
 }
 
 int ListPrinters(app::PrinterPort& port) {
@@ -90,7 +92,7 @@ int RunHeadless(const CommandLine& line) {
   NoDisplay("the display cannot be opened");
 }
 
-int RunWindow() {
+int RunWindow(bool makerModeRequested) {
   if (std::getenv("DISPLAY") == nullptr || *std::getenv("DISPLAY") == '\0') {
     NoDisplay("no display was found (DISPLAY is not set)");
   }
@@ -104,7 +106,7 @@ int RunWindow() {
   app::SteadyClock clock;
   app::CommandChannel channel(port, clock);
   app::FltkMainWindow window(clock);
-  app::TMainForm MainForm(window, channel, clock, Environment());
+  app::TMainForm MainForm(window, channel, clock, Environment(makerModeRequested));
   window.OnTimer = [&MainForm] { MainForm.Timer1Timer(); };
   window.OnClick = [&MainForm] { MainForm.Button1Click(); };
   MainForm.FormCreate();
@@ -129,7 +131,14 @@ int Main(int argc, char** argv) {
     return app::kExitSuccess;
   }
   if (line.headless || line.list) return RunHeadless(line);
-  return RunWindow();
+  // An update application takes its mode from the settings file beside it only: its
+  // end users must not be able to turn it into a maker.
+  if (line.maker && HasLinkedPackage(platform::ExecutablePath())) {
+    std::cerr << "vrq-update: --maker is not for an update application; its mode comes from"
+                 " the settings file beside it\n";
+    return app::kExitUsage;
+  }
+  return RunWindow(line.maker);
 }
 
 }  // namespace

@@ -13,6 +13,9 @@ struct WorkflowEnvironment {
   std::string executablePath;
   // The "rc_dll"/"dll" image; nullopt when the executable carries none.
   std::function<std::optional<std::span<const uint8_t>>()> libraryImage;
+  // Maker mode whatever the settings file says (--maker: an installed program's folder
+  // holds no settings file of the user's).
+  bool makerModeRequested = false;
 };
 
 }  // namespace app

@@ -115,6 +115,12 @@ case "$case_name" in
     expected=$(($(stat -c %s "$app/vrq-update") + $(stat -c %s "$app/pkg.fwp") + 36))
     [ "$(stat -c %s "$app/pkg.run")" -eq "$expected" ] || fail "pkg.run is not $expected bytes"
     [ -x "$app/pkg.run" ] || fail "pkg.run is not executable"
+    # Its end users cannot turn it into a maker: the mode is the settings file's alone.
+    "$app/pkg.run" --maker 2>"$work/maker-option.log"
+    status=$?
+    expect_status 2 "$work/maker-option.log"
+    grep -q "not for an update application" "$work/maker-option.log" ||
+      fail "pkg.run --maker does not say why it refuses"
     rm "$app/pkg.fwp"
     TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash" -- \
       "$app/pkg.run" --headless --yes >/dev/null 2>"$work/log"

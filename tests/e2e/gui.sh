@@ -129,6 +129,19 @@ case "$case_name" in
     expected=$(($(stat -c %s "$app/vrq-update") + $(stat -c %s "$app/pkg.fwp") + 36))
     [ "$(stat -c %s "$app/pkg.run" 2>/dev/null)" = "$expected" ] || fail "pkg.run is not $expected bytes"
     ;;
+  maker-option)
+    # --maker: the maker's window although the settings file says update mode.
+    printf '[MAIN]\r\nMAKE=0\r\n' >"$app/vrq-update.ini"
+    "$app/vrq-update" --maker &
+    pid=$!
+    win=$(wait_for 10 window_named "VRQ Update Maker") || {
+      fail "no window captioned VRQ Update Maker"
+      exit 1
+    }
+    check_geometry "$win"
+    import -window "$win" "$ARTIFACTS/maker-option.png"
+    [ "$(state_is "$win" idle)" = yes ] || fail "at start the bar is shown or the button disabled"
+    ;;
   *)
     echo "unknown case $case_name" >&2
     exit 2
