@@ -4,7 +4,7 @@
 # the desktop, a pkg-config file that builds a client, and an update application made
 # by the installed program that is the stripped program plus the package.
 #   install_test.sh  with BUILD (the build folder), BIN, PREFIX, LIBDIR, BINDIR,
-#                    UDEV_RULES_DIR (as configured)
+#                    UDEV_RULES_DIR (as configured), SANITIZER (empty, address or thread)
 set -uo pipefail
 : "${BUILD:?}" "${BIN:?}" "${PREFIX:?}" "${LIBDIR:?}" "${BINDIR:?}" "${UDEV_RULES_DIR:?}"
 dest=$(mktemp -d "${TMPDIR:-/tmp}/install-test.XXXXXX")
@@ -70,8 +70,14 @@ int main(void) {
   return 0;
 }
 CLIENT
+# A sanitizer build's library expects the sanitizer's runtime in the program.
+sanitize=()
+case ${SANITIZER:-} in
+  address) sanitize=(-fsanitize=address,undefined) ;;
+  thread) sanitize=(-fsanitize=thread) ;;
+esac
 # shellcheck disable=SC2046
-cc -Wall -Werror -o "$dest/client" "$dest/client.c" $(pkg-config --define-prefix --cflags --libs jxusbhid) ||
+cc -Wall -Werror "${sanitize[@]}" -o "$dest/client" "$dest/client.c" $(pkg-config --define-prefix --cflags --libs jxusbhid) ||
   fail "a client does not build with pkg-config jxusbhid"
 [ "$(LD_LIBRARY_PATH=$libdir "$dest/client" 2>&1)" = 2.0.0.0 ] || fail "the client did not run"
 
