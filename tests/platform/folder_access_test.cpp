@@ -36,13 +36,15 @@ class FolderAccessTest : public ::testing::Test {
   fs::path startFolder_;
 };
 
-// Runs check in a child process with the ids of "nobody": root may write anywhere, so
-// what an ordinary user meets can only be seen as another user.
-bool AsNobody(const std::function<bool()>& check) {
+// Runs check in a child process with the ids of "nobody", in folder: root may write
+// anywhere, so what an ordinary user meets can only be seen as another user. The child
+// starts in folder so that the folders above it (a chroot's root may be private) do
+// not matter.
+bool AsNobody(const std::string& folder, const std::function<bool()>& check) {
   const pid_t child = ::fork();
   if (child == 0) {
-    const bool dropped =
-        ::setresgid(65534, 65534, 65534) == 0 && ::setresuid(65534, 65534, 65534) == 0;
+    const bool dropped = ::chdir(folder.c_str()) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
+                         ::setresuid(65534, 65534, 65534) == 0;
     ::_exit(dropped && check() ? 0 : 1);
   }
   int status = 0;
@@ -62,10 +64,10 @@ TEST_F(FolderAccessTest, WritableOnlyWhereTheUserMayCreateFiles) {
   const std::string open = Sub("open", 0777);
   const std::string noSearch = Sub("no-search", 0666);
   if (::geteuid() == 0) {
-    EXPECT_TRUE(AsNobody([&] { return !platform::FolderIsWritable(readOnly); }));
-    EXPECT_TRUE(AsNobody([&] { return !platform::FolderIsWritable(noSearch); }));
-    EXPECT_TRUE(AsNobody([&] { return !platform::FolderIsWritable(dir_); }));
-    EXPECT_TRUE(AsNobody([&] { return platform::FolderIsWritable(open); }));
+    EXPECT_TRUE(AsNobody(dir_, [] { return !platform::FolderIsWritable("read-only"); }));
+    EXPECT_TRUE(AsNobody(dir_, [] { return !platform::FolderIsWritable("no-search"); }));
+    EXPECT_TRUE(AsNobody(dir_, [] { return !platform::FolderIsWritable("."); }));
+    EXPECT_TRUE(AsNobody(dir_, [] { return platform::FolderIsWritable("open/"); }));
   } else {
     EXPECT_FALSE(platform::FolderIsWritable(readOnly));
     EXPECT_FALSE(platform::FolderIsWritable(noSearch));
