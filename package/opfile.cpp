@@ -33,7 +33,8 @@ std::string Reason(int error) {
 }
 
 ItemResult CopyStored(File& package, int64_t length, File& out, const std::string& target) {
-  std::vector<unsigned char> chunk(kCopyChunk);
+  // No bigger than the item: a package of many small items must not pay for 64 KiB each.
+  std::vector<unsigned char> chunk(static_cast<size_t>(std::min<int64_t>(length, kCopyChunk)));
   int64_t copied = 0;
   while (copied < length) {
     auto want = static_cast<size_t>(std::min<int64_t>(length - copied, kCopyChunk));
@@ -83,9 +84,9 @@ ItemResult Unpack(File& package, int64_t length, File& out, const std::string& t
   return {static_cast<int32_t>(unpacked), {}};
 }
 
-ItemResult ExtractItem(int8_t packMode, File& package, int64_t length, const std::string& target,
-                       uint64_t lastAccessTime, uint64_t lastWriteTime) {
-  File out = File::Open(target, File::Mode::kCreateTruncate);
+// Writes length bytes of item data at the package's position into out.
+ItemResult ExtractItem(int8_t packMode, File& package, int64_t length, File out,
+                       const std::string& target, uint64_t lastAccessTime, uint64_t lastWriteTime) {
   if (!out.IsOpen()) return {-1, "cannot create " + target + ": " + Reason(out.LastError())};
   ItemResult result;
   if (packMode == fwp::kPackStored) {
@@ -101,6 +102,15 @@ ItemResult ExtractItem(int8_t packMode, File& package, int64_t length, const std
   return result;
 }
 
+// "N bytes", with the size in MiB beside it from 1 MiB on.
+std::string SizeText(int64_t bytes) {
+  std::string text = std::to_string(bytes) + " bytes";
+  if (bytes < (1 << 20)) return text;
+  char mebibytes[32];
+  std::snprintf(mebibytes, sizeof mebibytes, " (%.1f MiB)", static_cast<double>(bytes) / (1 << 20));
+  return text + mebibytes;
+}
+
 }  // namespace
 
 TOPFile::TOPFile() {
@@ -111,9 +121,11 @@ TOPFile::TOPFile() {
 }
 
 int32_t TOPFile::ExtractItemData(int8_t packMode, platform::File& stream, int64_t dataLength,
-                                 const std::string& target, uint64_t /*creationTime*/,
-                                 uint64_t lastAccessTime, uint64_t lastWriteTime) {
-  return ExtractItem(packMode, stream, dataLength, target, lastAccessTime, lastWriteTime).status;
+                                 const std::string& name, uint64_t lastAccessTime,
+                                 uint64_t lastWriteTime) {
+  return ExtractItem(packMode, stream, dataLength, workDir_.CreateFile(name), workFolder_ + name,
+                     lastAccessTime, lastWriteTime)
+      .status;
 }
 
 bool TOPFile::Fail(std::string why) {
@@ -123,7 +135,7 @@ bool TOPFile::Fail(std::string why) {
 
 bool TOPFile::Load(const std::string& path) {
   loadError_.clear();
-  if (!platform::IsRegularFile(path)) return Fail("no package file at " + path);
+  if (!platform::IsRegularFile(path)) return Fail(NoPackageFile(path));
   RemoveAllItems();
   Reset();
   File file = File::Open(path, File::Mode::kRead);
@@ -137,13 +149,38 @@ bool TOPFile::Load(const std::string& path) {
     return Fail(path + " is not an update package (no \"OP FILE 1.00\" header)");
   }
   header_ = layout.headerImage;
-  if (workFolder_.empty() || !platform::IsFolder(workFolder_)) {
-    return Fail("the work folder " + workFolder_ + " does not exist");
-  }
+  if (!workDir_.IsOpen()) return Fail("the work folder " + workFolder_ + " does not exist");
   if (!layout.header.complete) return Fail(path + ": " + layout.problem);
+  if (!RoomForItems(layout)) return false;
   ExtractRecords(file, layout);
   if (!layout.Whole()) Fail(layout.problem);
   return loadError_.empty();
+}
+
+std::string TOPFile::NoPackageFile(const std::string& path) {
+  File file = platform::PathExists(path) ? File() : File::Open(path, File::Mode::kRead);
+  if (file.IsOpen() || file.LastError() == 0) return path + " is not a file";
+  return "cannot open " + path + ": " + Reason(file.LastError());
+}
+
+// Checks made before anything is extracted, so that a package refused for them leaves
+// nothing behind: items that would overwrite one another, more than a package may
+// hold, more than the work folder's file system can take.
+bool TOPFile::RoomForItems(const fwp::PackageLayout& layout) {
+  if (std::string clash = fwp::DuplicateNameProblem(layout.records); !clash.empty()) {
+    return Fail(clash);
+  }
+  const int64_t total = fwp::TotalUnpackedSize(layout.records, layout.header.packMode);
+  if (total > fwp::kMaxPackageUnpacked) {
+    return Fail("the items unpack to " + SizeText(total) + ", more than the " +
+                SizeText(fwp::kMaxPackageUnpacked) + " a package may hold");
+  }
+  const int64_t free = platform::FreeSpace(workFolder_);
+  if (free >= 0 && total > free) {
+    return Fail("not enough free space in the work folder " + workFolder_ + ": the items need " +
+                SizeText(total) + ", " + SizeText(free) + " are free");
+  }
+  return true;
 }
 
 void TOPFile::ExtractRecords(platform::File& file, const fwp::PackageLayout& layout) {
@@ -152,6 +189,10 @@ void TOPFile::ExtractRecords(platform::File& file, const fwp::PackageLayout& lay
   if (!knownMode && !layout.records.empty()) {
     Fail("unknown pack mode " + std::to_string(packMode) + ": items cannot be extracted");
   }
+  itemNames_.reserve(layout.records.size());
+  items_.reserve(layout.records.size());
+  byListedName_.reserve(layout.records.size());
+  byFileName_.reserve(layout.records.size());
   for (const fwp::RecordFields& record : layout.records) {
     const std::string& name = record.fileName;
     auto item = std::make_unique<TFileBase>();
@@ -168,8 +209,8 @@ void TOPFile::ExtractRecords(platform::File& file, const fwp::PackageLayout& lay
     } else {
       file.Seek(record.dataOffset, SEEK_SET);
       ItemResult result =
-          ExtractItem(packMode, file, knownMode ? record.dataLength : 0, workFolder_ + name,
-                      record.lastAccessTime, record.lastWriteTime);
+          ExtractItem(packMode, file, knownMode ? record.dataLength : 0, workDir_.CreateFile(name),
+                      workFolder_ + name, record.lastAccessTime, record.lastWriteTime);
       item->Status = result.status;
       if (result.status < 0) {
         Fail("item \"" + name + "\": " + result.error);
@@ -177,52 +218,64 @@ void TOPFile::ExtractRecords(platform::File& file, const fwp::PackageLayout& lay
         Fail("item \"" + name + "\" is cut short");
       }
     }
-    itemNames_.push_back(name);
-    items_.push_back(std::move(item));
+    AddItem(name, std::move(item));
   }
+}
+
+void TOPFile::AddItem(const std::string& name, std::unique_ptr<TFileBase> item) {
+  byListedName_.emplace(fwp::FoldCase(name), item.get());
+  byFileName_.emplace(item->FileName, item.get());
+  itemNames_.push_back(name);
+  items_.push_back(std::move(item));
 }
 
 const TFileBase* TOPFile::ItemAt(size_t index) const {
-  if (index >= itemNames_.size()) return nullptr;
-  return FindItem(platform::FileNameOf(itemNames_[index]));
+  // Load lists no two items under one FileName, so the record at an index is the one
+  // its name finds.
+  return index < items_.size() ? items_[index].get() : nullptr;
 }
 
 const TFileBase* TOPFile::FindItem(const std::string& name) const {
-  for (const auto& item : items_) {
-    if (item->FileName == name) return item.get();
-  }
-  return nullptr;
+  auto found = byFileName_.find(name);
+  return found == byFileName_.end() ? nullptr : found->second;
 }
 
 bool TOPFile::RemoveItem(const std::string& name) {
-  auto listed = std::find_if(itemNames_.begin(), itemNames_.end(), [&](const std::string& entry) {
-    return fwp::EqualsIgnoringCase(entry, name);
-  });
-  if (listed == itemNames_.end()) {
-    return fwp::IsSafeItemName(name) && platform::DeleteFile(workFolder_ + name);
+  auto listed = byListedName_.find(fwp::FoldCase(name));
+  if (listed == byListedName_.end()) {
+    return fwp::IsSafeItemName(name) && workDir_.DeleteFile(name);
   }
-  const std::string entry = *listed;
-  itemNames_.erase(listed);
-  const TFileBase* record = FindItem(platform::FileNameOf(entry));
-  auto owned = std::find_if(items_.begin(), items_.end(),
-                            [&](const auto& item) { return item.get() == record; });
-  if (owned != items_.end()) items_.erase(owned);
-  return fwp::IsSafeItemName(entry) && platform::DeleteFile(workFolder_ + entry);
+  const TFileBase* record = listed->second;
+  byListedName_.erase(listed);
+  byFileName_.erase(record->FileName);
+  // RemoveAllItems takes the last item each time, which costs nothing to find.
+  size_t index = items_.size() - 1;
+  while (items_[index].get() != record)
+    --index;
+  const std::string entry = std::move(itemNames_[index]);
+  itemNames_.erase(itemNames_.begin() + static_cast<std::ptrdiff_t>(index));
+  items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
+  return fwp::IsSafeItemName(entry) && workDir_.DeleteFile(entry);
 }
 
 bool TOPFile::RemoveAllItems() {
   while (!itemNames_.empty())
     RemoveItem(itemNames_.back());
-  items_.clear();
   return true;
+}
+
+void TOPFile::ForgetItems() {
+  itemNames_.clear();
+  items_.clear();
+  byListedName_.clear();
+  byFileName_.clear();
 }
 
 void TOPFile::Reset() {
   header_.fill(0);
   SetMagic(std::string(fwp::kMagic));
   SetVersionLabel("");
-  itemNames_.clear();
-  items_.clear();
+  ForgetItems();
 }
 
 void TOPFile::SetMagic(const std::string& text) {

@@ -6,13 +6,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "package/package_format.h"
-
-namespace platform {
-class File;
-}
+#include "platform/folder.h"
 
 namespace fwp {
 struct PackageLayout;
@@ -53,19 +51,23 @@ class TOPFile {
   bool Load(const std::string& path);
   const std::string& LoadError() const { return loadError_; }
 
-  // Writes one item's data (dataLength bytes at the stream's position) to target and
-  // returns its Status: bytes written, or -1.
+  // Writes one item's data (dataLength bytes at the stream's position) to the file name
+  // below the work folder and returns its Status: bytes written, or -1. Linux keeps no
+  // creation time, so only the other two times are set.
   int32_t ExtractItemData(int8_t packMode, platform::File& stream, int64_t dataLength,
-                          const std::string& target, uint64_t creationTime, uint64_t lastAccessTime,
-                          uint64_t lastWriteTime);
+                          const std::string& name, uint64_t lastAccessTime, uint64_t lastWriteTime);
 
-  // Item file names in package order, duplicates kept.
+  // Item file names in package order. Load refuses a package in which two names end in
+  // the same file name (letter case ignored), so each name here is listed once.
   const std::vector<std::string>& ItemNames() const { return itemNames_; }
   // The record named by ItemNames()[index]; nullptr for an index outside the list.
+  // Constant time.
   const TFileBase* ItemAt(size_t index) const;
-  // First record whose FileName equals name exactly.
+  // The record whose FileName equals name exactly; constant time.
   const TFileBase* FindItem(const std::string& name) const;
-  // Deletes the item's file and forgets the item; true when a file was deleted.
+  // Deletes the item's file and forgets the item; true when a file was deleted. The name
+  // is looked up without regard to letter case, in constant time; forgetting the last
+  // item costs nothing, one further up moves the names behind it.
   bool RemoveItem(const std::string& name);
   // Deletes every extracted file and forgets all items; the work folder stays.
   bool RemoveAllItems();
@@ -86,14 +88,23 @@ class TOPFile {
  private:
   // Records the first reason a load fails; always false.
   bool Fail(std::string why);
+  static std::string NoPackageFile(const std::string& path);
+  bool RoomForItems(const fwp::PackageLayout& layout);
   void ExtractRecords(platform::File& file, const fwp::PackageLayout& layout);
+  void AddItem(const std::string& name, std::unique_ptr<TFileBase> item);
+  void ForgetItems();
   std::string AutomaticFolderName();
   void ForgetPlaceholder();
 
   HeaderImage header_{};
   std::vector<std::string> itemNames_;
-  std::vector<std::unique_ptr<TFileBase>> items_;
+  std::vector<std::unique_ptr<TFileBase>> items_;             // items_[i] is named by itemNames_[i]
+  std::unordered_map<std::string, TFileBase*> byListedName_;  // name in lower case
+  std::unordered_map<std::string, TFileBase*> byFileName_;
   std::string workFolder_;
+  // The work folder, held open: items are created and deleted below it without
+  // following a link planted there.
+  platform::Folder workDir_;
   std::string placeholder_;  // the empty file that reserves an automatic folder's name
   bool ownsFolder_ = false;  // this object created the work folder (and may remove it)
   std::string loadError_;

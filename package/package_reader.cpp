@@ -3,6 +3,9 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
+
+#include "package/text.h"
 
 #include "codec/_lib_kbtapp.h"
 
@@ -210,6 +213,30 @@ int64_t UnpackedSize(const RecordFields& record, int8_t packMode) {
   if (packMode != kPackPacked) return 0;
   if (!PackedDataProblem(record.dataLength, record.unpackedLength).empty()) return 0;
   return *record.unpackedLength;
+}
+
+std::string DuplicateNameProblem(const std::vector<RecordFields>& records) {
+  std::unordered_map<std::string, const RecordFields*> seen;
+  seen.reserve(records.size());
+  for (const RecordFields& record : records) {
+    const std::string& name = record.fileName;
+    auto [it, added] = seen.emplace(FoldCase(name.substr(name.rfind('/') + 1)), &record);
+    if (added) continue;
+    const RecordFields& first = *it->second;
+    std::string problem = "the records at offsets " + std::to_string(first.offset) + " and " +
+                          std::to_string(record.offset) + " share the file name \"" +
+                          first.fileName + "\"";
+    if (name != first.fileName) problem += " (as \"" + name + "\")";
+    return problem;
+  }
+  return {};
+}
+
+int64_t TotalUnpackedSize(const std::vector<RecordFields>& records, int8_t packMode) {
+  int64_t total = 0;
+  for (const RecordFields& record : records)
+    total += UnpackedSize(record, packMode);
+  return total;
 }
 
 }  // namespace fwp

@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "package/package_format.h"
 
@@ -82,6 +83,17 @@ std::string PackedDataProblem(int64_t dataLength, std::optional<uint32_t> unpack
 // The number of bytes an item extracts to: D when stored, U when packed, 0 for any other
 // pack mode and for packed data that cannot be unpacked.
 int64_t UnpackedSize(const RecordFields& record, int8_t packMode);
+
+// Why a package cannot be extracted whole because two of its items would land in one
+// file ("" when none do): two records whose FileNames end in the same name, letter case
+// ignored (the package object looks names up so, and a folder part is not kept).
+std::string DuplicateNameProblem(const std::vector<RecordFields>& records);
+
+// The bytes all items extract to together (each as UnpackedSize).
+int64_t TotalUnpackedSize(const std::vector<RecordFields>& records, int8_t packMode);
+
+// The most a package object extracts from one package, all items together.
+inline constexpr int64_t kMaxPackageUnpacked = int64_t{1} << 30;
 
 // The largest item a package object unpacks whole in memory.
 inline constexpr int64_t kMaxPackedItemSize = int64_t{1} << 30;

@@ -1,7 +1,9 @@
 #include "package/package_scan.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <new>
 #include <span>
 
 #include "platform/file.h"
@@ -24,20 +26,13 @@ class FileWindow {
  public:
   FileWindow(File& file, int64_t fileSize) : file_(file), fileSize_(fileSize) {}
 
-  // At least `want` bytes from offset (fewer only at the end of the file); false with
-  // Error() set when the file cannot be read.
-  bool Fill(int64_t offset, int64_t want, std::span<const uint8_t>& bytes) {
+  // The bytes from offset on, at least `minimum` of them (fewer only at the end of the
+  // file); false with Error() set when the file cannot be read.
+  bool Fill(int64_t offset, int64_t minimum, std::span<const uint8_t>& bytes) {
     const int64_t available = fileSize_ - offset;
-    want = std::min(want, available);
-    if (offset < base_ || offset + want > base_ + static_cast<int64_t>(buffer_.size())) {
-      buffer_.resize(static_cast<size_t>(std::min(std::max(want, kWindowSize), available)));
-      base_ = offset;
-      const int64_t got = file_.ReadAt(buffer_.data(), buffer_.size(), offset);
-      if (got != static_cast<int64_t>(buffer_.size())) {
-        error_ = got < 0 ? file_.LastError() : EIO;  // the file shrank while read
-        buffer_.clear();
-        return false;
-      }
+    minimum = std::min(minimum, available);
+    if (offset < base_ || offset + minimum > base_ + static_cast<int64_t>(buffer_.size())) {
+      if (!Refill(offset, std::min(std::max(minimum, kWindowSize), available))) return false;
     }
     bytes = std::span<const uint8_t>(buffer_).subspan(static_cast<size_t>(offset - base_));
     return true;
@@ -45,6 +40,22 @@ class FileWindow {
   int Error() const { return error_; }
 
  private:
+  bool Refill(int64_t offset, int64_t size) {
+    base_ = offset;
+    try {
+      buffer_.resize(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+      error_ = ENOMEM;  // a field larger than memory: the file is damaged or hostile
+      buffer_.clear();
+      return false;
+    }
+    const int64_t got = file_.ReadAt(buffer_.data(), buffer_.size(), offset);
+    if (got == size) return true;
+    error_ = got < 0 ? file_.LastError() : EIO;  // the file shrank while it was read
+    buffer_.clear();
+    return false;
+  }
+
   File& file_;
   int64_t fileSize_;
   std::vector<uint8_t> buffer_;
@@ -55,7 +66,7 @@ class FileWindow {
 void ScanRecords(File& file, PackageLayout& layout) {
   FileWindow window(file, layout.fileSize);
   int64_t offset = static_cast<int64_t>(kHeaderSize);
-  int64_t want = kWindowSize;
+  int64_t want = 1;
   for (;;) {
     layout.endOffset = offset;
     std::span<const uint8_t> bytes;
@@ -69,7 +80,7 @@ void ScanRecords(File& file, PackageLayout& layout) {
       want = step.needed;
       continue;
     }
-    want = kWindowSize;
+    want = 1;
     if (step.kind != RecordStep::kRecord) {
       // kNeedMore that asks for no more than it had cannot come from a sound reader.
       layout.end = step.kind == RecordStep::kNeedMore ? RecordStep::kDamaged : step.kind;

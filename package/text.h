@@ -14,6 +14,14 @@ inline bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
          });
 }
 
+// text with every ASCII letter in lower case: the key under which names that differ only
+// in letter case meet.
+inline std::string FoldCase(std::string text) {
+  for (char& c : text)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 // text without blanks and control characters at either end.
 inline std::string TrimBlanks(const std::string& text) {
   const char* blanks = " \t\r\n\f\v";

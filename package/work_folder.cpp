@@ -98,6 +98,7 @@ void TOPFile::SetWorkFolder(const std::string& requested) {
   }
   workFolder_ = target;
   ownsFolder_ = created;
+  workDir_ = workFolder_.empty() ? platform::Folder() : platform::Folder::Open(workFolder_);
 }
 
 void TOPFile::ClearWorkFolder() {

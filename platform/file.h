@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "platform/descriptor.h"
 
@@ -33,6 +34,14 @@ class File {
   // Creates path for writing with the given permission bits (exactly, whatever the
   // umask). With exclusive an existing file makes it fail; otherwise it is truncated.
   static File Create(const std::string& path, unsigned permissions, bool exclusive);
+  // Takes over a descriptor that other platform code opened (below a Folder, say). An
+  // empty one gives a closed File whose LastError() is error.
+  static File Adopt(Descriptor fd, int error) {
+    File file;
+    file.fd_ = std::move(fd);
+    file.error_ = file.IsOpen() ? 0 : error;
+    return file;
+  }
 
   bool IsOpen() const { return fd_.IsOpen(); }
   // errno of the last failed call on this object (or of the failed open).

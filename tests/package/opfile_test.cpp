@@ -1,12 +1,14 @@
 #include "package/opfile.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 
 #include "package/file_time.h"
 #include "platform/file.h"
+#include "platform/folder.h"
 #include "raw_package.h"
 #include "scratch_dir.h"
 
@@ -110,15 +112,61 @@ TEST_F(PackageTest, StoredItemsComeOutWithTheirFieldsAndTimes) {
   EXPECT_EQ(ItemFile("sys.bin"), system.data);
 }
 
-TEST_F(PackageTest, DuplicateNamesAreListedTwiceAndTheLastFileWins) {
-  Item a{"font", "", "", "same.bin", "first"};
-  Item b{"font", "", "", "same.bin", "second"};
-  ASSERT_TRUE(pkg_.Load(Package(rawpkg::Header() + rawpkg::Record(a) + rawpkg::Record(b))));
-  ASSERT_EQ(pkg_.ItemNames().size(), 2u);
-  EXPECT_EQ(pkg_.ItemAt(0), pkg_.ItemAt(1));
-  EXPECT_EQ(pkg_.ItemAt(1)->Status, 5);
-  EXPECT_EQ(pkg_.ItemAt(2), nullptr);
-  EXPECT_EQ(ItemFile("same.bin"), "second");
+// Two items extracted under one name would leave the first one's file holding the
+// second one's bytes, and the update would send them as the first.
+TEST_F(PackageTest, ItemsThatWouldShareAFileAreRefusedBeforeAnythingIsExtracted) {
+  struct Case {
+    std::string first, second, problem;
+  } cases[] = {
+      {"same.bin", "same.bin", "share the file name \"same.bin\""},
+      {"Font.BIN", "font.bin", "share the file name \"Font.BIN\" (as \"font.bin\")"},
+      {"sub/x.bin", "x.bin", "share the file name \"sub/x.bin\" (as \"x.bin\")"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.second);
+    Item frw{"frw", "", "1", "fw.bin", "image"};
+    Item a{"system", "", "", c.first, "first"};
+    Item b{"font", "", "", c.second, "second"};
+    const std::string package =
+        rawpkg::Header() + rawpkg::Record(frw) + rawpkg::Record(a) + rawpkg::Record(b);
+    EXPECT_FALSE(pkg_.Load(Package(package)));
+    EXPECT_NE(pkg_.LoadError().find(c.problem), std::string::npos) << pkg_.LoadError();
+    const std::string first = std::to_string(2048 + rawpkg::Record(frw).size());
+    EXPECT_NE(pkg_.LoadError().find("records at offsets " + first + " and "), std::string::npos);
+    EXPECT_TRUE(pkg_.ItemNames().empty());
+    EXPECT_TRUE(fs::is_empty(pkg_.WorkFolder()));
+  }
+}
+
+TEST_F(PackageTest, ThePackageMustFitTheLimitAndTheDisk) {
+  // Two packed items of 600 MiB each, claimed by coded data just long enough to hold
+  // them: the reader would allocate and write 1.2 GiB.
+  const uint32_t claimed = 600u << 20;
+  const std::string coded(claimed / 57 + 1, '\0');
+  Item a{"system", "", "", "a.bin", rawpkg::LE32(0) + rawpkg::LE32(claimed) + coded};
+  Item b{"font", "", "", "b.bin", a.data};
+  EXPECT_FALSE(pkg_.Load(Package(rawpkg::Header(1) + rawpkg::Record(a) + rawpkg::Record(b))));
+  EXPECT_NE(pkg_.LoadError().find("the items unpack to 1258291200 bytes (1200.0 MiB), more than "
+                                  "the 1073741824 bytes (1024.0 MiB) a package may hold"),
+            std::string::npos)
+      << pkg_.LoadError();
+  EXPECT_TRUE(pkg_.ItemNames().empty());
+  EXPECT_TRUE(fs::is_empty(pkg_.WorkFolder()));
+
+  Item small{"system", "", "", "s.bin", std::string(3000, 's')};
+  platform::InjectFreeSpace(3000);
+  const bool loadedWithRoom = pkg_.Load(Package(rawpkg::Header() + rawpkg::Record(small)));
+  platform::InjectFreeSpace(-1);
+  EXPECT_TRUE(loadedWithRoom) << pkg_.LoadError();
+  EXPECT_TRUE(pkg_.RemoveAllItems());
+
+  platform::InjectFreeSpace(2999);
+  const bool loaded = pkg_.Load(Package(rawpkg::Header() + rawpkg::Record(small)));
+  platform::InjectFreeSpace(-1);
+  EXPECT_FALSE(loaded);
+  EXPECT_EQ(pkg_.LoadError(), "not enough free space in the work folder " + pkg_.WorkFolder() +
+                                  ": the items need 3000 bytes, 2999 bytes are free");
+  EXPECT_TRUE(fs::is_empty(pkg_.WorkFolder()));
 }
 
 TEST_F(PackageTest, PackedItemsAreUnpacked) {
@@ -235,15 +283,57 @@ TEST_F(PackageTest, RemovingItemsDeletesTheirFilesButKeepsTheFolder) {
   EXPECT_EQ(pkg_.FindItem("A.bin"), nullptr);
   EXPECT_FALSE(pkg_.RemoveItem("../package.fwp"));
   EXPECT_TRUE(fs::exists(dir_ / "package.fwp"));
+  // Nor through a link in the work folder.
+  fs::create_directory_symlink(dir_.path(), pkg_.WorkFolder() + "sub");
+  EXPECT_FALSE(pkg_.RemoveItem("sub/package.fwp"));
+  EXPECT_TRUE(fs::exists(dir_ / "package.fwp"));
+  fs::remove(pkg_.WorkFolder() + "sub");
 
   EXPECT_TRUE(pkg_.RemoveAllItems());
   EXPECT_TRUE(pkg_.ItemNames().empty());
   EXPECT_TRUE(fs::is_empty(pkg_.WorkFolder()));
 }
 
+// User CPU time of this process, in seconds: what the package object's own work costs,
+// whatever the file system and the machine's load add to the wall clock.
+double UserSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec) + usage.ru_utime.tv_usec / 1e6;
+}
+
+// Looking an item up, or forgetting it, must not walk the list: with 50,000 items that
+// made a load take half a minute.
+TEST_F(PackageTest, ManySmallItemsLoadAndGoAwayWithoutQuadraticWork) {
+  constexpr int kCount = 50000;
+  std::string package = rawpkg::Header();
+  for (int i = 0; i < kCount; ++i) {
+    package += rawpkg::Record({"font", "", "", "i" + std::to_string(i), "x"});
+  }
+  const std::string path = Package(package);
+  const double start = UserSeconds();
+  ASSERT_TRUE(pkg_.Load(path)) << pkg_.LoadError();
+  ASSERT_EQ(pkg_.ItemNames().size(), size_t{kCount});
+  for (size_t i = 0; i < kCount; i += 997) {
+    EXPECT_EQ(pkg_.ItemAt(i)->FileName, "i" + std::to_string(i));
+    EXPECT_EQ(pkg_.FindItem("i" + std::to_string(i)), pkg_.ItemAt(i));
+  }
+  EXPECT_TRUE(pkg_.RemoveItem("I25000"));
+  EXPECT_EQ(pkg_.ItemAt(25000)->FileName, "i25001");
+  EXPECT_TRUE(pkg_.RemoveAllItems());
+  EXPECT_LT(UserSeconds() - start, 2.0);
+  EXPECT_TRUE(fs::is_empty(pkg_.WorkFolder()));
+}
+
 TEST_F(PackageTest, LoadOfAMissingFileChangesNothing) {
   ASSERT_TRUE(pkg_.Load(Package(rawpkg::Header() + rawpkg::Record({"font", "", "", "f", "1"}))));
   EXPECT_FALSE(pkg_.Load(dir_ / "missing.fwp"));
+  EXPECT_EQ(pkg_.ItemNames().size(), 1u);
+  // The reason names the system's cause, never "not an update package".
+  EXPECT_EQ(pkg_.LoadError(),
+            "cannot open " + (dir_ / "missing.fwp") + ": No such file or directory");
+  EXPECT_FALSE(pkg_.Load(dir_.path()));
+  EXPECT_EQ(pkg_.LoadError(), dir_.path() + " is not a file");
   EXPECT_EQ(pkg_.ItemNames().size(), 1u);
 }
 

@@ -246,6 +246,47 @@ TEST_F(FwpToolTest, DamagedPackagesFailCleanlyAndStayInTheirFolder) {
   EXPECT_EQ(Tree(root_ / "box"), (std::vector<std::string>{"a", "a/out", "pkg.fwp"}));
 }
 
+TEST_F(FwpToolTest, ItemsSharingAFileNameAreReported) {
+  WriteText(root_ / "items/twice.manifest",
+            "[item]\ntype = system\nfile = system.bin\nname = same.bin\n"
+            "[item]\ntype = font\nfile = font.bin\nname = SAME.bin\n");
+  ASSERT_EQ(Tool({"build", "-m", Path("items/twice.manifest"), Path("twice.fwp")}).code, 0);
+  const Result list = Tool({"list", Path("twice.fwp")});
+  EXPECT_EQ(list.code, 1);
+  EXPECT_NE(list.out.find("name \"SAME.bin\""), std::string::npos) << list.out;
+  EXPECT_NE(list.err.find("share the file name \"same.bin\" (as \"SAME.bin\")"), std::string::npos)
+      << list.err;
+  const Result extract = Tool({"extract", Path("twice.fwp"), Path("out")});
+  EXPECT_EQ(extract.code, 1);
+  EXPECT_NE(extract.err.find("share the file name \"same.bin\""), std::string::npos) << extract.err;
+  EXPECT_TRUE(fs::is_empty(root_ / "out"));
+}
+
+// The target folder may hold links that someone planted to have an item written, or
+// deleted, elsewhere.
+TEST_F(FwpToolTest, ExtractNeverFollowsALinkBelowItsTarget) {
+  WriteText(root_ / "items/paths.manifest",
+            "[item]\ntype = a\nfile = frw.bin\nname = sub/x.bin\n"
+            "[item]\ntype = b\nfile = frw.bin\nname = real/y.bin\n"
+            "[item]\ntype = c\nfile = frw.bin\nname = planted.bin\n");
+  ASSERT_EQ(
+      Tool({"build", "--unsafe-names", "-m", Path("items/paths.manifest"), Path("p.fwp")}).code, 0);
+  fs::create_directories(root_ / "out/real");
+  fs::create_directories(root_ / "elsewhere");
+  WriteText(root_ / "victim.txt", "keep");
+  fs::create_directory_symlink(root_ / "elsewhere", root_ / "out/sub");
+  fs::create_symlink(root_ / "victim.txt", root_ / "out/planted.bin");
+
+  const Result extract = Tool({"extract", Path("p.fwp"), Path("out")});
+  EXPECT_EQ(extract.code, 1);
+  EXPECT_NE(extract.out.find("-1 a x.bin\n"), std::string::npos) << extract.out;
+  EXPECT_NE(extract.out.find("4096 b y.bin\n"), std::string::npos) << extract.out;
+  EXPECT_NE(extract.out.find("-1 c planted.bin\n"), std::string::npos) << extract.out;
+  EXPECT_TRUE(fs::is_empty(root_ / "elsewhere"));
+  EXPECT_EQ(ReadFile(root_ / "victim.txt"), Bytes({'k', 'e', 'e', 'p'}));
+  EXPECT_EQ(ReadFile(root_ / "out/real/y.bin"), frw_);
+}
+
 TEST_F(FwpToolTest, TruncatedAnywhereFailsCleanly) {
   for (const char* mode : {"--stored", "--packed"}) {
     ASSERT_EQ(Tool({"build", mode, "--item", "frw:" + Path("items/small.bin") + ":1:A\\r\\nB",

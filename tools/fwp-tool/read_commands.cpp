@@ -81,7 +81,10 @@ int RunList(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     PrintRecord(out, i + 1, layout.records[i]);
   if (!layout.Whole()) err << "fwp-tool list: " << args[0] << ": ";
   PrintEnd(out, err, layout);
-  return layout.Whole() ? kExitOk : kExitFailed;
+  // The updater refuses such a package whole, so the listing does too.
+  const std::string clash = fwp::DuplicateNameProblem(layout.records);
+  if (!clash.empty()) err << "fwp-tool list: " << args[0] << ": " << clash << "\n";
+  return layout.Whole() && clash.empty() ? kExitOk : kExitFailed;
 }
 
 int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
