@@ -93,20 +93,19 @@ int64_t ExtractLinkedPackage(const std::string& executable, const LinkedPackage&
 }
 
 std::string ExtractLinkedPackageToTemp(const std::string& executable) {
-  return ExtractLinkedPackageToTemp(executable, FindLinkedPackage(executable));
+  return ExtractLinkedPackageToTemp(executable, FindLinkedPackage(executable)).Release();
 }
 
-std::string ExtractLinkedPackageToTemp(const std::string& executable, const LinkedPackage& found) {
+platform::TempFile ExtractLinkedPackageToTemp(const std::string& executable,
+                                              const LinkedPackage& found) {
   if (!found.found) return {};
   // Beside the executable as usual; an installed copy's folder is read-only, so the
   // temporary-files folder serves then. The file is ours (created exclusively, 0600), so
   // it is overwritten in place rather than deleted and made anew.
-  std::string name = platform::CreateTempFile(platform::FolderOf(executable), linked::kTempPrefix);
-  if (name.empty()) name = platform::CreateTempFile(platform::TempFolder(), linked::kTempPrefix);
-  if (name.empty()) return {};
-  if (ExtractLinkedPackage(executable, found, name) < 0) {
-    platform::DeleteFile(name);
-    return {};
-  }
-  return name;
+  platform::TempFile file =
+      platform::TempFile::Create(platform::FolderOf(executable), linked::kTempPrefix);
+  if (!file.IsOpen())
+    file = platform::TempFile::Create(platform::TempFolder(), linked::kTempPrefix);
+  if (!file.IsOpen() || ExtractLinkedPackage(executable, found, file.Path()) < 0) return {};
+  return file;
 }

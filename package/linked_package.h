@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/temp_file.h"
+
 namespace linked {
 inline constexpr char kTrailerText[] = "LINK FILE 1.00";
 inline constexpr int64_t kTrailerTextSize = 14;
@@ -49,5 +51,8 @@ int64_t ExtractLinkedPackage(const std::string& executable, const LinkedPackage&
 // its path (the caller deletes it), or "" when there is no package or extraction failed;
 // a failed extraction leaves no file behind.
 std::string ExtractLinkedPackageToTemp(const std::string& executable);
-// The same for a package already found.
-std::string ExtractLinkedPackageToTemp(const std::string& executable, const LinkedPackage& found);
+// The same for a package already found, into a temporary file that the returned owner
+// holds (locked against the sweep of leftovers) and deletes when it goes. An empty
+// owner when there is no package or extracting it failed; nothing is left behind then.
+platform::TempFile ExtractLinkedPackageToTemp(const std::string& executable,
+                                              const LinkedPackage& found);

@@ -11,6 +11,7 @@
 
 #include "package/package_format.h"
 #include "platform/folder.h"
+#include "platform/temp_file.h"
 
 namespace fwp {
 struct PackageLayout;
@@ -105,7 +106,7 @@ class TOPFile {
   // The work folder, held open: items are created and deleted below it without
   // following a link planted there.
   platform::Folder workDir_;
-  std::string placeholder_;  // the empty file that reserves an automatic folder's name
-  bool ownsFolder_ = false;  // this object created the work folder (and may remove it)
+  platform::TempFile placeholder_;  // the empty file that reserves an automatic folder's name
+  bool ownsFolder_ = false;         // this object created the work folder (and may remove it)
   std::string loadError_;
 };

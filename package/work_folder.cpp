@@ -6,13 +6,13 @@
 #include <utility>
 
 #include "package/folder_tools.h"
+#include "package/leftovers.h"
 #include "package/opfile.h"
 #include "package/text.h"
 #include "platform/fs.h"
 
 namespace {
 
-constexpr char kFolderSuffix[] = "_optfiles/";
 constexpr int kNameAttempts = 1000;
 
 // "<executable folder>.temp_<year><month><day><hour><minute><second><ms>/", no zero padding.
@@ -27,28 +27,28 @@ std::string FallbackFolderName() {
 }  // namespace
 
 TOPFile::~TOPFile() {
-  ForgetPlaceholder();
   if (ownsFolder_)
     platform::RemoveFolder(platform::WithoutTrailingSlash(workFolder_));  // only when empty
+  ForgetPlaceholder();
 }
 
 void TOPFile::ForgetPlaceholder() {
-  if (!placeholder_.empty()) platform::DeleteFile(placeholder_);
-  placeholder_.clear();
+  placeholder_ = platform::TempFile();
 }
 
 // A name for a new folder that does not exist yet. The placeholder file reserves the
-// name against other processes; its "." prefix hides the folder too.
+// name against other processes, and its lock tells a later run's sweep that the folder
+// is in use until the folder is held itself; its "." prefix hides the folder too.
 std::string TOPFile::AutomaticFolderName() {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    std::string placeholder = platform::CreateTempFile(platform::TempFolder(), ".");
-    if (placeholder.empty()) break;
-    std::string folder = placeholder + kFolderSuffix;
+    platform::TempFile placeholder =
+        platform::TempFile::Create(platform::TempFolder(), fwp::kPlaceholderPrefix);
+    if (!placeholder.IsOpen()) break;
+    std::string folder = placeholder.Path() + fwp::kWorkFolderSuffix + "/";
     if (!platform::PathExists(platform::WithoutTrailingSlash(folder))) {
-      placeholder_ = placeholder;
+      placeholder_ = std::move(placeholder);
       return folder;
     }
-    platform::DeleteFile(placeholder);
   }
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     std::string folder = FallbackFolderName();
@@ -69,7 +69,7 @@ void TOPFile::SetWorkFolder(const std::string& requested) {
     return;
   }
   const bool ownedOld = ownsFolder_;
-  const std::string oldPlaceholder = std::exchange(placeholder_, {});
+  platform::TempFile oldPlaceholder = std::exchange(placeholder_, {});
 
   std::string target = requested.empty() ? AutomaticFolderName() : working;
   const bool created = !target.empty() &&
@@ -91,14 +91,14 @@ void TOPFile::SetWorkFolder(const std::string& requested) {
     } else {
       platform::RemoveFolder(platform::WithoutTrailingSlash(oldFolder));
     }
-    if (!platform::PathExists(platform::WithoutTrailingSlash(oldFolder)) &&
-        !oldPlaceholder.empty()) {
-      platform::DeleteFile(oldPlaceholder);
-    }
   }
+  // A placeholder whose folder is still there stays with it; no longer held, both are a
+  // later run's to sweep.
+  if (platform::PathExists(platform::WithoutTrailingSlash(oldFolder))) oldPlaceholder.Release();
   workFolder_ = target;
   ownsFolder_ = created;
   workDir_ = workFolder_.empty() ? platform::Folder() : platform::Folder::Open(workFolder_);
+  if (created) workDir_.Hold();
 }
 
 void TOPFile::ClearWorkFolder() {

@@ -1,6 +1,7 @@
 #include "platform/folder.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -23,6 +24,10 @@ Folder Folder::Open(const std::string& path) {
       RetryOnInterrupt([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
   if (!folder.IsOpen()) folder.error_ = errno;
   return folder;
+}
+
+bool Folder::Hold() {
+  return IsOpen() && RetryOnInterrupt([&] { return ::flock(fd_.Get(), LOCK_EX | LOCK_NB); }) == 0;
 }
 
 int Folder::ParentOf(const std::string& relative, Descriptor& opened, std::string& leaf) const {

@@ -22,8 +22,10 @@ class Folder {
 
   bool IsOpen() const { return fd_.IsOpen(); }
   int LastError() const { return error_; }
-  // The descriptor, for a lock on the folder; ownership stays here.
-  int Get() const { return fd_.Get(); }
+  // Marks the folder as held by this process for as long as it stays open, so that the
+  // sweep of stale temporary folders (platform/temp_file.h) leaves it alone. False when
+  // another process holds it.
+  bool Hold();
 
   // Creates (or truncates) the regular file at relative below this folder, for writing,
   // mode 0644 less the umask. Every folder on the way must be a real folder below this

@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
-#include <random>
 
 #include "platform/descriptor.h"
 #include "platform/file.h"
+#include "platform/temp_file.h"
 
 namespace platform {
 namespace {
@@ -61,21 +61,7 @@ std::string TempFolder() {
 }
 
 std::string CreateTempFile(const std::string& folder, const std::string& prefix) {
-  const std::string base = WithTrailingSlash(folder) + prefix;
-  // Start at a random number so that two processes rarely race for the same names.
-  std::random_device seed;
-  unsigned start = std::uniform_int_distribution<unsigned>(1, 0xFFFF)(seed);
-  for (unsigned i = 0; i < 0xFFFF; ++i) {
-    unsigned number = (start + i - 1) % 0xFFFF + 1;
-    char digits[8];
-    std::snprintf(digits, sizeof digits, "%X", number);
-    std::string name = base + digits + ".tmp";
-    Descriptor fd(RetryOnInterrupt(
-        [&] { return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); }));
-    if (fd.IsOpen()) return name;
-    if (errno != EEXIST) return {};
-  }
-  return {};
+  return TempFile::Create(folder, prefix).Release();
 }
 
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) {

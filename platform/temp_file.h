@@ -1,0 +1,68 @@
+// Temporary files that a process holds, and the sweep of those that nobody holds any
+// more.
+//
+// A run may die before it cleans up (kill -9, a power cut), so every temporary file or
+// folder it makes carries an advisory lock (flock) for as long as the run lives; the
+// kernel drops the lock with the process. A later run then removes what nobody holds,
+// and leaves alone what another running instance holds.
+//
+//   platform::TempFile image = platform::TempFile::Create(folder, "_^~");
+//   if (!image.IsOpen()) ... image.LastError() ...
+//   write to image.Path(); the file goes when `image` does, unless image.Release()
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/descriptor.h"
+
+namespace platform {
+
+class TempFile {
+ public:
+  TempFile() = default;
+  // Creates folder/prefix + 1 to 4 upper-case hex digits + ".tmp", empty, mode 0600,
+  // with O_EXCL (another number while a name is taken), and locks it. IsOpen() tells
+  // whether it worked and LastError() why not (EACCES for a folder that is not
+  // writable, say).
+  static TempFile Create(const std::string& folder, const std::string& prefix);
+
+  // Deletes the file, unless it was released.
+  ~TempFile();
+  TempFile(TempFile&& other) noexcept;
+  TempFile& operator=(TempFile&& other) noexcept;
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  bool IsOpen() const { return lock_.IsOpen(); }
+  int LastError() const { return error_; }
+  // The full path; "" when there is no file. Write to it by this path: the lock stays
+  // with the owner, on the same file, while others open it.
+  const std::string& Path() const { return path_; }
+  // Deletes the file now; false when there was none or it could not be deleted.
+  bool Remove();
+  // Gives the file up: it stays on disk, unlocked, and the owner is empty. Returns the
+  // path.
+  std::string Release();
+
+ private:
+  Descriptor lock_;
+  std::string path_;
+  int error_ = 0;
+};
+
+// Removes, directly in folder, the regular files named prefix + 1 to 4 upper-case hex
+// digits + ".tmp" that this user owns and no process holds; with emptyOnly, only those
+// that are empty. Returns the paths removed. A file held by a running instance is never
+// touched.
+std::vector<std::string> SweepStaleTempFiles(const std::string& folder, const std::string& prefix,
+                                             bool emptyOnly);
+
+// Removes, directly in folder, the folders named prefix + 1 to 4 upper-case hex digits +
+// ".tmp" + suffix that this user owns, with everything in them, when no process holds
+// the folder or the file of its name without the suffix (the placeholder that reserved
+// the name). Returns the paths removed.
+std::vector<std::string> SweepStaleTempFolders(const std::string& folder, const std::string& prefix,
+                                               const std::string& suffix);
+
+}  // namespace platform

@@ -1,0 +1,82 @@
+#include "platform/temp_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "temp-file-test-XXXXXX").string();
+    root_ = mkdtemp(pattern.data());
+  }
+  void TearDown() override { fs::remove_all(root_); }
+  fs::path root_;
+};
+
+TEST_F(TempFileTest, OwnedFilesAreNamedPrivateAndGoWithTheirOwner) {
+  std::string kept;
+  {
+    platform::TempFile file = platform::TempFile::Create(root_.string(), "_^~");
+    ASSERT_TRUE(file.IsOpen());
+    EXPECT_TRUE(std::regex_match(fs::path(file.Path()).filename().string(),
+                                 std::regex(R"(_\^~[0-9A-F]{1,4}\.tmp)")));
+    struct stat st {};
+    ASSERT_EQ(stat(file.Path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_size, 0);
+
+    platform::TempFile moved = std::move(file);
+    EXPECT_FALSE(file.IsOpen());
+    platform::TempFile released = platform::TempFile::Create(root_.string(), "_^~");
+    kept = released.Release();
+    EXPECT_FALSE(released.IsOpen());
+    EXPECT_TRUE(fs::exists(moved.Path()));
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_), {}), 1);
+  EXPECT_TRUE(fs::exists(kept));
+
+  platform::TempFile missing = platform::TempFile::Create((root_ / "missing").string(), "_^~");
+  EXPECT_FALSE(missing.IsOpen());
+  EXPECT_EQ(missing.LastError(), ENOENT);
+}
+
+// A file put in the place of an owned one (after the owner's was removed by someone) is
+// not the owner's to delete.
+TEST_F(TempFileTest, OnlyTheOwnedFileIsDeleted) {
+  platform::TempFile file = platform::TempFile::Create(root_.string(), "_^~");
+  const std::string path = file.Path();
+  fs::remove(path);
+  std::ofstream(path) << "someone else's";
+  EXPECT_FALSE(file.Remove());
+  EXPECT_TRUE(fs::exists(path));
+}
+
+TEST_F(TempFileTest, TheSweepTakesOnlyWhatNobodyHolds) {
+  platform::TempFile held = platform::TempFile::Create(root_.string(), "_^~");
+  const std::string stale = platform::TempFile::Create(root_.string(), "_^~").Release();
+  const std::string full = platform::TempFile::Create(root_.string(), ".").Release();
+  std::ofstream(full) << "data";
+  fs::create_directory(root_ / "_^~AB.tmp");  // a folder, not a file
+  fs::create_symlink(stale, root_ / "_^~CD.tmp");
+
+  EXPECT_TRUE(platform::SweepStaleTempFiles(root_.string(), ".", true).empty());
+  EXPECT_EQ(platform::SweepStaleTempFiles(root_.string(), "_^~", false),
+            std::vector<std::string>{stale});
+  EXPECT_TRUE(fs::exists(held.Path()));
+  EXPECT_TRUE(fs::is_directory(root_ / "_^~AB.tmp"));
+  EXPECT_TRUE(fs::is_symlink(root_ / "_^~CD.tmp"));
+  EXPECT_EQ(platform::SweepStaleTempFiles(root_.string(), ".", false),
+            std::vector<std::string>{full});
+}
+
+}  // namespace
