@@ -9,6 +9,7 @@
 #include "app/section_transfer.h"
 #include "app/text_tools.h"
 #include "package/linked_package.h"
+#include "package/package_scan.h"
 #include "platform/file.h"
 #include "platform/fs.h"
 
@@ -63,9 +64,9 @@ bool UpdateRun::ReserveLibraryFile() {
 
 bool UpdateRun::FindPackage() {
   const std::string& executable = env_.executablePath;
-  if (HasLinkedPackage(executable)) {
+  if (const LinkedPackage linked = FindLinkedPackage(executable); linked.found) {
     session_.ShowStatus("Find update!");
-    extracted_ = OwnedFile(ExtractLinkedPackageToTemp(executable));
+    extracted_ = OwnedFile(ExtractLinkedPackageToTemp(executable, linked));
     packagePath_ = extracted_.Path();
     return true;
   }
@@ -97,11 +98,9 @@ StepResult UpdateRun::WriteLibraryImage() {
 
 StepResult UpdateRun::CheckPackage() const {
   if (packagePath_.empty()) return StepResult::Failed("the linked package could not be extracted");
-  if (IsPackageFile(packagePath_) && ReadPackagePrinterName(packagePath_) == kPrinterName &&
-      ReadPackageKind(packagePath_) == kPackageKind) {
-    return StepResult::Done();
-  }
-  return StepResult::Failed("not an update package for VRQPrinter: " + packagePath_);
+  const std::string problem =
+      fwp::ProbePackageHeader(packagePath_).ProblemFor(packagePath_, kPrinterName, kPackageKind);
+  return problem.empty() ? StepResult::Done() : StepResult::Failed(problem);
 }
 
 RunOutcome UpdateRun::TalkToPrinter() {

@@ -2,11 +2,14 @@
 // failure and what each run leaves behind.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
 #include "package/linked_package.h"
+#include "platform/file.h"
 #include "workflow_fixture.h"
 
 namespace apptest {
@@ -131,14 +134,24 @@ const FailureCase kFailures[] = {
        header.printerName = "vrqprinter";
        t.WritePackage({Item("frw", "fw.bin", {1})}, header);
      },
-     "Error fwp data!", ""},
+     "Error fwp data!", "", "made for the printer \"vrqprinter\""},
     {"NotAnUpdate",
      [](UpdateTest& t) {
        fwp::PackageHeaderFields header;
        header.packageKind = "Fonts";
        t.WritePackage({Item("frw", "fw.bin", {1})}, header);
      },
-     "Error fwp data!", ""},
+     "Error fwp data!", "", "\"Fonts\""},
+    // A package file that cannot be read is no "package for another printer".
+    {"MissingPackageFile",
+     [](UpdateTest& t) { std::filesystem::remove(*t.ui.chosenFile); }, "Error fwp data!", "",
+     "No such file or directory"},
+    {"PackageIsAFolder",
+     [](UpdateTest& t) {
+       std::filesystem::remove(*t.ui.chosenFile);
+       std::filesystem::create_directory(*t.ui.chosenFile);
+     },
+     "Error fwp data!", "", "Is a directory"},
     {"PackageThatDoesNotLoad",
      [](UpdateTest& t) {
        std::string path =
@@ -216,6 +229,17 @@ TEST_F(UpdateTest, AnExecutableWithoutTheLibraryImageCannotUpdate) {
   carriesLibrary = false;
   EXPECT_EQ(form->RunUpdate(), -1);
   EXPECT_THAT(BoxTexts(), ElementsAre("Error: Create dll File Failed!"));
+  EXPECT_THAT(LeftOvers(), ElementsAre());
+}
+
+TEST_F(UpdateTest, ALibraryImageThatCannotBeWrittenSaysWhy) {
+  WritePackage({Item("frw", "fw.bin", {1})});
+  platform::InjectWriteFailureAfter(0);
+  const int32_t result = form->RunUpdate();
+  platform::InjectWriteFailureAfter(-1);
+  EXPECT_EQ(result, -1);
+  EXPECT_THAT(BoxTexts(), ElementsAre("Error: Create dll File Failed!"));
+  EXPECT_THAT(ui.boxes[0].detail, ::testing::HasSubstr(std::strerror(ENOSPC)));
   EXPECT_THAT(LeftOvers(), ElementsAre());
 }
 
