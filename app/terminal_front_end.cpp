@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "app/printer_vocabulary.h"
+
 namespace app {
 namespace {
 constexpr int kBarWidth = 40;
@@ -15,6 +17,19 @@ std::string OneLine(const std::string& text) {
   for (size_t i = 0; i < line.size(); ++i) {
     if (line[i] == '\r' && i + 1 < line.size() && line[i + 1] == '\n') continue;
     out.push_back(line[i] == '\r' || line[i] == '\n' ? ' ' : line[i]);
+  }
+  return out;
+}
+
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\r' && c != '\n') || byte == 0x7F) {
+      out += "\\x" + ByteToHex(byte);
+    } else {
+      out += c;
+    }
   }
   return out;
 }
@@ -72,9 +87,11 @@ std::optional<std::string> TerminalFrontEnd::ChooseFile(const FileDialogRequest&
   return answers_.choice;
 }
 
+// Printer replies and package texts reach these lines: their control bytes must not
+// reach the terminal, where an escape sequence could clear the screen or worse.
 void TerminalFrontEnd::Line(const std::string& text) {
   ClearBar();
-  out_ << text << '\n';
+  out_ << Printable(text) << '\n';
   out_.flush();
   if (progressVisible_) DrawBar();
 }

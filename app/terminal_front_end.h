@@ -66,4 +66,7 @@ class TerminalFrontEnd final : public MainWindowUi {
 // The text as one line: line breaks at its end dropped, others turned into blanks.
 std::string OneLine(const std::string& text);
 
+// The text with every control byte other than CR and LF (and DEL) written as \xNN.
+std::string Printable(const std::string& text);
+
 }  // namespace app

@@ -63,6 +63,20 @@ TEST(TerminalFrontEndTest, StatusLinesBoxesAndAnswers) {
             std::string::npos);
 }
 
+TEST(TerminalFrontEndTest, ControlBytesOfRepliesAreShownEscaped) {
+  VirtualClock clock;
+  std::ostringstream out;
+  app::TerminalFrontEnd terminal(clock, out, false, {});
+  terminal.SetStatusText("\x1b[2J\x1b]0;owned\x07OK\r\n");
+  terminal.ShowMessage("No MAC ADDR!", "Error", app::BoxIcon::kError,
+                       "the printer answered \"\x1b[H\x7f\x01\"");
+  terminal.ShowNotice("tab\there");
+  EXPECT_EQ(out.str(),
+            "\\x1B[2J\\x1B]0;owned\\x07OK\n"
+            "Error: No MAC ADDR!\n  the printer answered \"\\x1B[H\\x7F\\x01\"\n"
+            "tab\\x09here\n");
+}
+
 TEST(TerminalFrontEndTest, TicksComeFromTheClockWhenPumped) {
   VirtualClock clock;
   std::ostringstream out;
