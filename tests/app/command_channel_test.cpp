@@ -64,6 +64,16 @@ TEST_F(ChannelTest, ReadReplyUntilStopsAtMarkerCapacityOrIdleLimit) {
   EXPECT_EQ(channel.ReadReplyUntil(buffer.data(), 1023, 1000, "\r\n"), 1022);
 }
 
+TEST_F(ChannelTest, SlowReadsCannotStretchTheIdleLimit) {
+  ASSERT_TRUE(channel.OpenPrinterChannel());
+  printer.readCostMs = 50;
+  std::array<char, 1024> buffer{};
+  const uint64_t started = clock.now;
+  EXPECT_EQ(channel.ReadReplyUntil(buffer.data(), 1023, 20000, "\r\n"), 0);
+  EXPECT_GE(clock.now - started, 20000u);
+  EXPECT_LE(clock.now - started, 21000u);
+}
+
 TEST_F(ChannelTest, RepliesAreGatheredOnlyWhileTheGuardLives) {
   ASSERT_TRUE(channel.OpenPrinterChannel());
   printer.Reply("early", 0);

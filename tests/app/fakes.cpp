@@ -14,7 +14,8 @@ std::vector<app::PrinterInfo> ScriptedPrinter::Discover() {
 
 bool ScriptedPrinter::Open(const std::string&) {
   if (open_) return true;
-  if (!present || clock_.now < backAtMs_) return false;
+  clock_.now += openCostMs;
+  if (!present || opensFail || clock_.now < backAtMs_) return false;
   ++opens;
   open_ = true;
   if (greetOnOpen_) {
@@ -40,6 +41,7 @@ int32_t ScriptedPrinter::Write(const void* data, int32_t length) {
 
 int32_t ScriptedPrinter::Read(void* buffer, int32_t length) {
   if (!open_) return -1;
+  clock_.now += readCostMs;
   int32_t taken = 0;
   char* out = static_cast<char*>(buffer);
   while (!replies_.empty() && replies_.front().first <= clock_.now && taken < length) {

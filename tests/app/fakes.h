@@ -113,6 +113,9 @@ class ScriptedPrinter final : public app::PrinterPort {
   };
   std::function<void(const std::string&)> onLine;  // every command line, as received
   std::optional<int32_t> takeAtMost;               // a write takes no more bytes than this
+  bool opensFail = false;  // found by discovery, but its node will not open
+  uint64_t openCostMs = 0;  // what an attempt to open takes
+  uint64_t readCostMs = 0;  // what a read of the receive buffer takes
 
   // What arrived.
   std::vector<std::string> lines;  // command lines without CR LF

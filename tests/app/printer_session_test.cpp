@@ -77,6 +77,25 @@ TEST_F(SessionTest, ALostPrinterIsLookedForOnEveryTickOfAWait) {
   EXPECT_EQ(printer.opens, 1);
 }
 
+// A slow port makes ticks slow; the waits still end on time by the clock.
+TEST_F(SessionTest, APrinterThatIsThereButWillNotOpenCannotStretchAWait) {
+  printer.opensFail = true;
+  printer.openCostMs = 600;
+  uint64_t started = clock.now;
+  EXPECT_EQ(session.WaitForReply(false, 60000), "");
+  EXPECT_GE(clock.now - started, 60000u);
+  EXPECT_LE(clock.now - started, 61000u);
+
+  printer.opensFail = false;
+  printer.openCostMs = 0;
+  printer.readCostMs = 50;
+  ASSERT_TRUE(channel.OpenPrinterChannel());
+  started = clock.now;
+  EXPECT_EQ(session.WaitForReply(false, 3000), "");
+  EXPECT_GE(clock.now - started, 3000u);
+  EXPECT_LE(clock.now - started, 4000u);
+}
+
 TEST_F(SessionTest, TheOpenPrinterGuardClosesTheChannelWhateverHappens) {
   {
     std::optional<app::OpenPrinter> open = session.Open();
