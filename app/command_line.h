@@ -11,6 +11,8 @@ namespace app {
 inline constexpr int kExitSuccess = 0;  // "Update Success!", the maker's success, --list
 inline constexpr int kExitFailure = 1;  // an error box, or the operator declined
 inline constexpr int kExitUsage = 2;    // the command line itself is wrong
+inline constexpr int kExitInterrupted = 130;  // stopped by SIGINT
+inline constexpr int kExitTerminated = 143;   // stopped by SIGTERM or SIGHUP
 
 struct CommandLine {
   bool maker = false;  // --maker: the window, in maker mode

@@ -17,6 +17,7 @@
 #include "app/command_line.h"
 #include "app/fltk_fd_watch.h"
 #include "app/fltk_main_window.h"
+#include "app/headless_run.h"
 #include "app/terminal_front_end.h"
 #include "app/usb_printer_port.h"
 #include "hidlib/HidLibrary.h"
@@ -67,13 +68,7 @@ int RunHeadless(const CommandLine& line) {
   usb::TUsbEnumForm UsbEnumForm;
 
   terminal.StartTimer();
-  if (line.make) {
-    MainForm.SetMakerMode(true);
-    MainForm.RunOperation(*line.make);
-  } else {
-    MainForm.Button1Click();
-  }
-  return MainForm.LastRunSucceeded() ? app::kExitSuccess : app::kExitFailure;
+  return app::RunHeadlessOperation(MainForm, line);
 }
 
 [[noreturn]] void NoDisplay(const char* why) {
