@@ -50,18 +50,23 @@ LinkedPackage ReadTrailer(File& file) {
 
 int64_t AppendLinkedPackage(const std::string& target, const std::string& package) {
   File out = File::Open(target, File::Mode::kReadWrite);
+  if (!out.IsOpen() || out.Seek(0, SEEK_END) < 0) return -1;
+  const int64_t length = AppendLinkedPackage(out, package);
+  return out.Close() ? length : -1;
+}
+
+int64_t AppendLinkedPackage(File& target, const std::string& package) {
   File in = File::Open(package, File::Mode::kRead);
-  if (!out.IsOpen() || !in.IsOpen()) return -1;
+  if (!in.IsOpen()) return -1;
   const int64_t length = in.Size();
   if (length < 0 || length > std::numeric_limits<int32_t>::max()) return -1;
-  if (out.Seek(0, SEEK_END) < 0) return -1;
-  if (!CopyBytes(in, out, length)) return -1;
+  if (!CopyBytes(in, target, length)) return -1;
 
   unsigned char tail[linked::kTailSize] = {};
   fwp::PutLE32(tail, static_cast<uint32_t>(length));
   std::memcpy(tail + linked::kLengthSize, linked::kTrailerText, linked::kTrailerTextSize);
-  if (out.Write(tail, sizeof tail) != linked::kTailSize) return -1;
-  return out.Close() ? length : -1;
+  if (target.Write(tail, sizeof tail) != linked::kTailSize) return -1;
+  return length;
 }
 
 LinkedPackage FindLinkedPackage(const std::string& executable) {

@@ -8,6 +8,10 @@
 
 #include "platform/temp_file.h"
 
+namespace platform {
+class File;
+}
+
 namespace linked {
 inline constexpr char kTrailerText[] = "LINK FILE 1.00";
 inline constexpr int64_t kTrailerTextSize = 14;
@@ -22,6 +26,9 @@ inline constexpr char kTempPrefix[] = "_^~";
 // number of package bytes appended, or -1 when a file operation failed (what was written
 // up to then stays in target).
 int64_t AppendLinkedPackage(const std::string& target, const std::string& package);
+// The same into target, open for writing, at its position (for a file that is written
+// elsewhere first and put in place once complete).
+int64_t AppendLinkedPackage(platform::File& target, const std::string& package);
 
 // Where the package linked to an executable lies, from one read of its trailer. The
 // update reads it once and extracts from what it found:

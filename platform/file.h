@@ -44,6 +44,8 @@ class File {
   }
 
   bool IsOpen() const { return fd_.IsOpen(); }
+  // The descriptor, borrowed for the calls this class does not offer; it stays owned here.
+  const Descriptor& Handle() const { return fd_; }
   // errno of the last failed call on this object (or of the failed open).
   int LastError() const { return error_; }
 

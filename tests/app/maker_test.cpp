@@ -78,6 +78,45 @@ TEST_F(MakerTest, FailuresLeaveNoHalfMadeApplication) {
   EXPECT_THAT(BoxTexts(), ElementsAre("Error: make new update application Failed",
                                       "Error: copy file error", "Error: copy file error"));
   EXPECT_FALSE(form->LastRunSucceeded());
+  EXPECT_THAT(LeftOvers(), ElementsAre("self.run"));  // the package itself
+}
+
+// Whatever lies at NAME.run is replaced as a whole; nothing is written through it.
+TEST_F(MakerTest, ASymlinkOrAnotherFilePlantedAtTheTargetIsReplacedNotWrittenThrough) {
+  std::string package = WritePackage({Item("frw", "fw.bin", Bytes(3000))});
+  const fs::path victim = dir / "victim";
+  std::ofstream(victim) << "precious";
+  fs::create_symlink(victim, dir / "pkg.run");
+  EXPECT_EQ(form->MakeUpdateApp(package), 0);
+  EXPECT_FALSE(fs::is_symlink(dir / "pkg.run"));
+  EXPECT_EQ(Extracted((dir / "pkg.run").string()), Read(package));
+  EXPECT_EQ(Read(victim.string()), "precious");
+
+  fs::remove(dir / "pkg.run");
+  fs::create_hard_link(victim, dir / "pkg.run");
+  EXPECT_EQ(form->MakeUpdateApp(package), 0);
+  EXPECT_EQ(Extracted((dir / "pkg.run").string()), Read(package));
+  EXPECT_EQ(Read(victim.string()), "precious");
+  EXPECT_THAT(BoxTexts(), ElementsAre("Information: make new update application Success",
+                                      "Information: make new update application Success"));
+}
+
+TEST_F(MakerTest, AStoppedMakeLeavesNothingBehind) {
+  std::string package = WritePackage({Item("frw", "fw.bin", Bytes(3000))});
+  std::ofstream(dir / "pkg.run") << "an older one";
+  int checks = 0;
+  app::StopRequests requests;
+  form->SetStopSource([&] {
+    // Ctrl-C once the copy has begun.
+    if (++checks == 3) requests.interrupts = 1;
+    return requests;
+  });
+  form->RunOperation(package);
+  EXPECT_EQ(form->LastRunStopped(), app::StopCause::kInterrupt);
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_EQ(Read((dir / "pkg.run").string()), "an older one");
+  EXPECT_THAT(LeftOvers(), ElementsAre("pkg.run"));
+  EXPECT_THAT(ui.buttonStates, ElementsAre(false, true));
 }
 
 TEST_F(WorkflowTest, TheSettingsFileChoosesTheMode) {
