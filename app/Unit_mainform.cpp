@@ -103,7 +103,7 @@ int32_t TMainForm::MakeUpdateApp(const std::string& packagePath) {
     if (!chosen) return -1;
     package = *chosen;
   }
-  Report(MakeUpdateApplication(env_.executablePath, package));
+  Report(MakeUpdateApplication(env_.executablePath, package, [this] { session_.CheckStop(); }));
   return 0;
 }
 

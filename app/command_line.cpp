@@ -63,7 +63,8 @@ std::string UsageText(const std::string& programName) {
          "  --version         show the version\n"
          "\n"
          "Exit status: 0 on success, 1 when the run ended with an error or was declined,\n"
-         "2 for a wrong command line.\n";
+         "2 for a wrong command line, 130 or 143 when SIGINT or SIGTERM (SIGHUP) stopped it.\n"
+         "While the printer is being written, a first Ctrl-C only warns; a second one stops.\n";
 }
 
 }  // namespace app

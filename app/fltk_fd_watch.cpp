@@ -2,6 +2,8 @@
 
 #include <FL/Fl.H>
 
+#include "app/fltk_message_box.h"
+
 namespace app {
 
 FltkFdWatch::~FltkFdWatch() {
@@ -20,11 +22,12 @@ void FltkFdWatch::Unwatch(int fd) {
 
 void FltkFdWatch::Dispatch(int fd, void* self) {
   auto* watch = static_cast<FltkFdWatch*>(self);
+  if (watch->held_) return;
   auto found = watch->watches_.find(fd);
   if (found == watch->watches_.end()) return;
   // Keep the callback alive even if it unwatches its own descriptor.
   std::shared_ptr<std::function<void()>> callback = found->second;
-  (*callback)();
+  RunEventHandler(*callback);
 }
 
 }  // namespace app

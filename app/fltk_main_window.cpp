@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "app/fltk_message_box.h"
 #include "app/terminal_front_end.h"
@@ -28,8 +29,9 @@ std::string PanelText(const std::string& text) {
 
 }  // namespace
 
-FltkMainWindow::FltkMainWindow(Clock& clock)
+FltkMainWindow::FltkMainWindow(Clock& clock, FltkFdWatch& events)
     : SystemClock(clock),
+      Events(events),
       Window(kClientWidth, kClientHeight, "VRQ Update Maker"),
       Button1(96, 24, 137, 41, "Update"),
       StatusBar1(0, 125, kPanel0Width, 19, "Info:"),
@@ -80,7 +82,6 @@ void FltkMainWindow::SetButtonCaption(const std::string& text) {
 }
 
 void FltkMainWindow::SetButtonEnabled(bool enabled) {
-  Busy = !enabled;
   if (enabled) {
     Button1.activate();
   } else {
@@ -148,24 +149,50 @@ std::optional<std::string> FltkMainWindow::ChooseFile(const FileDialogRequest& r
 
 void FltkMainWindow::Timer1Event(void* self) {
   auto* window = static_cast<FltkMainWindow*>(self);
-  if (window->Timer1.Take(window->SystemClock.NowMs()) && window->OnTimer) window->OnTimer();
-  // Rescheduled from now: a tick that came late is not made up for with a burst.
+  const bool due = window->Timer1.Take(window->SystemClock.NowMs());
+  // Rescheduled from now: a tick that came late is not made up for with a burst. And
+  // before the handler runs, so that a handler that fails or shows a box does not stop
+  // the timer.
   const uint64_t wait = window->Timer1.MsUntilNext(window->SystemClock.NowMs());
   Fl::add_timeout(static_cast<double>(std::max<uint64_t>(wait, 1)) / 1000.0,
                   &FltkMainWindow::Timer1Event, self);
+  // While the window only repaints, the tick is skipped as it is while the thread is
+  // blocked; a close asked for meanwhile is answered now.
+  if (window->Held) return;
+  if (std::exchange(window->CloseAsked, false)) window->CloseEvent(nullptr, self);
+  if (due && window->OnTimer) RunEventHandler(window->OnTimer);
 }
 
 void FltkMainWindow::Button1Event(Fl_Widget*, void* self) {
   auto* window = static_cast<FltkMainWindow*>(self);
-  if (window->OnClick) window->OnClick();
+  if (window->OnClick) RunEventHandler(window->OnClick);
 }
 
-void FltkMainWindow::CloseEvent(Fl_Widget*, void* self) {
+void FltkMainWindow::CloseEvent(Fl_Widget* widget, void* self) {
   auto* window = static_cast<FltkMainWindow*>(self);
-  // Escape does not close the main window, and a running update is not left half done.
-  if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
-  if (window->Busy) return;
-  window->Window.hide();
+  // Escape does not close the main window (widget is null for a close put off till now).
+  if (widget != nullptr && Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
+  if (window->Held) {
+    window->CloseAsked = true;
+    return;
+  }
+  // A running update is not left half done without the operator's say.
+  bool mayClose = true;
+  if (window->OnCloseQuery) RunEventHandler([&] { mayClose = window->OnCloseQuery(); });
+  if (mayClose) window->Window.hide();
+}
+
+void FltkMainWindow::RepaintWhileBlocked() {
+  if (Held) return;
+  Held = true;
+  Events.Hold(true);
+  Fl::check();
+  Events.Hold(false);
+  Held = false;
+}
+
+void FltkMainWindow::Close() {
+  Window.hide();
 }
 
 }  // namespace app

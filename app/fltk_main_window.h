@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/clock.h"
+#include "app/fltk_fd_watch.h"
 #include "app/main_window_ui.h"
 #include "app/tick_schedule.h"
 
@@ -24,16 +25,23 @@ class FltkMainWindow final : public MainWindowUi {
   static constexpr int kClientWidth = 346;
   static constexpr int kClientHeight = 144;
 
-  explicit FltkMainWindow(Clock& clock);
+  // events: the loop's descriptor watch, held back while the window only repaints.
+  FltkMainWindow(Clock& clock, FltkFdWatch& events);
   ~FltkMainWindow() override;
   FltkMainWindow(const FltkMainWindow&) = delete;
   FltkMainWindow& operator=(const FltkMainWindow&) = delete;
 
-  std::function<void()> OnTimer;  // Timer1's, every 10 ms
-  std::function<void()> OnClick;  // Button1's
+  std::function<void()> OnTimer;       // Timer1's, every 10 ms
+  std::function<void()> OnClick;       // Button1's
+  std::function<bool()> OnCloseQuery;  // the window may close when it says true
 
   // Shows the window centred on the desktop and runs the message loop until it closes.
   void Run();
+  void Close();
+  // Repaints what the desktop asks to be repainted and nothing else: no tick, no device
+  // event, no close runs meanwhile. For a thread that is blocked in a write; what was
+  // held back runs when the loop next runs as usual.
+  void RepaintWhileBlocked();
 
   void SetCaption(const std::string& text) override;
   void SetButtonCaption(const std::string& text) override;
@@ -55,6 +63,7 @@ class FltkMainWindow final : public MainWindowUi {
   static void CloseEvent(Fl_Widget* widget, void* self);
 
   Clock& SystemClock;
+  FltkFdWatch& Events;
   TickSchedule Timer1;
   // The window comes first: the widgets after it join it as they are built.
   Fl_Double_Window Window;
@@ -62,7 +71,8 @@ class FltkMainWindow final : public MainWindowUi {
   Fl_Box StatusBar1;    // panel 0, "Info:"
   Fl_Box StatusPanel1;  // panel 1, the status text
   Fl_Progress ProgressBar1;
-  bool Busy = false;
+  bool Held = false;        // only repainting
+  bool CloseAsked = false;  // a close came while held
 };
 
 }  // namespace app

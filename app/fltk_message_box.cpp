@@ -7,6 +7,8 @@
 #include <FL/fl_draw.H>
 
 #include <algorithm>
+#include <cstdio>
+#include <exception>
 
 namespace app {
 namespace {
@@ -104,6 +106,26 @@ bool RunMessageBox(const std::string& caption, DialogIcon icon, const std::strin
     Fl::wait();
   dialog.hide();
   return answer.ok;
+}
+
+void RunEventHandler(const std::function<void()>& handler) {
+  static bool showingError = false;
+  std::string error;
+  try {
+    handler();
+    return;
+  } catch (const std::exception& thrown) {
+    error = thrown.what();
+  } catch (...) {
+    error = "an unknown error";
+  }
+  if (showingError) {
+    std::fprintf(stderr, "vrq-update: %s\n", error.c_str());
+    return;
+  }
+  showingError = true;
+  RunMessageBox("Error", DialogIcon::kError, error, false);
+  showingError = false;
 }
 
 }  // namespace app

@@ -2,6 +2,7 @@
 // OK and Cancel) buttons. The event loop keeps running meanwhile, timers included.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace app {
@@ -12,5 +13,10 @@ enum class DialogIcon { kError, kInformation, kQuestion };
 // Cancel, Cancel being the default; closing the box counts as Cancel. True for OK.
 bool RunMessageBox(const std::string& caption, DialogIcon icon, const std::string& text,
                    bool withCancel);
+
+// Runs an event handler of the window's loop. An exception that escapes it is shown in
+// an error box and the loop goes on; one that escapes while such a box is open goes to
+// standard error, so that a handler failing on every tick cannot stack boxes up.
+void RunEventHandler(const std::function<void()>& handler);
 
 }  // namespace app

@@ -25,6 +25,7 @@
 #include "platform/blob.h"
 #include "platform/fs.h"
 #include "platform/poll_loop.h"
+#include "platform/stop_signals.h"
 #include "platform/terminal.h"
 #include "usb/Unit_UsbEnumForm.h"
 #include "usb/_printer_comm.h"
@@ -49,6 +50,10 @@ int ListPrinters(app::PrinterPort& port) {
   return app::kExitSuccess;
 }
 
+app::StopSource StopSourceOf(const platform::StopSignals& signals) {
+  return [&signals] { return app::StopRequests{signals.Interrupts(), signals.Terminations()}; };
+}
+
 int RunHeadless(const CommandLine& line) {
   hidlib::HidLibrary hidLibrary;
   platform::PollLoop events;
@@ -57,6 +62,7 @@ int RunHeadless(const CommandLine& line) {
   app::UsbPrinterPort port(UsbPrinterList, UsbPrinter);
   if (line.list) return ListPrinters(port);
 
+  platform::StopSignals signals;
   app::SteadyClock clock;
   app::CommandChannel channel(port, clock);
   app::TerminalFrontEnd terminal(clock, std::cerr, platform::StandardErrorIsTerminal(),
@@ -64,6 +70,7 @@ int RunHeadless(const CommandLine& line) {
   app::TMainForm MainForm(terminal, channel, clock, Environment());
   terminal.SetTickHandler([&MainForm] { MainForm.Timer1Timer(); });
   terminal.SetEventPoller([&events] { events.RunOnce(0); });
+  MainForm.SetStopSource(StopSourceOf(signals));
   MainForm.FormCreate();
   usb::TUsbEnumForm UsbEnumForm;
 
@@ -92,6 +99,7 @@ int RunWindow(bool makerModeRequested) {
     NoDisplay("no display was found (DISPLAY is not set)");
   }
   Fl::fatal = &DisplayFailed;
+  platform::StopSignals signals;
   hidlib::HidLibrary hidLibrary;
   app::FltkFdWatch events;
   usb::_struct_printer_comm_ UsbPrinterList;
@@ -100,15 +108,23 @@ int RunWindow(bool makerModeRequested) {
 
   app::SteadyClock clock;
   app::CommandChannel channel(port, clock);
-  app::FltkMainWindow window(clock);
+  app::FltkMainWindow window(clock, events);
   app::TMainForm MainForm(window, channel, clock, Environment(makerModeRequested));
-  window.OnTimer = [&MainForm] { MainForm.Timer1Timer(); };
+  window.OnTimer = [&MainForm, &window] {
+    MainForm.Timer1Timer();
+    if (MainForm.CloseRequested()) window.Close();
+  };
   window.OnClick = [&MainForm] { MainForm.Button1Click(); };
+  window.OnCloseQuery = [&MainForm] { return MainForm.FormCloseQuery(); };
+  // A write that waits for the printer would freeze the window; it repaints meanwhile.
+  port.SetWriteWaitHook([&window] { window.RepaintWhileBlocked(); });
+  MainForm.SetStopSource(StopSourceOf(signals));
   MainForm.FormCreate();
   usb::TUsbEnumForm UsbEnumForm;
 
   window.Run();
-  return app::kExitSuccess;
+  if (signals.Terminations() > 0) return app::kExitTerminated;
+  return signals.Interrupts() > 0 ? app::kExitInterrupted : app::kExitSuccess;
 }
 
 int Main(int argc, char** argv) {

@@ -47,14 +47,13 @@ void PrinterSession::CheckStop() {
   if (windowClosed_) throw RunStopped{StopCause::kWindowClosed};
   const StopRequests pending = PendingRequests();
   if (pending.terminations > 0) throw RunStopped{StopCause::kTermination};
-  if (pending.interrupts == 0) return;
+  // An interrupt the operator was told would not stop the run does not stop it later.
+  if (pending.interrupts <= interruptsWarned_) return;
   if (!writingPrinter_ || pending.interrupts >= 2) throw RunStopped{StopCause::kInterrupt};
-  if (interruptsWarned_ < pending.interrupts) {
-    interruptsWarned_ = pending.interrupts;
-    ui_.ShowNotice(
-        "Stopping now would leave the printer without complete firmware; the update goes "
-        "on. Press Ctrl-C again to stop anyway.");
-  }
+  interruptsWarned_ = pending.interrupts;
+  ui_.ShowNotice(
+      "Stopping now would leave the printer without complete firmware; the update goes "
+      "on. Press Ctrl-C again to stop anyway.");
 }
 
 std::string PrinterSession::WaitForReply(bool keepReply, uint32_t timeLimitMs) {

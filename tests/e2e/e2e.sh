@@ -83,6 +83,46 @@ expect_flash_equals_items() {
   fi
 }
 
+# start_update LOG [sim options...] -- [vrq-update arguments...]: as run_update, in the
+# background; sets $sim to the simulator's pid.
+start_update() {
+  local log=$1
+  shift
+  local options=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+    options+=("$1")
+    shift
+  done
+  shift
+  rm -rf "$work/flash"
+  TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash" "${options[@]}" -- \
+    "$app/vrq-update" "$@" >"$log.out" 2>"$log" &
+  sim=$!
+}
+
+# wait_for_line LOG TEXT: until a line of LOG holds TEXT (at most 60 s).
+wait_for_line() {
+  local i
+  for ((i = 0; i < 600; i++)); do
+    grep -qF -- "$2" "$1" && return 0
+    sleep 0.1
+  done
+  fail "no \"$2\" in $(basename "$1") after 60 s"
+}
+
+# signal_update SIGNAL: sends SIGNAL to the vrq-update that the simulator $sim runs.
+signal_update() {
+  local child
+  child=$(pgrep -P "$sim" -x vrq-update) || { fail "vrq-update is not running"; return; }
+  kill "-$1" "$child"
+}
+
+# finish_update: waits for the simulator; sets $status to vrq-update's exit status.
+finish_update() {
+  wait "$sim"
+  status=$?
+}
+
 # run_failure FAULT MESSAGE: one failure row under an injected fault.
 run_failure() {
   make_items
@@ -199,6 +239,93 @@ case "$case_name" in
       fail "ended $seconds s after the printer stalled, expected 80 s or a little more"
     expect_no_line "$work/flash/transcript.txt" "LINK"
     expect_clean
+    ;;
+  maker-mode-package)
+    # The settings file chooses the window's mode only: --package always updates.
+    make_items
+    build_package "$work/pkg.fwp"
+    printf '[MAIN]\nMAKE=1\n' >"$app/vrq-update.ini"
+    run_update "$work/log" -- --package "$work/pkg.fwp" --yes
+    expect_status 0 "$work/log"
+    expect_line "$work/log" "Info: Update Success!"
+    expect_flash_equals_items
+    [ ! -e "$work/pkg.run" ] || fail "--package made pkg.run"
+    expect_clean
+    ;;
+  stop-before-image)
+    # Before the firmware image a stop is immediate: the run cleans up and exits 130
+    # (SIGINT) or 143 (SIGTERM, SIGHUP).
+    make_items
+    build_package "$work/pkg.fwp" --packed
+    for pair in INT:130 TERM:143 HUP:143; do
+      start_update "$work/$pair.log" --fault no-connect-reply -- --package "$work/pkg.fwp" --yes
+      wait_for_line "$work/$pair.log" "CONNECT"
+      signal_update "${pair%%:*}"
+      finish_update
+      expect_status "${pair##*:}" "$work/$pair.log"
+      expect_line "$work/$pair.log" "Stopped."
+      expect_no_line "$work/flash/transcript.txt" "DF "
+      expect_clean
+    done
+    ;;
+  stop-during-block)
+    # While the printer is written a first Ctrl-C only warns; a second one, or SIGTERM,
+    # stops after the write in progress, and the run cleans up.
+    make_items
+    build_package "$work/pkg.fwp"
+    start_update "$work/int.log" -- --package "$work/pkg.fwp" --yes
+    wait_for_line "$work/int.log" "Update..."
+    signal_update INT
+    wait_for_line "$work/int.log" "Press Ctrl-C again to stop anyway."
+    signal_update INT
+    finish_update
+    expect_status 130 "$work/int.log"
+    expect_line "$work/int.log" \
+      "Stopped while writing the printer: it may hold incomplete firmware; run the update again."
+    expect_no_line "$work/flash/transcript.txt" "LINK"
+    expect_clean
+    start_update "$work/term.log" -- --package "$work/pkg.fwp" --yes
+    wait_for_line "$work/term.log" "Update..."
+    signal_update TERM
+    finish_update
+    expect_status 143 "$work/term.log"
+    expect_no_line "$work/flash/transcript.txt" "LINK"
+    expect_clean
+    ;;
+  stop-maker)
+    # A make stopped half way leaves neither the application nor its temporary file. The
+    # package is a FIFO, so that the make waits for it while the signal comes.
+    for pair in INT:130 TERM:143; do
+      mkfifo "$work/pkg.fwp"
+      "$app/vrq-update" --make "$work/pkg.fwp" 2>"$work/make.log" &
+      maker=$!
+      for ((i = 0; i < 100; i++)); do
+        compgen -G "$work/_^~*.tmp" >/dev/null && break
+        sleep 0.1
+      done
+      compgen -G "$work/_^~*.tmp" >/dev/null || fail "the make never began its file"
+      kill "-${pair%%:*}" "$maker"
+      : >"$work/pkg.fwp"  # lets the make go on from the FIFO, to the next check
+      wait "$maker"
+      status=$?
+      expect_status "${pair##*:}" "$work/make.log"
+      left=$(find "$work" -maxdepth 1 \( -name 'pkg.run' -o -name '_^~*' \))
+      [ -z "$left" ] || fail "a stopped make left $left"
+      rm "$work/pkg.fwp"
+    done
+    ;;
+  make-over-symlink)
+    # A symlink planted at NAME.run is replaced by the application, never written through.
+    make_items
+    build_package "$work/pkg.fwp"
+    printf 'precious' >"$work/victim"
+    ln -s "$work/victim" "$work/pkg.run"
+    "$app/vrq-update" --make "$work/pkg.fwp" 2>"$work/make.log"
+    status=$?
+    expect_status 0 "$work/make.log"
+    [ "$(cat "$work/victim")" = precious ] || fail "the make wrote through the symlink"
+    [ -f "$work/pkg.run" ] && [ ! -L "$work/pkg.run" ] || fail "pkg.run is not a file of its own"
+    [ -x "$work/pkg.run" ] || fail "pkg.run is not executable"
     ;;
   hid-library)
     # The library is mapped while the program runs when it lies beside it, and the
