@@ -21,6 +21,7 @@
 #include "app/terminal_front_end.h"
 #include "app/usb_printer_port.h"
 #include "hidlib/HidLibrary.h"
+#include "package/leftovers.h"
 #include "package/linked_package.h"
 #include "platform/blob.h"
 #include "platform/fs.h"
@@ -50,6 +51,12 @@ int ListPrinters(app::PrinterPort& port) {
   return app::kExitSuccess;
 }
 
+// What earlier runs left behind when they were killed or the power went goes first;
+// what another running instance holds stays.
+void SweepLeftovers() {
+  fwp::SweepLeftovers(platform::FolderOf(platform::ExecutablePath()));
+}
+
 app::StopSource StopSourceOf(const platform::StopSignals& signals) {
   return [&signals] { return app::StopRequests{signals.Interrupts(), signals.Terminations()}; };
 }
@@ -63,6 +70,7 @@ int RunHeadless(const CommandLine& line) {
   if (line.list) return ListPrinters(port);
 
   platform::StopSignals signals;
+  SweepLeftovers();
   app::SteadyClock clock;
   app::CommandChannel channel(port, clock);
   app::TerminalFrontEnd terminal(clock, std::cerr, platform::StandardErrorIsTerminal(),
@@ -100,6 +108,7 @@ int RunWindow(bool makerModeRequested) {
   }
   Fl::fatal = &DisplayFailed;
   platform::StopSignals signals;
+  SweepLeftovers();
   hidlib::HidLibrary hidLibrary;
   app::FltkFdWatch events;
   usb::_struct_printer_comm_ UsbPrinterList;

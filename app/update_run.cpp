@@ -36,7 +36,8 @@ RunOutcome UpdateRun::Run() {
   if (!ReserveLibraryFile()) {
     return RunOutcome::Error("Create dll File Failed",
                              "no temporary file could be made beside " + env_.executablePath +
-                                 " or in " + platform::TempFolder(),
+                                 " or in " + platform::TempFolder() + ": " +
+                                 std::strerror(library_.LastError()),
                              -1);
   }
   if (!FindPackage()) return RunOutcome::Quiet(-1);
@@ -55,18 +56,19 @@ RunOutcome UpdateRun::Run() {
 // The "_^~" file that receives the library image lies beside the executable, or in the
 // temporary-files folder when the executable's folder is not writable (an installed copy).
 bool UpdateRun::ReserveLibraryFile() {
-  std::string path =
-      platform::CreateTempFile(platform::FolderOf(env_.executablePath), linked::kTempPrefix);
-  if (path.empty()) path = platform::CreateTempFile(platform::TempFolder(), linked::kTempPrefix);
-  library_ = OwnedFile(std::move(path));
-  return !library_.Path().empty();
+  library_ =
+      platform::TempFile::Create(platform::FolderOf(env_.executablePath), linked::kTempPrefix);
+  if (!library_.IsOpen()) {
+    library_ = platform::TempFile::Create(platform::TempFolder(), linked::kTempPrefix);
+  }
+  return library_.IsOpen();
 }
 
 bool UpdateRun::FindPackage() {
   const std::string& executable = env_.executablePath;
   if (const LinkedPackage linked = FindLinkedPackage(executable); linked.found) {
     session_.ShowStatus("Find update!");
-    extracted_ = OwnedFile(ExtractLinkedPackageToTemp(executable, linked));
+    extracted_ = ExtractLinkedPackageToTemp(executable, linked);
     packagePath_ = extracted_.Path();
     return true;
   }

@@ -11,6 +11,7 @@
 #include "app/printer_session.h"
 #include "app/run_owners.h"
 #include "app/workflow_environment.h"
+#include "platform/temp_file.h"
 
 namespace app {
 
@@ -48,8 +49,8 @@ class UpdateRun {
 
   // Given back in the reverse order: the item files before the printer closes, the
   // temporary files last.
-  OwnedFile library_;    // the "_^~" file that receives the HID library image
-  OwnedFile extracted_;  // the package copied out of the executable, if linked
+  platform::TempFile library_;    // the "_^~" file that receives the HID library image
+  platform::TempFile extracted_;  // the package copied out of the executable, if linked
   std::string packagePath_;
   std::optional<ProgressShown> progress_;
   std::optional<OpenPrinter> printer_;

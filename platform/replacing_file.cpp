@@ -25,6 +25,15 @@ void SyncFolder(const std::string& folder) {
   if (dir.IsOpen()) ::fsync(dir.Get());
 }
 
+bool LockedAndStillNamed(const File& file, const std::string& path) {
+  const int fd = file.Handle().Get();
+  if (RetryOnInterrupt([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0) return false;
+  struct stat held {
+  }, named{};
+  return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
 }  // namespace
 
 ReplacingFile ReplacingFile::Begin(const std::string& target) {
@@ -43,8 +52,10 @@ ReplacingFile ReplacingFile::Begin(const std::string& target) {
       if (file.error_ == EEXIST) continue;
       return file;
     }
-    // The lock tells a sweep of stale temporary files that this one is being written.
-    ::flock(output.Handle().Get(), LOCK_EX | LOCK_NB);
+    // The lock tells a sweep of stale temporary files that this one is being written; a
+    // sweep that came between the open and the lock took it for stale, so another name
+    // serves then.
+    if (!LockedAndStillNamed(output, name)) continue;
     file.temporary_ = std::move(name);
     file.output_ = std::move(output);
     file.error_ = 0;

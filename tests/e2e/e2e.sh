@@ -314,6 +314,31 @@ case "$case_name" in
       rm "$work/pkg.fwp"
     done
     ;;
+  leftovers-after-kill)
+    # A run killed with SIGKILL leaves its files; the next run removes them at start, but
+    # never the files of an instance that is still running.
+    make_items
+    build_package "$work/pkg.fwp"
+    printf 'not a package' >"$work/junk.fwp"
+    leftovers() { find "$app" "$work/tmp" -mindepth 1 -maxdepth 1 \( -name '_^~*' -o -name '.*' \) | sort; }
+    start_update "$work/killed.log" --fault no-connect-reply -- --package "$work/pkg.fwp" --yes
+    wait_for_line "$work/killed.log" "CONNECT"
+    signal_update KILL
+    finish_update
+    killed=$(leftovers)
+    [ -n "$killed" ] || fail "the killed run left nothing to sweep"
+    start_update "$work/live.log" --fault no-connect-reply -- --package "$work/pkg.fwp" --yes
+    wait_for_line "$work/live.log" "CONNECT"
+    live=$(leftovers)
+    for path in $killed; do
+      [ ! -e "$path" ] || fail "$path of the killed run was not removed"
+    done
+    [ -n "$live" ] || fail "the live run holds no files"
+    TMPDIR=$work/tmp "$app/vrq-update" --package "$work/junk.fwp" --yes 2>"$work/third.log"
+    [ "$(leftovers)" = "$live" ] || fail "another run removed files of a live one"
+    finish_update
+    expect_clean
+    ;;
   make-over-symlink)
     # A symlink planted at NAME.run is replaced by the application, never written through.
     make_items
