@@ -1,5 +1,5 @@
-// The maker and the window's mode: what a made update application holds, and how the
-// settings file sets the captions.
+// The maker: what a made update application holds, and what a failed or stopped make
+// leaves (nothing).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -117,23 +117,6 @@ TEST_F(MakerTest, AStoppedMakeLeavesNothingBehind) {
   EXPECT_EQ(Read((dir / "pkg.run").string()), "an older one");
   EXPECT_THAT(LeftOvers(), ElementsAre("pkg.run"));
   EXPECT_THAT(ui.buttonStates, ElementsAre(false, true));
-}
-
-TEST_F(WorkflowTest, TheSettingsFileChoosesTheMode) {
-  form->FormCreate();
-  EXPECT_FALSE(form->MakerMode());
-  EXPECT_EQ(ui.buttonCaption, "Update");
-  EXPECT_EQ(ui.caption, "vrq-update");
-
-  std::ofstream(dir / "vrq-update.ini") << "[main]\nmake = 1\n";
-  form->FormCreate();
-  EXPECT_TRUE(form->MakerMode());
-  EXPECT_EQ(ui.buttonCaption, "Make");
-  EXPECT_EQ(ui.caption, "VRQ Update Maker");
-
-  MakeForm((dir / "Setup2021.run").string());
-  form->FormCreate();
-  EXPECT_EQ(ui.caption, "Setup2021");
 }
 
 }  // namespace

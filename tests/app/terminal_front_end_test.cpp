@@ -1,38 +1,14 @@
-// The scripting face of vrq-update: its command line, what the terminal front end
-// prints, and the blobs the program carries.
+// What the terminal front end prints for the window's status, boxes and questions, and
+// how its timer ticks.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 
-#include "app/command_line.h"
 #include "app/terminal_front_end.h"
 #include "fakes.h"
-#include "platform/blob.h"
 
 namespace apptest {
 namespace {
-
-TEST(CommandLineTest, OptionsAndTheirMistakes) {
-  app::CommandLine line = app::ParseCommandLine({"--package", "a.fwp", "--yes"});
-  EXPECT_TRUE(line.error.empty());
-  EXPECT_TRUE(line.headless);
-  EXPECT_TRUE(line.yes);
-  EXPECT_EQ(line.package, "a.fwp");
-
-  line = app::ParseCommandLine({"--make", "b.fwp"});
-  EXPECT_TRUE(line.headless);
-  EXPECT_EQ(line.make, "b.fwp");
-
-  EXPECT_FALSE(app::ParseCommandLine({}).headless);
-  for (auto args : std::vector<std::vector<std::string>>{{"--package"},
-                                                         {"--make", ""},
-                                                         {"--package", "a", "--make", "b"},
-                                                         {"--package", "a", "--package", "b"},
-                                                         {"-x"}}) {
-    EXPECT_FALSE(app::ParseCommandLine(args).error.empty()) << args[0];
-  }
-}
 
 TEST(TerminalFrontEndTest, StatusLinesBoxesAndAnswers) {
   VirtualClock clock;
@@ -95,16 +71,6 @@ TEST(TerminalFrontEndTest, TicksComeFromTheClockWhenPumped) {
   terminal.PumpMessages();
   terminal.PumpMessages();
   EXPECT_EQ(ticks, 10);
-}
-
-TEST(BlobTest, EmbeddedFilesAreFoundByTypeAndName) {
-  std::ifstream file(VRQ_TEST_BLOB, std::ios::binary);
-  std::string expected((std::istreambuf_iterator<char>(file)), {});
-  auto blob = platform::FindBlob("test", "sample");
-  ASSERT_TRUE(blob.has_value());
-  EXPECT_EQ(std::string(blob->begin(), blob->end()), expected);
-  EXPECT_FALSE(platform::FindBlob("test", "other").has_value());
-  EXPECT_FALSE(platform::FindBlob("rc_dll", "dll").has_value());
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
-// Stopping an update half way: at once before the firmware image, only on a second
-// request while the printer is being written; a stopped run gives everything back.
+// The main window's logic: its mode from the settings file, and stopping an operation
+// half way (at once before the firmware image, only on a second request while the
+// printer is being written; a stopped run gives everything back).
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include "package/linked_package.h"
 #include "workflow_fixture.h"
@@ -9,6 +12,23 @@ namespace apptest {
 namespace {
 
 using ::testing::ElementsAre;
+
+TEST_F(WorkflowTest, TheSettingsFileChoosesTheMode) {
+  form->FormCreate();
+  EXPECT_FALSE(form->MakerMode());
+  EXPECT_EQ(ui.buttonCaption, "Update");
+  EXPECT_EQ(ui.caption, "vrq-update");
+
+  std::ofstream(dir / "vrq-update.ini") << "[main]\nmake = 1\n";
+  form->FormCreate();
+  EXPECT_TRUE(form->MakerMode());
+  EXPECT_EQ(ui.buttonCaption, "Make");
+  EXPECT_EQ(ui.caption, "VRQ Update Maker");
+
+  MakeForm((dir / "Setup2021.run").string());
+  form->FormCreate();
+  EXPECT_EQ(ui.caption, "Setup2021");
+}
 
 class StoppingTest : public WorkflowTest {
  protected:
