@@ -13,8 +13,21 @@ namespace app {
 struct PrinterInfo {
   uint32_t portNumber = 0;
   std::string id;        // vendor and product id, eight upper-case hex digits
-  std::string openPath;  // what Open() takes
+  std::string openPath;  // what Open() takes: the node, "/dev/usb/lp0"
+  // The printer's identity: the USB port path ("1-1.4") names the socket it is plugged
+  // into and stays the same while it restarts, whereas its node may change then.
+  std::string portPath;
+  std::string serial;    // USB serial number, empty when the printer has none
+  std::string nodeName;  // the node's own name, "lp0"
 };
+
+// True when spec names this printer, as a user may give it: its USB port path, its node
+// ("/dev/usb/lp0" or "lp0") or its serial number (never an empty one).
+inline bool NamesPrinter(const PrinterInfo& printer, const std::string& spec) {
+  if (spec.empty()) return false;
+  return spec == printer.portPath || spec == printer.openPath || spec == printer.nodeName ||
+         (!printer.serial.empty() && spec == printer.serial);
+}
 
 // Why the printer could not be had at the last attempt to open it.
 struct OpenFailure {
@@ -34,6 +47,14 @@ class PrinterPort {
   virtual ~PrinterPort() = default;
   // Runs discovery afresh; the printers found, in the order the port would use them.
   virtual std::vector<PrinterInfo> Discover() = 0;
+  // Runs discovery for the one USB port path only: its printer, or none. Another printer
+  // is never listed, whatever node either has. Cheap enough for every tick of a wait;
+  // when it finds nothing, LastOpenFailure says why in terms of that port.
+  virtual std::vector<PrinterInfo> DiscoverOnPort(const std::string& portPath) {
+    std::vector<PrinterInfo> printers = Discover();
+    std::erase_if(printers, [&](const PrinterInfo& p) { return p.portPath != portPath; });
+    return printers;
+  }
   // True when the port's reader runs afterwards. An open port stays on its device.
   virtual bool Open(const std::string& openPath) = 0;
   virtual bool Close() = 0;

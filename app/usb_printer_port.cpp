@@ -4,9 +4,21 @@ namespace app {
 
 std::vector<PrinterInfo> UsbPrinterPort::Discover() {
   usb::EnumUsbPrinters(table_);
+  wantedPortPath_.clear();
+  return TablePrinters();
+}
+
+std::vector<PrinterInfo> UsbPrinterPort::DiscoverOnPort(const std::string& portPath) {
+  usb::EnumUsbPrintersOnPort(table_, portPath);
+  wantedPortPath_ = portPath;
+  return TablePrinters();
+}
+
+std::vector<PrinterInfo> UsbPrinterPort::TablePrinters() {
   std::vector<PrinterInfo> printers;
   for (int32_t slot = 0; slot < table_.count && slot < usb::kPrinterSlots; ++slot) {
-    printers.push_back({table_.port_number[slot], table_.id[slot], table_.open_path[slot]});
+    printers.push_back({table_.port_number[slot], table_.id[slot], table_.open_path[slot],
+                        table_.port_path[slot], table_.serial[slot], table_.node_name[slot]});
   }
   noPrinterFound_ = printers.empty();
   return printers;

@@ -16,6 +16,7 @@ class UsbPrinterPort final : public PrinterPort {
       : table_(table), port_(port) {}
 
   std::vector<PrinterInfo> Discover() override;
+  std::vector<PrinterInfo> DiscoverOnPort(const std::string& portPath) override;
   bool Open(const std::string& openPath) override;
   bool Close() override { return port_.Close(); }
   int32_t Write(const void* data, int32_t length) override { return port_.Write(data, length); }
@@ -27,10 +28,13 @@ class UsbPrinterPort final : public PrinterPort {
   }
 
  private:
+  std::vector<PrinterInfo> TablePrinters();
+
   usb::_struct_printer_comm_& table_;
   usb::TUsbPrinter& port_;
   bool noPrinterFound_ = false;
   std::string lastPath_;
+  std::string wantedPortPath_;  // the port the last discovery looked at, empty for all
 };
 
 }  // namespace app

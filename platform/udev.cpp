@@ -91,8 +91,8 @@ UdevContext::UdevContext() {
   if (context != nullptr) context_ = std::shared_ptr<udev>(context, udev_unref);
 }
 
-std::vector<UdevDevice> UdevContext::Enumerate(const char* subsystem,
-                                               const char* sysnamePattern) const {
+std::vector<UdevDevice> UdevContext::Enumerate(const char* subsystem, const char* sysnamePattern,
+                                               const UdevDevice& below) const {
   std::vector<UdevDevice> devices;
   if (!context_) return devices;
   std::unique_ptr<udev_enumerate, decltype(&udev_enumerate_unref)> scan(
@@ -100,6 +100,9 @@ std::vector<UdevDevice> UdevContext::Enumerate(const char* subsystem,
   if (!scan) return devices;
   if (subsystem != nullptr) udev_enumerate_add_match_subsystem(scan.get(), subsystem);
   if (sysnamePattern != nullptr) udev_enumerate_add_match_sysname(scan.get(), sysnamePattern);
+  if (below.IsValid() && udev_enumerate_add_match_parent(scan.get(), below.device_.get()) < 0) {
+    return devices;
+  }
   if (udev_enumerate_scan_devices(scan.get()) < 0) return devices;
   udev_list_entry* entry = nullptr;
   udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(scan.get())) {
@@ -108,6 +111,15 @@ std::vector<UdevDevice> UdevContext::Enumerate(const char* subsystem,
     if (device) devices.push_back(UdevDevice(context_, std::move(device)));
   }
   return devices;
+}
+
+UdevDevice UdevContext::Device(const char* subsystem, const std::string& sysName) const {
+  // A kernel name never holds a "/"; one that does would reach outside the bus folder.
+  if (!context_ || sysName.empty() || sysName.find('/') != std::string::npos) return UdevDevice();
+  auto device =
+      OwnDevice(udev_device_new_from_subsystem_sysname(context_.get(), subsystem, sysName.c_str()));
+  if (!device) return UdevDevice();
+  return UdevDevice(context_, std::move(device));
 }
 
 UdevMonitor UdevMonitor::Open(const UdevContext& context, const char* subsystem) {

@@ -56,8 +56,13 @@ class UdevContext {
 
   bool IsValid() const { return context_ != nullptr; }
   // Every device of the subsystem whose name matches sysnamePattern (a shell glob,
-  // null for any), in udev's enumeration order. Empty when the scan fails.
-  std::vector<UdevDevice> Enumerate(const char* subsystem, const char* sysnamePattern) const;
+  // null for any), in udev's enumeration order. Empty when the scan fails. With below,
+  // only the devices in its subtree are looked at, which is cheaper than a whole scan.
+  std::vector<UdevDevice> Enumerate(const char* subsystem, const char* sysnamePattern,
+                                    const UdevDevice& below = UdevDevice()) const;
+  // The device of the subsystem whose kernel name is sysName ("usb", "1-1.4"); an empty
+  // object when there is none.
+  UdevDevice Device(const char* subsystem, const std::string& sysName) const;
 
  private:
   friend class UdevMonitor;

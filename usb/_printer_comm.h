@@ -36,6 +36,12 @@ struct _struct_printer_comm_ {
   uint32_t port_number[kPrinterSlots] = {};  // lp minor + 1: lp0 is port 1
   std::string device_path[kPrinterSlots];    // the lp device's sysfs path
   std::string open_path[kPrinterSlots];      // its node, what the port opens
+  // What tells several printers apart. The port path is the kernel's name of the USB
+  // device ("1-1.4": bus 1, hub port 1, its port 4); it stays the same while the printer
+  // restarts on the same socket, whereas its lpN may change.
+  std::string port_path[kPrinterSlots];
+  std::string serial[kPrinterSlots];     // the USB serial number, empty when it has none
+  std::string node_name[kPrinterSlots];  // "lp0"
 };
 
 // Refills the table with the printer-class USB interfaces of the vendor that usblp has
@@ -43,6 +49,13 @@ struct _struct_printer_comm_ {
 // texts of slots it does not fill again stay as they were. More than 32 printers: the
 // ones with the highest port numbers are left out. Runs on the GUI thread.
 void EnumUsbPrinters(_struct_printer_comm_& table);
+// The same for the one USB device on portPath: the table holds its printer, or nothing
+// when no such printer is there (another printer elsewhere is never listed). Looks at
+// that device alone, so it stays cheap when it runs every tick.
+void EnumUsbPrintersOnPort(_struct_printer_comm_& table, const std::string& portPath);
+// True when text has the form of a USB port path: a bus number, "-", and hub port
+// numbers joined by "." ("1-1.4", "3-2").
+bool IsUsbPortPath(const std::string& text);
 
 // ---------------------------------------------------------------------------------------
 // Printer port

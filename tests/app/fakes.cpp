@@ -9,7 +9,7 @@ namespace apptest {
 std::vector<app::PrinterInfo> ScriptedPrinter::Discover() {
   ++discoveries;
   if (!present || clock_.now < backAtMs_) return {};
-  return {{1, "04710055", "/dev/usb/lp0"}};
+  return {{1, "04710055", "/dev/usb/lp0", "1-1.4", "VRQSIM0001", "lp0"}};
 }
 
 bool ScriptedPrinter::Open(const std::string&) {

@@ -49,7 +49,10 @@ std::string DeviceRecords(const PrinterRecord& record, const SysPaths& paths) {
   text += "E: PRODUCT=" + record.idVendor + "/" + record.idProduct + "/100\n";
   text += "A: idVendor=" + record.idVendor + "\nA: idProduct=" + record.idProduct + "\n";
   text += "A: busnum=1\nA: devnum=" + std::to_string(port + 1) + "\n";
-  text += "A: devpath=1." + std::to_string(port) + "\nA: serial=" + record.serial + "\n\n";
+  text += "A: devpath=1." + std::to_string(port) + "\n";
+  // A device without a serial number has no such attribute at all.
+  if (!record.serial.empty()) text += "A: serial=" + record.serial + "\n";
+  text += "\n";
 
   text += "P: " + paths.interface + "\n";
   text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=usblp\n";
