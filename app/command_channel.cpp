@@ -19,7 +19,8 @@ bool CommandChannel::OpenPrinterChannel() {
   std::vector<PrinterInfo> printers = port_.Discover();
   if (printers.empty()) return false;
   // Only the first printer found is ever used.
-  return port_.Open(printers.front().openPath);
+  printerPath_ = printers.front().openPath;
+  return port_.Open(printerPath_);
 }
 
 bool CommandChannel::IsPrinterChannelOpen() const {

@@ -57,6 +57,8 @@ class CommandChannel {
   // Opens the first printer that discovery finds, unless the channel is open already.
   bool OpenPrinterChannel();
   bool IsPrinterChannelOpen() const;
+  // The node of the printer the channel opened last; empty before the first one.
+  const std::string& PrinterPath() const { return printerPath_; }
   // The port's result; -1 without touching the port when the channel is not open. A
   // negative port result closes the port, so the next open starts afresh.
   int32_t WriteToPrinter(const void* data, int32_t count);
@@ -87,6 +89,7 @@ class CommandChannel {
   uint32_t tickCount_ = 0;
   bool replyPumpActive_ = false;
   std::string replyText_;
+  std::string printerPath_;
 };
 
 }  // namespace app

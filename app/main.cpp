@@ -18,6 +18,7 @@
 #include "app/fltk_fd_watch.h"
 #include "app/fltk_main_window.h"
 #include "app/headless_run.h"
+#include "app/logind_stay_awake.h"
 #include "app/terminal_front_end.h"
 #include "app/usb_printer_port.h"
 #include "hidlib/HidLibrary.h"
@@ -41,7 +42,7 @@ using app::CommandLine;
 
 app::WorkflowEnvironment Environment(bool makerModeRequested = false) {
   return {platform::ExecutablePath(), [] { return platform::FindBlob("rc_dll", "dll"); },
-          makerModeRequested};
+          makerModeRequested, app::LogindStayAwake()};
 }
 
 int ListPrinters(app::PrinterPort& port) {

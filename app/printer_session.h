@@ -108,6 +108,7 @@ class PrinterSession {
   // Opens the printer again after it went away; true when the channel is open.
   bool Reopen();
   bool IsOpen() const { return channel_.IsPrinterChannelOpen(); }
+  const std::string& PrinterPath() const { return channel_.PrinterPath(); }
   void Close() { channel_.ClosePrinterChannel(); }
   int32_t Write(std::string_view text) { return channel_.WriteToPrinter(text); }
   int32_t Write(const void* data, int32_t count) { return channel_.WriteToPrinter(data, count); }

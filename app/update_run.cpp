@@ -113,6 +113,7 @@ RunOutcome UpdateRun::TalkToPrinter() {
     outcome.onStatusLine = true;
     return outcome;
   }
+  KeepMachineAwake();
   TOPFile& package = items_.emplace().Package();
   if (!package.Load(packagePath_)) {
     // Nothing of a package that did not load completely goes to the printer.
@@ -131,6 +132,14 @@ RunOutcome UpdateRun::TalkToPrinter() {
     return RunOutcome::Error("Write Flash Error!", sections.reason);
   }
   return CloseDialogue();
+}
+
+// From before the first byte reaches the printer until the run ends, whichever way it
+// ends. Without the lock the update goes on all the same.
+void UpdateRun::KeepMachineAwake() {
+  if (env_.stayAwake) {
+    awake_ = env_.stayAwake("Updating the firmware of the printer at " + session_.PrinterPath());
+  }
 }
 
 StepResult UpdateRun::CheckMacAddress() {

@@ -3,6 +3,7 @@
 // by block and close the dialogue with "LINK".
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "app/outcome.h"
 #include "app/printer_session.h"
 #include "app/run_owners.h"
+#include "app/stay_awake.h"
 #include "app/workflow_environment.h"
 #include "platform/temp_file.h"
 
@@ -38,6 +40,7 @@ class UpdateRun {
   StepResult WriteLibraryImage();
   StepResult CheckPackage() const;
   RunOutcome TalkToPrinter();
+  void KeepMachineAwake();
   StepResult CheckMacAddress();
   StepResult WriteSections();
   RunOutcome CloseDialogue();
@@ -53,6 +56,7 @@ class UpdateRun {
   platform::TempFile extracted_;  // the package copied out of the executable, if linked
   std::string packagePath_;
   std::optional<ProgressShown> progress_;
+  std::unique_ptr<AwakeLock> awake_;  // outlives the printer connection
   std::optional<OpenPrinter> printer_;
   std::optional<ExtractedItems> items_;
 };

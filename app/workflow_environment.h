@@ -1,4 +1,5 @@
-// Where the workflow finds its own executable and the HID library image it carries.
+// Where the workflow finds its own executable and the HID library image it carries, and
+// how it keeps the machine awake while it writes a printer.
 #pragma once
 
 #include <cstdint>
@@ -6,6 +7,8 @@
 #include <optional>
 #include <span>
 #include <string>
+
+#include "app/stay_awake.h"
 
 namespace app {
 
@@ -16,6 +19,8 @@ struct WorkflowEnvironment {
   // Maker mode whatever the settings file says (--maker: an installed program's folder
   // holds no settings file of the user's).
   bool makerModeRequested = false;
+  // Empty: updates run without a lock.
+  StayAwake stayAwake = {};
 };
 
 }  // namespace app

@@ -51,6 +51,8 @@ find_package(Threads REQUIRED)
 
 # The HID transport, the printer discovery and the device watcher.
 vrq_require_module(LIBUDEV libudev libudev-dev)
+# The logind lock that keeps the machine awake while a printer is written (sd-bus).
+vrq_require_module(LIBSYSTEMD libsystemd libsystemd-dev)
 # hidapi's hidraw back end is loaded with dlopen at run time; the build needs its header.
 vrq_require_header(HIDAPI_INCLUDE_DIR hidapi/hidapi.h libhidapi-dev)
 # The simulated printer (vrq-printer-sim and the tests) runs on umockdev.
@@ -88,7 +90,8 @@ if(BUILD_TESTING)
   # The window tests, the end-to-end scripts and the checks of the installed files.
   foreach(entry xvfb-run:xvfb xauth:xauth xdotool:xdotool import:imagemagick
                 xwininfo:x11-utils man:man-db groff:groff-base
-                desktop-file-validate:desktop-file-utils appstreamcli:appstream)
+                desktop-file-validate:desktop-file-utils appstreamcli:appstream
+                dbus-daemon:dbus)
     string(REPLACE ":" ";" entry ${entry})
     list(GET entry 0 program)
     list(GET entry 1 package)
@@ -96,6 +99,19 @@ if(BUILD_TESTING)
     string(TOUPPER "${id}" id)
     vrq_require_program(PROGRAM_${id} ${program} ${package})
   endforeach()
+  # The stand-in for logind in the tests of the sleep lock: python-dbusmock, which only
+  # the Debian python3 has (not another python3 that may come first on the PATH).
+  function(vrq_python_has_dbusmock result candidate)
+    execute_process(COMMAND ${candidate} -c "import dbusmock"
+                    RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)
+    if(NOT status EQUAL 0)
+      set(${result} FALSE PARENT_SCOPE)
+    endif()
+  endfunction()
+  find_program(PYTHON3_DBUSMOCK NAMES python3 VALIDATOR vrq_python_has_dbusmock)
+  if(NOT PYTHON3_DBUSMOCK)
+    vrq_missing("python3 module dbusmock" python3-dbusmock)
+  endif()
 endif()
 
 if(VRQ_BENCH)

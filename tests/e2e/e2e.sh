@@ -368,6 +368,59 @@ case "$case_name" in
     expect_line "$work/without.log" "Error: Error fwp data!"
     expect_no_line "$work/without.log" "calling init: $app/libJXUsbHid.so"
     ;;
+  sleep-lock)
+    # While the printer is written, logind holds the program's "block" lock: asked for
+    # before anything reached the printer, still held in the flash sections after the
+    # printer's restart, gone once the run is over.
+    source "$(dirname "${BASH_SOURCE[0]}")/logind_mock.sh"
+    make_items
+    build_package "$work/pkg.fwp"
+    start_logind_mock "$work/flash/transcript.txt" "$work/at-lock.txt"
+    why="Updating the firmware of the printer at /dev/usb/lp0"
+    (
+      run_update "$work/log" -- --package "$work/pkg.fwp" --yes
+      exit "$status"
+    ) &
+    runner=$!
+    for ((i = 0; i < 600; i++)); do
+      grep -qx CKID "$work/flash/transcript.txt" 2>/dev/null && break
+      sleep 0.1
+    done
+    during=$(list_inhibitors)
+    wait "$runner"
+    status=$?
+    expect_status 0 "$work/log"
+    expect_line "$work/log" "Info: Update Success!"
+    expect_flash_equals_items
+    [ "$(grep -c ' Inhibit ' "$work/logind.log")" -eq 1 ] ||
+      fail "Inhibit was not called once: $(tr '\n' '|' <"$work/logind.log")"
+    grep -qF " Inhibit \"sleep:shutdown:idle\" \"vrq-update\" \"$why\" \"block\"" "$work/logind.log" ||
+      fail "Inhibit asked for something else: $(grep Inhibit "$work/logind.log")"
+    [ -f "$work/at-lock.txt" ] || fail "logind never saw the lock asked for"
+    expect_no_line "$work/at-lock.txt" "DF "
+    [ "$during" = "sleep:shutdown:idle|vrq-update|$why|block" ] ||
+      fail "while the sections were written logind held: '$during'"
+    for ((i = 0; i < 50; i++)); do
+      after=$(list_inhibitors)
+      [ -z "$after" ] && break
+      sleep 0.1
+    done
+    [ -z "$after" ] || fail "the lock outlived the program: $after"
+    expect_clean
+    ;;
+  sleep-lock-no-bus)
+    # Without a system bus there is no lock, and the update goes on without a word of it.
+    make_items
+    build_package "$work/pkg.fwp"
+    DBUS_SYSTEM_BUS_ADDRESS=unix:path=$work/no-bus \
+      run_update "$work/log" -- --package "$work/pkg.fwp" --yes
+    expect_status 0 "$work/log"
+    expect_line "$work/log" "Info: Update Success!"
+    expect_flash_equals_items
+    expect_no_line "$work/log" "system bus"
+    expect_no_line "$work/log" "logind"
+    expect_clean
+    ;;
   *)
     echo "unknown case $case_name" >&2
     exit 2
