@@ -16,8 +16,8 @@ TMainForm::TMainForm(MainWindowUi& ui, CommandChannel& channel, Clock& clock,
     : ui_(ui), session_(channel, ui, clock), env_(std::move(env)) {}
 
 void TMainForm::FormCreate() {
-  const std::string settingsPath = settings::SettingsPathFor(env_.executablePath);
-  makerMode_ = env_.makerModeRequested || settings::ReadBool(settingsPath, "MAIN", "MAKE", false);
+  const std::string settingsPath = fwp::SettingsPathFor(env_.executablePath);
+  makerMode_ = env_.makerModeRequested || fwp::ReadSettingBool(settingsPath, "MAIN", "MAKE", false);
   if (makerMode_) {
     ui_.SetButtonCaption(kMakeButton);
     ui_.SetCaption(kMakerCaption);

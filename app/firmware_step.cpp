@@ -17,9 +17,9 @@ constexpr uint32_t kSendNextWaitMs = 20000;
 constexpr uint32_t kFirmwareStartMs = 5000;
 constexpr uint32_t kReconnectDelayMs = 500;
 
-const TFileBase* FirstFirmwareItem(const TOPFile& package) {
+const fwp::TFileBase* FirstFirmwareItem(const fwp::TOPFile& package) {
   for (size_t i = 0; i < package.ItemNames().size(); ++i) {
-    const TFileBase* item = package.ItemAt(i);
+    const fwp::TFileBase* item = package.ItemAt(i);
     if (item != nullptr && item->Type == "frw") return item;
   }
   return nullptr;
@@ -116,8 +116,8 @@ StepResult AwaitRestart(PrinterSession& session) {
 
 }  // namespace
 
-StepResult SendFirmware(PrinterSession& session, const TOPFile& package) {
-  const TFileBase* item = FirstFirmwareItem(package);
+StepResult SendFirmware(PrinterSession& session, const fwp::TOPFile& package) {
+  const fwp::TFileBase* item = FirstFirmwareItem(package);
   if (item == nullptr) return StepResult::Failed("the package has no \"frw\" item");
   std::vector<uint8_t> image;
   if (StepResult read = ReadImage(package.WorkFolder() + item->FileName, image); !read) {

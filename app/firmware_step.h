@@ -12,6 +12,6 @@ namespace app {
 // Done when the printer asked for the rest of the update ("Please send next!") after
 // taking the image of the package's first "frw" item; otherwise the reason. The channel
 // is open afterwards unless a write failed or the printer did not come back.
-StepResult SendFirmware(PrinterSession& session, const TOPFile& package);
+StepResult SendFirmware(PrinterSession& session, const fwp::TOPFile& package);
 
 }  // namespace app

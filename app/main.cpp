@@ -154,7 +154,7 @@ int Main(int argc, char** argv) {
   if (line.headless || line.list) return RunHeadless(line);
   // An update application takes its mode from the settings file beside it only: its
   // end users must not be able to turn it into a maker.
-  if (line.maker && HasLinkedPackage(platform::ExecutablePath())) {
+  if (line.maker && fwp::HasLinkedPackage(platform::ExecutablePath())) {
     std::cerr << "vrq-update: --maker is not for an update application; its mode comes from"
                  " the settings file beside it\n";
     return app::kExitUsage;

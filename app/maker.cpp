@@ -66,7 +66,7 @@ RunOutcome MakeUpdateApplication(const std::string& executable, const std::strin
     return RunOutcome::Error("copy file error", copied.reason);
   }
   if (checkStop) checkStop();
-  if (AppendLinkedPackage(made.Output(), package) < 0) {
+  if (fwp::AppendLinkedPackage(made.Output(), package) < 0) {
     return RunOutcome::Error("make new update application Failed",
                              "can not link " + package + " to " + target);
   }

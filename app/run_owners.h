@@ -18,10 +18,10 @@ class ExtractedItems {
   ExtractedItems& operator=(const ExtractedItems&) = delete;
   ~ExtractedItems() { package_.RemoveAllItems(); }
 
-  TOPFile& Package() { return package_; }
+  fwp::TOPFile& Package() { return package_; }
 
  private:
-  TOPFile package_;
+  fwp::TOPFile package_;
 };
 
 // The progress bar, shown while it lives; hidden and back at 0 afterwards.

@@ -21,10 +21,10 @@ constexpr char kPackageKind[] = "Update";
 constexpr uint32_t kSettleMs = 500;
 
 // The mode of the "SETIT" lines: the last "frw" item's Mode, 0 when none is a number.
-int32_t SectionMode(const TOPFile& package) {
+int32_t SectionMode(const fwp::TOPFile& package) {
   int32_t mode = 0;
   for (size_t i = 0; i < package.ItemNames().size(); ++i) {
-    const TFileBase* item = package.ItemAt(i);
+    const fwp::TFileBase* item = package.ItemAt(i);
     if (item != nullptr && item->Type == "frw") mode = DecimalOrDefault(item->Mode, 0);
   }
   return mode;
@@ -56,19 +56,18 @@ RunOutcome UpdateRun::Run() {
 // The "_^~" file that receives the library image lies beside the executable, or in the
 // temporary-files folder when the executable's folder is not writable (an installed copy).
 bool UpdateRun::ReserveLibraryFile() {
-  library_ =
-      platform::TempFile::Create(platform::FolderOf(env_.executablePath), linked::kTempPrefix);
+  library_ = platform::TempFile::Create(platform::FolderOf(env_.executablePath), fwp::kTempPrefix);
   if (!library_.IsOpen()) {
-    library_ = platform::TempFile::Create(platform::TempFolder(), linked::kTempPrefix);
+    library_ = platform::TempFile::Create(platform::TempFolder(), fwp::kTempPrefix);
   }
   return library_.IsOpen();
 }
 
 bool UpdateRun::FindPackage() {
   const std::string& executable = env_.executablePath;
-  if (const LinkedPackage linked = FindLinkedPackage(executable); linked.found) {
+  if (const fwp::LinkedPackage linked = fwp::FindLinkedPackage(executable); linked.found) {
     session_.ShowStatus("Find update!");
-    extracted_ = ExtractLinkedPackageToTemp(executable, linked);
+    extracted_ = fwp::ExtractLinkedPackageToTemp(executable, linked);
     packagePath_ = extracted_.Path();
     return true;
   }
@@ -114,7 +113,7 @@ RunOutcome UpdateRun::TalkToPrinter() {
     return outcome;
   }
   KeepMachineAwake();
-  TOPFile& package = items_.emplace().Package();
+  fwp::TOPFile& package = items_.emplace().Package();
   if (!package.Load(packagePath_)) {
     // Nothing of a package that did not load completely goes to the printer.
     RunOutcome outcome = RunOutcome::Error("Error fwp data!", package.LoadError());
@@ -156,10 +155,10 @@ StepResult UpdateRun::CheckMacAddress() {
 
 StepResult UpdateRun::WriteSections() {
   session_.ShowStatus("Update...");
-  TOPFile& package = items_->Package();
+  fwp::TOPFile& package = items_->Package();
   const int32_t mode = SectionMode(package);
   for (size_t i = 0; i < package.ItemNames().size(); ++i) {
-    const TFileBase* item = package.ItemAt(i);
+    const fwp::TFileBase* item = package.ItemAt(i);
     if (item == nullptr) continue;
     const FlashSection* section = SectionFor(item->Type);
     if (section == nullptr) continue;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+namespace codec {
 namespace {
 
 // Bytes after the last stream byte that a caller guarantees to be readable zeros.
@@ -111,3 +112,5 @@ int32_t UnpackWindowBits(const uint8_t* input, int64_t totalBits, uint8_t* outpu
 int32_t UnpackWindow(const uint8_t* input, int32_t count, uint8_t* output, int32_t capacity) {
   return UnpackWindowBits(input, static_cast<int64_t>(count) * 8, output, capacity);
 }
+
+}  // namespace codec

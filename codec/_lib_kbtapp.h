@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+namespace codec {
+
 inline constexpr int32_t MAX_WND_SIZE = 1024;
 
 // Bits a copy token of the longest length takes: flag, offset, 127 ones, zero, v.
@@ -37,3 +39,5 @@ struct LengthCode {
 // Reads the length code at bit position; a code with more than 127 one-bits comes back
 // with its length above MAX_WND_SIZE after reading no further than the 128th one-bit.
 LengthCode ReadLength(const uint8_t* input, int64_t position);
+
+}  // namespace codec

@@ -2,6 +2,8 @@
 
 #include "platform/fs.h"
 
+namespace fwp {
+
 // An empty path names no folder: it must never turn into "/" or the current folder.
 
 bool DeleteFolderTree(const std::string& path) {
@@ -42,3 +44,5 @@ bool CopyFolderFiles(const std::string& source, const std::string& target, bool 
   }
   return true;
 }
+
+}  // namespace fwp

@@ -13,9 +13,9 @@ std::vector<std::string> SweepLeftovers(const std::string& executableFolder) {
     removed.insert(removed.end(), paths.begin(), paths.end());
   };
   if (!executableFolder.empty() && platform::WithTrailingSlash(executableFolder) != temp) {
-    add(platform::SweepStaleTempFiles(executableFolder, linked::kTempPrefix, false));
+    add(platform::SweepStaleTempFiles(executableFolder, kTempPrefix, false));
   }
-  add(platform::SweepStaleTempFiles(temp, linked::kTempPrefix, false));
+  add(platform::SweepStaleTempFiles(temp, kTempPrefix, false));
   // Folders before placeholders: a folder counts as held while its placeholder is.
   add(platform::SweepStaleTempFolders(temp, kPlaceholderPrefix, kWorkFolderSuffix));
   add(platform::SweepStaleTempFiles(temp, kPlaceholderPrefix, true));

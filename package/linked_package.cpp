@@ -9,15 +9,20 @@
 #include "platform/file.h"
 #include "platform/fs.h"
 
+namespace fwp {
+
 namespace {
 
 using platform::File;
 
+// Copies go through a fixed buffer: neither file is read whole.
+constexpr int64_t kCopyChunk = 16384;
+
 // Copies length bytes from source (at its position) to target, a chunk at a time.
 bool CopyBytes(File& source, File& target, int64_t length) {
-  std::vector<unsigned char> chunk(linked::kCopyChunk);
+  std::vector<unsigned char> chunk(kCopyChunk);
   while (length > 0) {
-    auto want = static_cast<size_t>(std::min<int64_t>(length, linked::kCopyChunk));
+    auto want = static_cast<size_t>(std::min<int64_t>(length, kCopyChunk));
     if (source.Read(chunk.data(), want) != static_cast<int64_t>(want)) return false;
     if (target.Write(chunk.data(), want) != static_cast<int64_t>(want)) return false;
     length -= static_cast<int64_t>(want);
@@ -29,19 +34,19 @@ bool CopyBytes(File& source, File& target, int64_t length) {
 LinkedPackage ReadTrailer(File& file) {
   LinkedPackage found;
   const int64_t size = file.Size();
-  unsigned char tail[linked::kTailSize];
+  unsigned char tail[kLinkTailSize];
   const int64_t got =
-      size < linked::kTailSize ? 0 : file.ReadAt(tail, sizeof tail, size - linked::kTailSize);
+      size < kLinkTailSize ? 0 : file.ReadAt(tail, sizeof tail, size - kLinkTailSize);
   if (size < 0 || got < 0) {
     found.error = file.LastError();
     return found;
   }
-  if (got != linked::kTailSize || std::memcmp(tail + linked::kLengthSize, linked::kTrailerText,
-                                              linked::kTrailerTextSize) != 0) {
+  if (got != kLinkTailSize ||
+      std::memcmp(tail + kLinkLengthSize, kLinkTrailerText, kLinkTrailerTextSize) != 0) {
     return found;
   }
-  found.length = fwp::GetLE32(tail);
-  found.offset = size - linked::kTailSize - found.length;
+  found.length = GetLE32(tail);
+  found.offset = size - kLinkTailSize - found.length;
   found.found = found.offset >= 0;  // a length that points before the file is damage
   return found;
 }
@@ -62,10 +67,10 @@ int64_t AppendLinkedPackage(File& target, const std::string& package) {
   if (length < 0 || length > std::numeric_limits<int32_t>::max()) return -1;
   if (!CopyBytes(in, target, length)) return -1;
 
-  unsigned char tail[linked::kTailSize] = {};
-  fwp::PutLE32(tail, static_cast<uint32_t>(length));
-  std::memcpy(tail + linked::kLengthSize, linked::kTrailerText, linked::kTrailerTextSize);
-  if (target.Write(tail, sizeof tail) != linked::kTailSize) return -1;
+  unsigned char tail[kLinkTailSize] = {};
+  PutLE32(tail, static_cast<uint32_t>(length));
+  std::memcpy(tail + kLinkLengthSize, kLinkTrailerText, kLinkTrailerTextSize);
+  if (target.Write(tail, sizeof tail) != kLinkTailSize) return -1;
   return length;
 }
 
@@ -107,10 +112,10 @@ platform::TempFile ExtractLinkedPackageToTemp(const std::string& executable,
   // Beside the executable as usual; an installed copy's folder is read-only, so the
   // temporary-files folder serves then. The file is ours (created exclusively, 0600), so
   // it is overwritten in place rather than deleted and made anew.
-  platform::TempFile file =
-      platform::TempFile::Create(platform::FolderOf(executable), linked::kTempPrefix);
-  if (!file.IsOpen())
-    file = platform::TempFile::Create(platform::TempFolder(), linked::kTempPrefix);
+  platform::TempFile file = platform::TempFile::Create(platform::FolderOf(executable), kTempPrefix);
+  if (!file.IsOpen()) file = platform::TempFile::Create(platform::TempFolder(), kTempPrefix);
   if (!file.IsOpen() || ExtractLinkedPackage(executable, found, file.Path()) < 0) return {};
   return file;
 }
+
+}  // namespace fwp

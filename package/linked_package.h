@@ -12,15 +12,15 @@ namespace platform {
 class File;
 }
 
-namespace linked {
-inline constexpr char kTrailerText[] = "LINK FILE 1.00";
-inline constexpr int64_t kTrailerTextSize = 14;
-inline constexpr int64_t kTrailerSize = 32;
-inline constexpr int64_t kLengthSize = 4;
-inline constexpr int64_t kTailSize = kTrailerSize + kLengthSize;  // 36
-inline constexpr int64_t kCopyChunk = 16384;
+namespace fwp {
+
+inline constexpr char kLinkTrailerText[] = "LINK FILE 1.00";
+inline constexpr int64_t kLinkTrailerTextSize = 14;
+inline constexpr int64_t kLinkTrailerSize = 32;
+inline constexpr int64_t kLinkLengthSize = 4;
+inline constexpr int64_t kLinkTailSize = kLinkTrailerSize + kLinkLengthSize;  // 36
+// The temporary files beside the executable (or in the temporary-files folder) start so.
 inline constexpr char kTempPrefix[] = "_^~";
-}  // namespace linked
 
 // Appends the package file to target, then its length and the trailer block. Returns the
 // number of package bytes appended, or -1 when a file operation failed (what was written
@@ -33,8 +33,10 @@ int64_t AppendLinkedPackage(platform::File& target, const std::string& package);
 // Where the package linked to an executable lies, from one read of its trailer. The
 // update reads it once and extracts from what it found:
 //
-//   LinkedPackage linked = FindLinkedPackage(executable);
-//   if (linked.found) ... ExtractLinkedPackageToTemp(executable, linked) ...
+//   fwp::LinkedPackage linked = fwp::FindLinkedPackage(executable);
+//   platform::TempFile copy;  // deletes the copy when it goes
+//   if (linked.found) copy = fwp::ExtractLinkedPackageToTemp(executable, linked);
+//   if (linked.found && !copy.IsOpen()) ... the package could not be copied out ...
 struct LinkedPackage {
   bool found = false;  // the file ends with a trailer block whose length field fits the file
   int error = 0;       // errno when the file could not be opened or read; 0 otherwise
@@ -63,3 +65,5 @@ std::string ExtractLinkedPackageToTemp(const std::string& executable);
 // owner when there is no package or extracting it failed; nothing is left behind then.
 platform::TempFile ExtractLinkedPackageToTemp(const std::string& executable,
                                               const LinkedPackage& found);
+
+}  // namespace fwp

@@ -17,6 +17,8 @@
 #include "platform/file.h"
 #include "platform/fs.h"
 
+namespace fwp {
+
 namespace {
 
 using platform::File;
@@ -50,13 +52,13 @@ ItemResult CopyStored(File& package, int64_t length, File& out, const std::strin
 }
 
 ItemResult Unpack(File& package, int64_t length, File& out, const std::string& target) {
-  unsigned char prefix[fwp::kPackedPrefixSize];
+  unsigned char prefix[kPackedPrefixSize];
   std::optional<uint32_t> unpackedLength;
   if (length >= static_cast<int64_t>(sizeof prefix) &&
       package.Read(prefix, sizeof prefix) == static_cast<int64_t>(sizeof prefix)) {
-    unpackedLength = fwp::GetLE32(prefix + 4);
+    unpackedLength = GetLE32(prefix + 4);
   }
-  if (std::string problem = fwp::PackedDataProblem(length, unpackedLength); !problem.empty()) {
+  if (std::string problem = PackedDataProblem(length, unpackedLength); !problem.empty()) {
     return {-1, problem};
   }
   const int64_t unpacked = *unpackedLength;
@@ -64,8 +66,8 @@ ItemResult Unpack(File& package, int64_t length, File& out, const std::string& t
   std::vector<uint8_t> input;
   std::vector<uint8_t> output;
   try {
-    input.assign(static_cast<size_t>(coded + fwp::kCodecPad), 0);
-    output.assign(static_cast<size_t>(unpacked + fwp::kCodecPad), 0);
+    input.assign(static_cast<size_t>(coded + kCodecPad), 0);
+    output.assign(static_cast<size_t>(unpacked + kCodecPad), 0);
   } catch (const std::bad_alloc&) {
     return {-1, "not enough memory to unpack " + std::to_string(unpacked) + " bytes"};
   }
@@ -75,8 +77,9 @@ ItemResult Unpack(File& package, int64_t length, File& out, const std::string& t
     if (n <= 0) return {-1, "packed data is cut short"};
     got += n;
   }
-  const int32_t produced = UnpackWindow(input.data(), static_cast<int32_t>(coded), output.data(),
-                                        static_cast<int32_t>(unpacked + fwp::kCodecPad));
+  const int32_t produced =
+      codec::UnpackWindow(input.data(), static_cast<int32_t>(coded), output.data(),
+                          static_cast<int32_t>(unpacked + kCodecPad));
   if (produced < unpacked) return {-1, "packed data is damaged (it does not decode)"};
   if (out.Write(output.data(), static_cast<size_t>(unpacked)) != unpacked) {
     return {-1, "cannot write " + target + ": " + Reason(out.LastError())};
@@ -89,14 +92,14 @@ ItemResult ExtractItem(int8_t packMode, File& package, int64_t length, File out,
                        const std::string& target, uint64_t lastAccessTime, uint64_t lastWriteTime) {
   if (!out.IsOpen()) return {-1, "cannot create " + target + ": " + Reason(out.LastError())};
   ItemResult result;
-  if (packMode == fwp::kPackStored) {
+  if (packMode == kPackStored) {
     result = CopyStored(package, length, out, target);
-  } else if (packMode == fwp::kPackPacked) {
+  } else if (packMode == kPackPacked) {
     result = Unpack(package, length, out, target);
   }
   // Linux moves the last-write time with every write, so the record's times go on last.
   if (result.status >= 0) {
-    out.SetTimes(fwp::FileTimeToUnix(lastAccessTime), fwp::FileTimeToUnix(lastWriteTime));
+    out.SetTimes(FileTimeToUnix(lastAccessTime), FileTimeToUnix(lastWriteTime));
     if (!out.Close()) return {-1, "cannot write " + target + ": " + Reason(out.LastError())};
   }
   return result;
@@ -141,7 +144,7 @@ bool TOPFile::Load(const std::string& path) {
   File file = File::Open(path, File::Mode::kRead);
   if (!file.IsOpen()) return Fail("cannot open " + path + ": " + Reason(file.LastError()));
 
-  const fwp::PackageLayout layout = fwp::ScanPackage(file);
+  const PackageLayout layout = ScanPackage(file);
   if (layout.error != 0 && !layout.header.hasMagic) {
     return Fail("cannot read " + path + ": " + Reason(layout.error));
   }
@@ -166,14 +169,14 @@ std::string TOPFile::NoPackageFile(const std::string& path) {
 // Checks made before anything is extracted, so that a package refused for them leaves
 // nothing behind: items that would overwrite one another, more than a package may
 // hold, more than the work folder's file system can take.
-bool TOPFile::RoomForItems(const fwp::PackageLayout& layout) {
-  if (std::string clash = fwp::DuplicateNameProblem(layout.records); !clash.empty()) {
+bool TOPFile::RoomForItems(const PackageLayout& layout) {
+  if (std::string clash = DuplicateNameProblem(layout.records); !clash.empty()) {
     return Fail(clash);
   }
-  const int64_t total = fwp::TotalUnpackedSize(layout.records, layout.header.packMode);
-  if (total > fwp::kMaxPackageUnpacked) {
+  const int64_t total = TotalUnpackedSize(layout.records, layout.header.packMode);
+  if (total > kMaxPackageUnpacked) {
     return Fail("the items unpack to " + SizeText(total) + ", more than the " +
-                SizeText(fwp::kMaxPackageUnpacked) + " a package may hold");
+                SizeText(kMaxPackageUnpacked) + " a package may hold");
   }
   const int64_t free = platform::FreeSpace(workFolder_);
   if (free >= 0 && total > free) {
@@ -183,9 +186,9 @@ bool TOPFile::RoomForItems(const fwp::PackageLayout& layout) {
   return true;
 }
 
-void TOPFile::ExtractRecords(platform::File& file, const fwp::PackageLayout& layout) {
+void TOPFile::ExtractRecords(platform::File& file, const PackageLayout& layout) {
   const int8_t packMode = layout.header.packMode;
-  const bool knownMode = packMode == fwp::kPackStored || packMode == fwp::kPackPacked;
+  const bool knownMode = packMode == kPackStored || packMode == kPackPacked;
   if (!knownMode && !layout.records.empty()) {
     Fail("unknown pack mode " + std::to_string(packMode) + ": items cannot be extracted");
   }
@@ -193,7 +196,7 @@ void TOPFile::ExtractRecords(platform::File& file, const fwp::PackageLayout& lay
   items_.reserve(layout.records.size());
   byListedName_.reserve(layout.records.size());
   byFileName_.reserve(layout.records.size());
-  for (const fwp::RecordFields& record : layout.records) {
+  for (const RecordFields& record : layout.records) {
     const std::string& name = record.fileName;
     auto item = std::make_unique<TFileBase>();
     item->FileName = platform::FileNameOf(name);
@@ -203,7 +206,7 @@ void TOPFile::ExtractRecords(platform::File& file, const fwp::PackageLayout& lay
     item->CreationTime = record.creationTime;
     item->LastAccessTime = record.lastAccessTime;
     item->LastWriteTime = record.lastWriteTime;
-    if (!fwp::IsSafeItemName(name)) {
+    if (!IsSafeItemName(name)) {
       item->Status = -1;
       Fail("item \"" + name + "\" would be written outside the work folder");
     } else {
@@ -214,7 +217,7 @@ void TOPFile::ExtractRecords(platform::File& file, const fwp::PackageLayout& lay
       item->Status = result.status;
       if (result.status < 0) {
         Fail("item \"" + name + "\": " + result.error);
-      } else if (packMode == fwp::kPackStored && result.status < record.dataLength) {
+      } else if (packMode == kPackStored && result.status < record.dataLength) {
         Fail("item \"" + name + "\" is cut short");
       }
     }
@@ -223,7 +226,7 @@ void TOPFile::ExtractRecords(platform::File& file, const fwp::PackageLayout& lay
 }
 
 void TOPFile::AddItem(const std::string& name, std::unique_ptr<TFileBase> item) {
-  byListedName_.emplace(fwp::FoldCase(name), item.get());
+  byListedName_.emplace(FoldCase(name), item.get());
   byFileName_.emplace(item->FileName, item.get());
   itemNames_.push_back(name);
   items_.push_back(std::move(item));
@@ -241,9 +244,9 @@ const TFileBase* TOPFile::FindItem(const std::string& name) const {
 }
 
 bool TOPFile::RemoveItem(const std::string& name) {
-  auto listed = byListedName_.find(fwp::FoldCase(name));
+  auto listed = byListedName_.find(FoldCase(name));
   if (listed == byListedName_.end()) {
-    return fwp::IsSafeItemName(name) && workDir_.DeleteFile(name);
+    return IsSafeItemName(name) && workDir_.DeleteFile(name);
   }
   const TFileBase* record = listed->second;
   byListedName_.erase(listed);
@@ -255,7 +258,7 @@ bool TOPFile::RemoveItem(const std::string& name) {
   const std::string entry = std::move(itemNames_[index]);
   itemNames_.erase(itemNames_.begin() + static_cast<std::ptrdiff_t>(index));
   items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
-  return fwp::IsSafeItemName(entry) && workDir_.DeleteFile(entry);
+  return IsSafeItemName(entry) && workDir_.DeleteFile(entry);
 }
 
 bool TOPFile::RemoveAllItems() {
@@ -273,20 +276,21 @@ void TOPFile::ForgetItems() {
 
 void TOPFile::Reset() {
   header_.fill(0);
-  SetMagic(std::string(fwp::kMagic));
+  SetMagic(std::string(kMagic));
   SetVersionLabel("");
   ForgetItems();
 }
 
 void TOPFile::SetMagic(const std::string& text) {
   if (text.empty()) return;
-  std::memcpy(header_.data() + fwp::kMagicOffset, text.data(),
-              std::min(text.size(), fwp::kMagicSize));
+  std::memcpy(header_.data() + kMagicOffset, text.data(), std::min(text.size(), kMagicSize));
 }
 
 void TOPFile::SetVersionLabel(const std::string& text) {
   if (text.empty()) return;
-  std::memset(header_.data() + fwp::kVersionLabelOffset, 0, fwp::kVersionLabelSize);
-  std::memcpy(header_.data() + fwp::kVersionLabelOffset, text.data(),
-              std::min(text.size(), fwp::kVersionLabelSize));
+  std::memset(header_.data() + kVersionLabelOffset, 0, kVersionLabelSize);
+  std::memcpy(header_.data() + kVersionLabelOffset, text.data(),
+              std::min(text.size(), kVersionLabelSize));
 }
+
+}  // namespace fwp

@@ -14,8 +14,8 @@
 #include "platform/temp_file.h"
 
 namespace fwp {
+
 struct PackageLayout;
-}
 
 // One extracted item.
 struct TFileBase {
@@ -29,16 +29,18 @@ struct TFileBase {
   uint64_t LastWriteTime = 0;
 };
 
-// Probes of a package file's header; each opens and closes the file itself.
+// Probes of a package file's header; each opens and closes the file itself. To read the
+// header once, with the cause of a refusal, use ProbePackageHeader (package_scan.h).
 bool IsPackageFile(const std::string& path);
 std::string ReadPackagePrinterName(const std::string& path);  // "" when unreadable
 std::string ReadPackageKind(const std::string& path);         // "" when unreadable
 
 class TOPFile {
  public:
-  using HeaderImage = std::array<uint8_t, fwp::kHeaderSize>;
+  using HeaderImage = std::array<uint8_t, kHeaderSize>;
 
-  // Makes a new automatic work folder, private and empty.
+  // Makes a new automatic work folder, private and empty, held (locked) for as long as
+  // the object lives so that another run's sweep of leftovers leaves it alone.
   TOPFile();
   // Forgets the items without deleting their files; removes the placeholder file of an
   // automatic work folder, and the folder itself when it is empty.
@@ -47,8 +49,11 @@ class TOPFile {
   TOPFile& operator=(const TOPFile&) = delete;
 
   // Extracts every item of the package at path. True only when the whole file was read
-  // record by record and every item was written completely; LoadError() says why not.
-  // Items extracted before a failure stay extracted and listed.
+  // record by record and every item was written completely; LoadError() says why not
+  // (the system's reason for a file that cannot be opened or read). Items extracted
+  // before a failure stay extracted and listed. A package is refused before anything is
+  // extracted when two items would share a file, when its items unpack to more than
+  // 1 GiB, or when the work folder's file system has not the room for them.
   bool Load(const std::string& path);
   const std::string& LoadError() const { return loadError_; }
 
@@ -90,8 +95,8 @@ class TOPFile {
   // Records the first reason a load fails; always false.
   bool Fail(std::string why);
   static std::string NoPackageFile(const std::string& path);
-  bool RoomForItems(const fwp::PackageLayout& layout);
-  void ExtractRecords(platform::File& file, const fwp::PackageLayout& layout);
+  bool RoomForItems(const PackageLayout& layout);
+  void ExtractRecords(platform::File& file, const PackageLayout& layout);
   void AddItem(const std::string& name, std::unique_ptr<TFileBase> item);
   void ForgetItems();
   std::string AutomaticFolderName();
@@ -110,3 +115,5 @@ class TOPFile {
   bool ownsFolder_ = false;         // this object created the work folder (and may remove it)
   std::string loadError_;
 };
+
+}  // namespace fwp

@@ -113,7 +113,7 @@ bool ReadFields(FieldCursor& cursor, RecordFields& record) {
 // The most bytes `coded` bytes of window-codec stream can yield: the densest token is a
 // longest copy in kMaxCopyTokenBits bits, and one more token may run into the padding.
 int64_t MaxUnpackedFrom(int64_t coded) {
-  return coded * 8 * MAX_WND_SIZE / kMaxCopyTokenBits + MAX_WND_SIZE;
+  return coded * 8 * codec::MAX_WND_SIZE / codec::kMaxCopyTokenBits + codec::MAX_WND_SIZE;
 }
 
 }  // namespace
@@ -126,7 +126,7 @@ bool HasMagic(const uint8_t* data, int64_t size) {
 PackageHeader ParseHeader(std::span<const uint8_t> bytes) {
   std::array<uint8_t, kHeaderSize> image{};
   const size_t size = std::min(bytes.size(), image.size());
-  std::memcpy(image.data(), bytes.data(), size);
+  if (size > 0) std::memcpy(image.data(), bytes.data(), size);
   PackageHeader header;
   header.size = static_cast<int64_t>(size);
   header.complete = size == kHeaderSize;

@@ -2,16 +2,20 @@
 #include "package/opfile.h"
 #include "package/package_scan.h"
 
+namespace fwp {
+
 bool IsPackageFile(const std::string& path) {
-  return fwp::ProbePackageHeader(path).IsPackage();
+  return ProbePackageHeader(path).IsPackage();
 }
 
 std::string ReadPackagePrinterName(const std::string& path) {
-  const fwp::HeaderProbe probe = fwp::ProbePackageHeader(path);
+  const HeaderProbe probe = ProbePackageHeader(path);
   return probe.error == 0 ? probe.header.printerName : std::string();
 }
 
 std::string ReadPackageKind(const std::string& path) {
-  const fwp::HeaderProbe probe = fwp::ProbePackageHeader(path);
+  const HeaderProbe probe = ProbePackageHeader(path);
   return probe.error == 0 ? probe.header.packageKind : std::string();
 }
+
+}  // namespace fwp

@@ -8,32 +8,15 @@
 #include <sstream>
 
 #include "package/text.h"
-#include "platform/fs.h"
 
-namespace settings {
+namespace fwp {
 namespace {
 
 constexpr size_t kMaxValueLength = 2047;  // what a 2048-character buffer keeps
 
-using fwp::EqualsIgnoringCase;
-
-std::string Trim(const std::string& text) {
-  return fwp::TrimBlanks(text);
-}
-
-std::string Unquote(std::string value) {
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-      value.back() == value.front()) {
-    value = value.substr(1, value.size() - 2);
-  }
-  return value;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+// Settings values may be quoted either way.
+std::string UnquoteValue(const std::string& value) {
+  return Unquote(value, "\"'");
 }
 
 }  // namespace
@@ -51,20 +34,20 @@ std::string ProfileString(const std::string& text, const std::string& section,
   std::string line;
   bool inSection = false;
   while (std::getline(lines, line)) {
-    std::string trimmed = Trim(line);
+    std::string trimmed = TrimBlanks(line);
     if (trimmed.empty() || trimmed[0] == ';') continue;
     if (trimmed[0] == '[') {
       size_t close = trimmed.find(']');
       std::string name =
-          Trim(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
-      inSection = EqualsIgnoringCase(name, Trim(section));
+          TrimBlanks(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      inSection = EqualsIgnoringCase(name, TrimBlanks(section));
       continue;
     }
     if (!inSection) continue;
     size_t equals = trimmed.find('=');
     if (equals == std::string::npos) continue;
-    if (!EqualsIgnoringCase(Trim(trimmed.substr(0, equals)), Trim(key))) continue;
-    std::string value = Unquote(Trim(trimmed.substr(equals + 1)));
+    if (!EqualsIgnoringCase(TrimBlanks(trimmed.substr(0, equals)), TrimBlanks(key))) continue;
+    std::string value = UnquoteValue(TrimBlanks(trimmed.substr(equals + 1)));
     if (value.size() > kMaxValueLength) value.resize(kMaxValueLength);
     return value;
   }
@@ -84,7 +67,7 @@ bool ParseSettingInt(const std::string& input, int32_t& value) {
   if (i >= text.size()) return false;
   uint64_t magnitude = 0;
   for (; i < text.size(); ++i) {
-    int digit = hex ? HexDigit(text[i])
+    int digit = hex ? HexDigitValue(text[i])
                     : (std::isdigit(static_cast<unsigned char>(text[i])) ? text[i] - '0' : -1);
     if (digit < 0) return false;
     magnitude = magnitude * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
@@ -98,8 +81,8 @@ bool ParseSettingInt(const std::string& input, int32_t& value) {
   return true;
 }
 
-bool ReadBool(const std::string& iniPath, const std::string& section, const std::string& key,
-              bool def) {
+bool ReadSettingBool(const std::string& iniPath, const std::string& section, const std::string& key,
+                     bool def) {
   std::ifstream file(iniPath, std::ios::binary);
   if (!file) return def;  // a missing file is no failure: the default holds
   std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
@@ -110,10 +93,4 @@ bool ReadBool(const std::string& iniPath, const std::string& section, const std:
   return number != 0;
 }
 
-}  // namespace settings
-
-bool ReadSettingBool(const std::string& section, const std::string& key, bool def) {
-  const std::string executable = platform::ExecutablePath();
-  if (executable.empty()) return false;
-  return settings::ReadBool(settings::SettingsPathFor(executable), section, key, def);
-}
+}  // namespace fwp

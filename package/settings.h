@@ -2,21 +2,19 @@
 // extension replaced by ".ini". Read only, never written.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
-// Reads a yes/no key of the running executable's settings file. A missing file,
-// section or key gives def; a value that is no whole number gives def as well.
-bool ReadSettingBool(const std::string& section, const std::string& key, bool def);
-
-namespace settings {
+namespace fwp {
 
 // The settings file that belongs to an executable path ("/a/b/tool" -> "/a/b/tool.ini",
 // "/a/pkg.run" -> "/a/pkg.ini").
 std::string SettingsPathFor(const std::string& executablePath);
 
-// ReadSettingBool against an explicit settings file.
-bool ReadBool(const std::string& iniPath, const std::string& section, const std::string& key,
-              bool def);
+// Reads a yes/no key of the settings file at iniPath. A missing file, section or key
+// gives def; a value that is no whole number gives def as well.
+bool ReadSettingBool(const std::string& iniPath, const std::string& section, const std::string& key,
+                     bool def);
 
 // The private-profile lookup on text already in memory: sections and keys match without
 // regard to case, blanks around the value are stripped, one pair of surrounding quotes
@@ -29,4 +27,4 @@ std::string ProfileString(const std::string& text, const std::string& section,
 // followed by hex digits. False when the text is no whole number of 32 bits.
 bool ParseSettingInt(const std::string& text, int32_t& value);
 
-}  // namespace settings
+}  // namespace fwp

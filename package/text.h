@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <string>
+#include <string_view>
 
 namespace fwp {
 
@@ -28,6 +29,23 @@ inline std::string TrimBlanks(const std::string& text) {
   const size_t first = text.find_first_not_of(blanks);
   if (first == std::string::npos) return {};
   return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+// value without one pair of surrounding quotes: a character of quotes at both ends.
+inline std::string Unquote(const std::string& value, std::string_view quotes) {
+  if (value.size() >= 2 && quotes.find(value.front()) != std::string_view::npos &&
+      value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+// The value of a hexadecimal digit of either case; -1 for any other character.
+inline int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
 }  // namespace fwp

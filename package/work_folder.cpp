@@ -11,6 +11,8 @@
 #include "package/text.h"
 #include "platform/fs.h"
 
+namespace fwp {
+
 namespace {
 
 constexpr int kNameAttempts = 1000;
@@ -42,9 +44,9 @@ void TOPFile::ForgetPlaceholder() {
 std::string TOPFile::AutomaticFolderName() {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     platform::TempFile placeholder =
-        platform::TempFile::Create(platform::TempFolder(), fwp::kPlaceholderPrefix);
+        platform::TempFile::Create(platform::TempFolder(), kPlaceholderPrefix);
     if (!placeholder.IsOpen()) break;
-    std::string folder = placeholder.Path() + fwp::kWorkFolderSuffix + "/";
+    std::string folder = placeholder.Path() + kWorkFolderSuffix + "/";
     if (!platform::PathExists(platform::WithoutTrailingSlash(folder))) {
       placeholder_ = std::move(placeholder);
       return folder;
@@ -62,7 +64,7 @@ void TOPFile::SetWorkFolder(const std::string& requested) {
   if (requested == workFolder_) return;
   std::string working = requested;
   if (working.empty() || working.back() != '/') working += '/';
-  const std::string oldFolder = fwp::TrimBlanks(workFolder_);
+  const std::string oldFolder = TrimBlanks(workFolder_);
   if (!requested.empty() &&
       platform::WithoutTrailingSlash(working) == platform::WithoutTrailingSlash(oldFolder)) {
     workFolder_ = working;  // the same folder, spelled with its final "/"
@@ -104,3 +106,5 @@ void TOPFile::SetWorkFolder(const std::string& requested) {
 void TOPFile::ClearWorkFolder() {
   if (!workFolder_.empty() && platform::IsFolder(workFolder_)) DeleteFolderFiles(workFolder_);
 }
+
+}  // namespace fwp

@@ -174,8 +174,8 @@ void BM_UnpackWindow(benchmark::State& state) {
   Bytes out(s.data.size() + 512, 0);
   const auto capacity = static_cast<int32_t>(out.size());
   for (auto _ : state) {
-    int32_t produced =
-        UnpackWindow(s.window.data(), static_cast<int32_t>(s.windowSize), out.data(), capacity);
+    int32_t produced = codec::UnpackWindow(s.window.data(), static_cast<int32_t>(s.windowSize),
+                                           out.data(), capacity);
     benchmark::DoNotOptimize(produced);
   }
   if (!std::equal(s.data.begin(), s.data.end(), out.begin())) state.SkipWithError("bad output");

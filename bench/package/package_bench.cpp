@@ -73,7 +73,7 @@ Scratch& Shared() {
 void BM_LoadStoredPackage(benchmark::State& state) {
   Scratch& s = Shared();
   if (!s.Ok()) return state.SkipWithError("cannot write the package");
-  TOPFile package;
+  fwp::TOPFile package;
   package.SetWorkFolder(s.Work());
   for (auto _ : state) {
     state.PauseTiming();
@@ -137,7 +137,7 @@ void BM_LoadManySmallItems(benchmark::State& state) {
   if (!many.Ok()) return state.SkipWithError("cannot write the package");
   for (auto _ : state) {
     state.PauseTiming();
-    TOPFile package;
+    fwp::TOPFile package;
     package.SetWorkFolder(many.NewFolder());
     state.ResumeTiming();
     if (!package.Load(many.Package())) state.SkipWithError(package.LoadError().c_str());
@@ -166,7 +166,7 @@ void BM_RemoveManySmallItems(benchmark::State& state) {
   if (!many.Ok()) return state.SkipWithError("cannot write the package");
   for (auto _ : state) {
     state.PauseTiming();
-    TOPFile package;
+    fwp::TOPFile package;
     package.SetWorkFolder(many.NewFolder());
     if (!package.Load(many.Package())) state.SkipWithError(package.LoadError().c_str());
     state.ResumeTiming();

@@ -12,10 +12,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzing::WriteFile(exe, data, size);
 
   const bool trailer = size >= 36 && std::memcmp(data + size - 32, "LINK FILE 1.00", 14) == 0;
-  const bool linked = HasLinkedPackage(exe);
+  const bool linked = fwp::HasLinkedPackage(exe);
   fuzzing::Require(!linked || trailer, "a linked package ends with the trailer text");
 
-  const int64_t length = ExtractLinkedPackage(exe, out);
+  const int64_t length = fwp::ExtractLinkedPackage(exe, out);
   fuzzing::Require(length == -1 || length >= 0, "result is a length or -1");
   fuzzing::Require(!linked || length >= 0, "a linked package can be extracted");
   if (length >= 0) {
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         "the extracted package is the bytes before the length field");
   }
 
-  const std::string temp = ExtractLinkedPackageToTemp(exe);
+  const std::string temp = fwp::ExtractLinkedPackageToTemp(exe);
   fuzzing::Require(temp.empty() == (length < 0), "the temporary copy exists when extraction works");
   if (!temp.empty()) {
     fuzzing::Require(fuzzing::fs::file_size(temp) == static_cast<uint64_t>(length),

@@ -47,12 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static LoadSandbox box;
   fuzzing::WriteFile(box.input, data, size);
   {
-    TOPFile package;
+    fwp::TOPFile package;
     package.SetWorkFolder(box.work.string());
     fuzzing::Require(package.WorkFolder() == box.work.string() + "/", "work folder moved");
     package.Load(box.input.string());
     for (size_t i = 0; i < package.ItemNames().size(); ++i) {
-      const TFileBase* item = package.ItemAt(i);
+      const fwp::TFileBase* item = package.ItemAt(i);
       fuzzing::Require(item != nullptr, "every listed name has a record");
       fuzzing::Require(item->FileName.find('/') == std::string::npos, "record names are bare");
     }

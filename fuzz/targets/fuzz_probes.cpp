@@ -10,10 +10,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzing::WriteFile(path, data, size);
 
   const bool magic = size >= 13 && std::memcmp(data, "OP FILE 1.00", 13) == 0;
-  fuzzing::Require(IsPackageFile(path) == magic, "IsPackageFile is the magic test");
+  fuzzing::Require(fwp::IsPackageFile(path) == magic, "IsPackageFile is the magic test");
 
-  const std::string printer = ReadPackagePrinterName(path);
-  const std::string kind = ReadPackageKind(path);
+  const std::string printer = fwp::ReadPackagePrinterName(path);
+  const std::string kind = fwp::ReadPackageKind(path);
   fuzzing::Require(printer.size() <= 32 && printer.find('\0') == std::string::npos,
                    "printer name fits its field");
   fuzzing::Require(kind.size() <= 1024 && kind.find('\0') == std::string::npos,

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto capacity = static_cast<int32_t>(size + 512);
   std::vector<uint8_t> out(static_cast<size_t>(capacity), 0);
   const int32_t produced =
-      UnpackWindow(input.data(), static_cast<int32_t>(stream.size()), out.data(), capacity);
+      codec::UnpackWindow(input.data(), static_cast<int32_t>(stream.size()), out.data(), capacity);
   fuzzing::Require(
       produced >= static_cast<int32_t>(size) && produced <= static_cast<int32_t>(size) + 1,
       "decodes to the data and at most one padding byte");

@@ -23,8 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int64_t capacity = unpacked + kPad;
 
   std::vector<uint8_t> fast(static_cast<size_t>(capacity), 0);
-  const int32_t produced = UnpackWindow(input.data(), static_cast<int32_t>(coded), fast.data(),
-                                        static_cast<int32_t>(capacity));
+  const int32_t produced = codec::UnpackWindow(input.data(), static_cast<int32_t>(coded),
+                                               fast.data(), static_cast<int32_t>(capacity));
 
   std::vector<uint8_t> slow(static_cast<size_t>(capacity), 0);
   const window_tokens::Walk walk =

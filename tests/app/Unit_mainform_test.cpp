@@ -36,7 +36,7 @@ class StoppingTest : public WorkflowTest {
     // Linked to the executable, so that the only question a run asks is whether to stop.
     const std::string package =
         WritePackage({Item("frw", "fw.bin", {1, 2}), Item("font", "f.bin", Bytes(400000))});
-    AppendLinkedPackage(exe, package);
+    fwp::AppendLinkedPackage(exe, package);
     form->SetStopSource([this] { return requests; });
   }
   // What the printer was sent last, and whether a stopped run left anything behind.

@@ -19,7 +19,7 @@ class MakerTest : public WorkflowTest {
   MakerTest() { form->SetMakerMode(true); }
   std::string Extracted(const std::string& executable) {
     std::string out = (dir / "extracted").string();
-    EXPECT_GE(ExtractLinkedPackage(executable, out), 0);
+    EXPECT_GE(fwp::ExtractLinkedPackage(executable, out), 0);
     std::ifstream in(out, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
@@ -49,7 +49,7 @@ TEST_F(MakerTest, MakesARunFileBesideThePackage) {
 
 TEST_F(MakerTest, TheNewestPackageWinsInACopyOfAnUpdateApplication) {
   std::string first = WritePackage({Item("frw", "a.bin", {1})}, {}, "first.fwp");
-  ASSERT_GT(AppendLinkedPackage(exe, first), 0);
+  ASSERT_GT(fwp::AppendLinkedPackage(exe, first), 0);
   std::string second = WritePackage({Item("frw", "b.bin", {2})}, {}, "a.b.fwp");
   EXPECT_EQ(form->MakeUpdateApp(second), 0);
   EXPECT_TRUE(ui.dialogs.empty());

@@ -245,7 +245,7 @@ TEST_F(UpdateTest, ALibraryImageThatCannotBeWrittenSaysWhy) {
 
 TEST_F(UpdateTest, ALinkedPackageIsFoundWithoutAskingAndItsCopyRemoved) {
   std::string package = WritePackage({Item("frw", "fw.bin", {1}), Item("font", "f.bin", {2})});
-  ASSERT_GT(AppendLinkedPackage(exe, package), 0);
+  ASSERT_GT(fwp::AppendLinkedPackage(exe, package), 0);
   std::filesystem::remove(package);
   std::vector<std::string> duringRun;
   printer.onLine = [&](const std::string& line) {

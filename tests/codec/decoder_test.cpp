@@ -26,7 +26,7 @@ Decoded Unpack(const Bytes& stream, int32_t capacity) {
   Bytes in = Padded(stream);
   Bytes out(static_cast<size_t>(capacity), 0);
   int32_t result =
-      UnpackWindow(in.data(), static_cast<int32_t>(stream.size()), out.data(), capacity);
+      codec::UnpackWindow(in.data(), static_cast<int32_t>(stream.size()), out.data(), capacity);
   return {result, out};
 }
 
@@ -84,7 +84,7 @@ TEST(UnpackWindow, StopsBeforeReachingTheCapacity) {
 TEST(UnpackWindow, EmptyInputLeavesOutputUntouched) {
   Bytes out(16, 0x5A);
   uint8_t in[4] = {};
-  EXPECT_EQ(UnpackWindow(in, 0, out.data(), 16), 0);
+  EXPECT_EQ(codec::UnpackWindow(in, 0, out.data(), 16), 0);
   EXPECT_EQ(out, Bytes(16, 0x5A));
 }
 
@@ -126,7 +126,7 @@ TEST(UnpackWindow, LongestCopyTakes142Bits) {
   BitWriter w;
   w.Literal('z');
   w.Copy(0, 1024);
-  EXPECT_EQ(w.bits(), 9 + kMaxCopyTokenBits);
+  EXPECT_EQ(w.bits(), 9 + codec::kMaxCopyTokenBits);
   Decoded d = Unpack(w.bytes(), 2048);
   ASSERT_GE(d.result, 1025);
   EXPECT_EQ(d.output[0], 'z');
@@ -137,10 +137,10 @@ TEST(UnpackWindow, LongestCopyTakes142Bits) {
 TEST(ReadLength, CountsOnesThenThreeBits) {
   BitWriter w;
   w.Copy(0, 17);  // k = 2, v = 0
-  LengthCode code = ReadLength(w.bytes().data(), 11);
+  codec::LengthCode code = codec::ReadLength(w.bytes().data(), 11);
   EXPECT_EQ(code.length, 17);
   EXPECT_EQ(code.bits, 6);
-  EXPECT_EQ(ReadBit(w.bytes().data(), 0), 1);
+  EXPECT_EQ(codec::ReadBit(w.bytes().data(), 0), 1);
 }
 
 // Streams made of plausible tokens (copies anywhere in the window, lengths across the
@@ -190,7 +190,7 @@ TEST(UnpackWindow, AgreesWithTheReferenceDecoder) {
 
     Bytes in = Padded(stream);
     Bytes out(static_cast<size_t>(capacity), 0);
-    const int32_t got = UnpackWindowBits(in.data(), total, out.data(), capacity);
+    const int32_t got = codec::UnpackWindowBits(in.data(), total, out.data(), capacity);
     ASSERT_EQ(got, want) << "round " << round;
     ASSERT_EQ(out, expected) << "round " << round;
   }

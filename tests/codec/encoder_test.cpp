@@ -28,8 +28,8 @@ Decoded Decode(const Bytes& stream, size_t unpacked) {
   const auto capacity = static_cast<int32_t>(unpacked + 512);
   Decoded d;
   d.output.assign(static_cast<size_t>(capacity), 0);
-  d.result =
-      UnpackWindow(input.data(), static_cast<int32_t>(stream.size()), d.output.data(), capacity);
+  d.result = codec::UnpackWindow(input.data(), static_cast<int32_t>(stream.size()), d.output.data(),
+                                 capacity);
   Bytes slow(static_cast<size_t>(capacity), 0);
   d.walk = window_tokens::Decode(input.data(), static_cast<int64_t>(input.size()),
                                  static_cast<int64_t>(stream.size()) * 8, slow.data(), capacity);
@@ -118,8 +118,8 @@ TEST(WindowEncoder, UsesFullLengthCopiesFromTheWindowEdge) {
   const Bytes zeros(1 << 20, 0);
   const Bytes stream = codec::PackWindow(zeros.data(), zeros.size());
   const size_t longCopies = zeros.size() / 1024 - 1;
-  EXPECT_LT(stream.size(), (longCopies * kMaxCopyTokenBits + 500) / 8);
-  EXPECT_GT(stream.size(), longCopies * kMaxCopyTokenBits / 8);
+  EXPECT_LT(stream.size(), (longCopies * codec::kMaxCopyTokenBits + 500) / 8);
+  EXPECT_GT(stream.size(), longCopies * codec::kMaxCopyTokenBits / 8);
   ExpectRoundTrip(zeros);
 }
 

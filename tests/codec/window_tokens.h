@@ -12,7 +12,7 @@
 namespace window_tokens {
 
 struct Walk {
-  int32_t result = 0;  // produced bytes, or -1 (as UnpackWindowBits)
+  int32_t result = 0;  // produced bytes, or -1 (as codec::UnpackWindowBits)
   int64_t tokens = 0;
   int64_t copies = 0;
   bool zeroFillCopy = false;  // a copy read bytes at or past its output position

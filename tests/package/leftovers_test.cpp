@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 // library image as temporary files, and a package object's work folder with an item.
 struct RunFiles {
   platform::TempFile package, library;
-  TOPFile items;
+  fwp::TOPFile items;
 
   explicit RunFiles(const std::string& exeFolder)
       : package(platform::TempFile::Create(platform::TempFolder(), "_^~")),
@@ -161,7 +161,8 @@ TEST_F(LeftoversTest, TheLinkedPackageComesOutIntoAHeldFile) {
   rawpkg::Write(
       exe, "EXE" + std::string("PKG") + rawpkg::LE32(3) + "LINK FILE 1.00" + std::string(18, '\0'));
   {
-    platform::TempFile extracted = ExtractLinkedPackageToTemp(exe, FindLinkedPackage(exe));
+    platform::TempFile extracted =
+        fwp::ExtractLinkedPackageToTemp(exe, fwp::FindLinkedPackage(exe));
     ASSERT_TRUE(extracted.IsOpen());
     EXPECT_EQ(platform::FolderOf(extracted.Path()), exe_.path() + "/");
     EXPECT_EQ(rawpkg::Read(extracted.Path()), "PKG");
@@ -169,7 +170,7 @@ TEST_F(LeftoversTest, TheLinkedPackageComesOutIntoAHeldFile) {
   }
   EXPECT_EQ(fs::directory_iterator(exe_.path())->path(), exe);
   rawpkg::Write(exe, "no trailer");
-  EXPECT_FALSE(ExtractLinkedPackageToTemp(exe, FindLinkedPackage(exe)).IsOpen());
+  EXPECT_FALSE(fwp::ExtractLinkedPackageToTemp(exe, fwp::FindLinkedPackage(exe)).IsOpen());
   EXPECT_EQ(std::distance(fs::directory_iterator(exe_.path()), {}), 1);
 }
 

@@ -33,17 +33,17 @@ TEST(LinkedPackage, AppendWritesPackageLengthAndTrailer) {
   rawpkg::Write(exe, "EXECUTABLE");
   rawpkg::Write(dir / "pkg.fwp", package);
 
-  EXPECT_EQ(AppendLinkedPackage(exe, dir / "pkg.fwp"), 833448);
+  EXPECT_EQ(fwp::AppendLinkedPackage(exe, dir / "pkg.fwp"), 833448);
   const std::string all = rawpkg::Read(exe);
   ASSERT_EQ(all.size(), 10u + 833484u);
   EXPECT_EQ(all.substr(10, package.size()), package);
   EXPECT_EQ(all.substr(10 + package.size(), 4), std::string("\xA8\xB7\x0C\x00", 4));
   EXPECT_EQ(all.substr(all.size() - 32), std::string("LINK FILE 1.00") + std::string(18, '\0'));
 
-  EXPECT_TRUE(HasLinkedPackage(exe));
-  EXPECT_EQ(ExtractLinkedPackage(exe, dir / "out.fwp"), 833448);
+  EXPECT_TRUE(fwp::HasLinkedPackage(exe));
+  EXPECT_EQ(fwp::ExtractLinkedPackage(exe, dir / "out.fwp"), 833448);
   EXPECT_EQ(rawpkg::Read(dir / "out.fwp"), package);
-  EXPECT_EQ(AppendLinkedPackage(dir / "missing", dir / "pkg.fwp"), -1);
+  EXPECT_EQ(fwp::AppendLinkedPackage(dir / "missing", dir / "pkg.fwp"), -1);
 }
 
 TEST(LinkedPackage, TheLastPackageWinsAndEmptyOnesWork) {
@@ -52,14 +52,14 @@ TEST(LinkedPackage, TheLastPackageWinsAndEmptyOnesWork) {
   rawpkg::Write(exe, "EXE");
   rawpkg::Write(dir / "a.fwp", "first package");
   rawpkg::Write(dir / "b.fwp", "");
-  ASSERT_EQ(AppendLinkedPackage(exe, dir / "a.fwp"), 13);
-  ASSERT_EQ(AppendLinkedPackage(exe, dir / "b.fwp"), 0);
-  EXPECT_EQ(ExtractLinkedPackage(exe, dir / "out"), 0);
+  ASSERT_EQ(fwp::AppendLinkedPackage(exe, dir / "a.fwp"), 13);
+  ASSERT_EQ(fwp::AppendLinkedPackage(exe, dir / "b.fwp"), 0);
+  EXPECT_EQ(fwp::ExtractLinkedPackage(exe, dir / "out"), 0);
   EXPECT_EQ(rawpkg::Read(dir / "out"), "");
 
   rawpkg::Write(dir / "c.fwp", "third");
-  ASSERT_EQ(AppendLinkedPackage(exe, dir / "c.fwp"), 5);
-  const std::string temp = ExtractLinkedPackageToTemp(exe);
+  ASSERT_EQ(fwp::AppendLinkedPackage(exe, dir / "c.fwp"), 5);
+  const std::string temp = fwp::ExtractLinkedPackageToTemp(exe);
   ASSERT_FALSE(temp.empty());
   EXPECT_EQ(fs::path(temp).parent_path(), fs::path(dir.path()));
   EXPECT_EQ(rawpkg::Read(temp), "third");
@@ -69,8 +69,8 @@ TEST(LinkedPackage, TrailerTextDecidesNotTheBytesBehindIt) {
   ScratchDir dir;
   std::string tail = rawpkg::LE32(3) + "LINK FILE 1.00" + std::string(18, 'Q');
   rawpkg::Write(dir / "x", "exePKG" + tail);
-  EXPECT_TRUE(HasLinkedPackage(dir / "x"));
-  EXPECT_EQ(ExtractLinkedPackage(dir / "x", dir / "out"), 3);
+  EXPECT_TRUE(fwp::HasLinkedPackage(dir / "x"));
+  EXPECT_EQ(fwp::ExtractLinkedPackage(dir / "x", dir / "out"), 3);
   EXPECT_EQ(rawpkg::Read(dir / "out"), "PKG");
 }
 
@@ -91,12 +91,12 @@ TEST(LinkedPackage, FilesWithoutAUsableTrailer) {
     SCOPED_TRACE(c.what);
     const std::string exe = dir / "exe";
     rawpkg::Write(exe, c.bytes);
-    EXPECT_FALSE(HasLinkedPackage(exe));
-    EXPECT_EQ(ExtractLinkedPackage(exe, dir / "out"), -1);
-    EXPECT_EQ(ExtractLinkedPackageToTemp(exe), "");
+    EXPECT_FALSE(fwp::HasLinkedPackage(exe));
+    EXPECT_EQ(fwp::ExtractLinkedPackage(exe, dir / "out"), -1);
+    EXPECT_EQ(fwp::ExtractLinkedPackageToTemp(exe), "");
     EXPECT_EQ(TempFilesIn(dir.path()), 0u);
   }
-  EXPECT_FALSE(HasLinkedPackage(dir / "missing"));
+  EXPECT_FALSE(fwp::HasLinkedPackage(dir / "missing"));
 }
 
 }  // namespace

@@ -38,38 +38,38 @@ class PackageTest : public ::testing::Test {
   }
 
   ScratchDir dir_;
-  TOPFile pkg_;
+  fwp::TOPFile pkg_;
 };
 
 TEST_F(PackageTest, ProbesReadTheHeaderFields) {
   std::string path = Package(rawpkg::Header(0, "VRQPrinter", "Update"));
-  EXPECT_TRUE(IsPackageFile(path));
-  EXPECT_EQ(ReadPackagePrinterName(path), "VRQPrinter");
-  EXPECT_EQ(ReadPackageKind(path), "Update");
+  EXPECT_TRUE(fwp::IsPackageFile(path));
+  EXPECT_EQ(fwp::ReadPackagePrinterName(path), "VRQPrinter");
+  EXPECT_EQ(fwp::ReadPackageKind(path), "Update");
 
   // Fields that fill their whole width come back whole, without a terminator.
   std::string full = rawpkg::Header(0, std::string(32, 'P'), std::string(1024, 'K'));
   path = Package(full);
-  EXPECT_EQ(ReadPackagePrinterName(path), std::string(32, 'P'));
-  EXPECT_EQ(ReadPackageKind(path), std::string(1024, 'K'));
+  EXPECT_EQ(fwp::ReadPackagePrinterName(path), std::string(32, 'P'));
+  EXPECT_EQ(fwp::ReadPackageKind(path), std::string(1024, 'K'));
 
-  EXPECT_FALSE(IsPackageFile(dir_ / "missing.fwp"));
-  EXPECT_EQ(ReadPackagePrinterName(dir_ / "missing.fwp"), "");
+  EXPECT_FALSE(fwp::IsPackageFile(dir_ / "missing.fwp"));
+  EXPECT_EQ(fwp::ReadPackagePrinterName(dir_ / "missing.fwp"), "");
 }
 
 TEST_F(PackageTest, MagicMustEndWithAZeroByte) {
   std::string header = rawpkg::Header();
   header[12] = ' ';
   std::string path = Package(header);
-  EXPECT_FALSE(IsPackageFile(path));
+  EXPECT_FALSE(fwp::IsPackageFile(path));
   EXPECT_FALSE(pkg_.Load(path));
   EXPECT_TRUE(pkg_.ItemNames().empty());
 
   EXPECT_FALSE(pkg_.Load(Package(rawpkg::Header().substr(0, 1000))));
   EXPECT_NE(pkg_.LoadError().find("header"), std::string::npos);
 
-  EXPECT_FALSE(IsPackageFile(Package("OP FILE 1.00")));  // 12 bytes: no room for the zero
-  EXPECT_TRUE(IsPackageFile(Package(std::string("OP FILE 1.00\0", 13))));
+  EXPECT_FALSE(fwp::IsPackageFile(Package("OP FILE 1.00")));  // 12 bytes: no room for the zero
+  EXPECT_TRUE(fwp::IsPackageFile(Package(std::string("OP FILE 1.00\0", 13))));
 }
 
 TEST_F(PackageTest, HeaderOnlyPackagesLoadWithOrWithoutTheEndMarker) {
@@ -88,7 +88,7 @@ TEST_F(PackageTest, StoredItemsComeOutWithTheirFieldsAndTimes) {
       << pkg_.LoadError();
 
   ASSERT_EQ(pkg_.ItemNames(), (std::vector<std::string>{"fw.bin", "boot.bin", "sys.bin"}));
-  const TFileBase* first = pkg_.ItemAt(0);
+  const fwp::TFileBase* first = pkg_.ItemAt(0);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(first->Status, 4);
   EXPECT_EQ(first->Type, "frw");
@@ -338,7 +338,7 @@ TEST_F(PackageTest, LoadOfAMissingFileChangesNothing) {
 }
 
 TEST(PackageHeader, ResetAndSetters) {
-  TOPFile pkg;
+  fwp::TOPFile pkg;
   pkg.SetVersionLabel(std::string(600, 'v'));
   pkg.SetMagic("ZZ");
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(pkg.Header().data()), 12), "ZZ FILE 1.00");

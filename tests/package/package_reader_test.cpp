@@ -221,18 +221,18 @@ TEST(LinkedPackageTrailer, FoundOnceAndExtractedFromWhatWasFound) {
   const std::string exe = dir / "app.run";
   rawpkg::Write(
       exe, "EXE" + std::string("PKG") + rawpkg::LE32(3) + "LINK FILE 1.00" + std::string(18, '\0'));
-  const LinkedPackage found = FindLinkedPackage(exe);
+  const fwp::LinkedPackage found = fwp::FindLinkedPackage(exe);
   EXPECT_TRUE(found.found);
   EXPECT_EQ(found.offset, 3);
   EXPECT_EQ(found.length, 3);
-  EXPECT_EQ(ExtractLinkedPackage(exe, found, dir / "out"), 3);
+  EXPECT_EQ(fwp::ExtractLinkedPackage(exe, found, dir / "out"), 3);
   EXPECT_EQ(rawpkg::Read(dir / "out"), "PKG");
 
   // A length that points before the start of the file is damage, not a package.
   rawpkg::Write(exe, "EXE" + rawpkg::LE32(4) + "LINK FILE 1.00" + std::string(18, '\0'));
-  EXPECT_FALSE(FindLinkedPackage(exe).found);
-  EXPECT_EQ(FindLinkedPackage(dir / "missing").error, ENOENT);
-  EXPECT_EQ(ExtractLinkedPackage(exe, FindLinkedPackage(exe), dir / "out"), -1);
+  EXPECT_FALSE(fwp::FindLinkedPackage(exe).found);
+  EXPECT_EQ(fwp::FindLinkedPackage(dir / "missing").error, ENOENT);
+  EXPECT_EQ(fwp::ExtractLinkedPackage(exe, fwp::FindLinkedPackage(exe), dir / "out"), -1);
   EXPECT_EQ(rawpkg::Read(dir / "out"), "");
 }
 

@@ -8,14 +8,14 @@
 
 namespace {
 
-using settings::ParseSettingInt;
-using settings::ProfileString;
+using fwp::ParseSettingInt;
+using fwp::ProfileString;
 
 TEST(Settings, FileNameFollowsTheExecutable) {
-  EXPECT_EQ(settings::SettingsPathFor("/opt/vrq/vrq-update"), "/opt/vrq/vrq-update.ini");
-  EXPECT_EQ(settings::SettingsPathFor("/opt/vrq/pkg.run"), "/opt/vrq/pkg.ini");
-  EXPECT_EQ(settings::SettingsPathFor("/opt/v1.2/tool"), "/opt/v1.2/tool.ini");
-  EXPECT_EQ(settings::SettingsPathFor("/a/b.c.run"), "/a/b.c.ini");
+  EXPECT_EQ(fwp::SettingsPathFor("/opt/vrq/vrq-update"), "/opt/vrq/vrq-update.ini");
+  EXPECT_EQ(fwp::SettingsPathFor("/opt/vrq/pkg.run"), "/opt/vrq/pkg.ini");
+  EXPECT_EQ(fwp::SettingsPathFor("/opt/v1.2/tool"), "/opt/v1.2/tool.ini");
+  EXPECT_EQ(fwp::SettingsPathFor("/a/b.c.run"), "/a/b.c.ini");
 }
 
 TEST(Settings, ProfileLookupRules) {
@@ -80,18 +80,18 @@ TEST(Settings, ReadBoolFromAFile) {
   const std::string ini = dir / "tool.ini";
   auto write = [&](const std::string& text) { std::ofstream(ini, std::ios::trunc) << text; };
 
-  EXPECT_FALSE(settings::ReadBool(ini, "MAIN", "MAKE", false));  // no file: the default
-  EXPECT_TRUE(settings::ReadBool(ini, "MAIN", "MAKE", true));
+  EXPECT_FALSE(fwp::ReadSettingBool(ini, "MAIN", "MAKE", false));  // no file: the default
+  EXPECT_TRUE(fwp::ReadSettingBool(ini, "MAIN", "MAKE", true));
   write("[main]\nmake=1\n");
-  EXPECT_TRUE(settings::ReadBool(ini, "MAIN", "MAKE", false));
+  EXPECT_TRUE(fwp::ReadSettingBool(ini, "MAIN", "MAKE", false));
   write("[MAIN]\nMAKE= 2 \n");
-  EXPECT_TRUE(settings::ReadBool(ini, "MAIN", "MAKE", false));
+  EXPECT_TRUE(fwp::ReadSettingBool(ini, "MAIN", "MAKE", false));
   write("[MAIN]\nMAKE=yes\n");
-  EXPECT_FALSE(settings::ReadBool(ini, "MAIN", "MAKE", false));
+  EXPECT_FALSE(fwp::ReadSettingBool(ini, "MAIN", "MAKE", false));
   write("[MAIN]\nMAKE=0\n");
-  EXPECT_FALSE(settings::ReadBool(ini, "MAIN", "MAKE", true));
+  EXPECT_FALSE(fwp::ReadSettingBool(ini, "MAIN", "MAKE", true));
   write("\xEF\xBB\xBF[MAIN]\r\nMAKE=0x10\r\n");
-  EXPECT_TRUE(settings::ReadBool(ini, "MAIN", "MAKE", false));
+  EXPECT_TRUE(fwp::ReadSettingBool(ini, "MAIN", "MAKE", false));
 }
 
 }  // namespace

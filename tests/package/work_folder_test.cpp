@@ -17,8 +17,8 @@ void Touch(const fs::path& path, const std::string& text = "x") {
 }
 
 TEST(WorkFolder, AutomaticFolderIsPrivateHiddenAndEmpty) {
-  TOPFile a;
-  TOPFile b;
+  fwp::TOPFile a;
+  fwp::TOPFile b;
   const std::string folder = a.WorkFolder();
   ASSERT_FALSE(folder.empty());
   EXPECT_EQ(folder.back(), '/');
@@ -36,7 +36,7 @@ TEST(WorkFolder, GoingAwayRemovesThePlaceholderAndAnEmptyFolder) {
   std::string folder;
   std::string placeholder;
   {
-    TOPFile pkg;
+    fwp::TOPFile pkg;
     folder = pkg.WorkFolder();
     placeholder = folder.substr(0, folder.size() - std::string("_optfiles/").size());
     EXPECT_TRUE(fs::exists(placeholder));
@@ -46,7 +46,7 @@ TEST(WorkFolder, GoingAwayRemovesThePlaceholderAndAnEmptyFolder) {
 
   // A folder that still holds files is kept: nothing is lost.
   {
-    TOPFile pkg;
+    fwp::TOPFile pkg;
     folder = pkg.WorkFolder();
     Touch(folder + "left.bin");
   }
@@ -56,7 +56,7 @@ TEST(WorkFolder, GoingAwayRemovesThePlaceholderAndAnEmptyFolder) {
 
 TEST(WorkFolder, MovingCarriesFilesAndRemovesTheOldFolder) {
   ScratchDir dir;
-  TOPFile pkg;
+  fwp::TOPFile pkg;
   const std::string old = pkg.WorkFolder();
   Touch(old + "one.bin", "1");
   fs::create_directory(old + "sub");
@@ -79,7 +79,7 @@ TEST(WorkFolder, AFolderThatWasGivenIsNeverRemoved) {
   fs::create_directory(dir / "given");
   Touch(dir / "given/keep.bin");
   {
-    TOPFile pkg;
+    fwp::TOPFile pkg;
     const std::string automatic = pkg.WorkFolder();
     pkg.SetWorkFolder(dir / "given");
     EXPECT_FALSE(fs::exists(automatic));  // the empty automatic folder went away
@@ -100,25 +100,25 @@ TEST(FolderTools, DeleteCopyAndClear) {
 
   fs::create_directory(dir / "dst");
   Touch(dir / "dst/a", "old");
-  CopyFolderFiles(dir / "src", dir / "dst", true);
+  fwp::CopyFolderFiles(dir / "src", dir / "dst", true);
   EXPECT_EQ(std::ifstream(dir / "dst/a").get(), 'o');  // kept: failIfExists
-  CopyFolderFiles(dir / "src", dir / "dst", false);
+  fwp::CopyFolderFiles(dir / "src", dir / "dst", false);
   EXPECT_EQ(std::ifstream(dir / "dst/a").get(), 'x');
   EXPECT_FALSE(fs::exists(dir / "dst/sub"));
 
-  DeleteFolderFiles(dir / "src");
+  fwp::DeleteFolderFiles(dir / "src");
   EXPECT_FALSE(fs::exists(dir / "src/a"));
   EXPECT_TRUE(fs::exists(dir / "src/sub/b"));
 
-  EXPECT_TRUE(DeleteFolderTree(dir / "src"));
+  EXPECT_TRUE(fwp::DeleteFolderTree(dir / "src"));
   EXPECT_FALSE(fs::exists(dir / "src"));
   EXPECT_TRUE(fs::exists(dir / "outside/kept"));  // links are removed, not followed
 
   // An empty path names no folder, neither "/" nor the current one.
   const fs::path saved = fs::current_path();
   fs::current_path(dir.path());
-  DeleteFolderTree("");
-  DeleteFolderFiles("");
+  fwp::DeleteFolderTree("");
+  fwp::DeleteFolderFiles("");
   fs::current_path(saved);
   EXPECT_TRUE(fs::exists(dir / "dst/a"));
   EXPECT_TRUE(fs::exists(dir / "outside/kept"));

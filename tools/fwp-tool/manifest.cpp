@@ -4,20 +4,14 @@
 #include <chrono>
 #include <cstdio>
 
+#include "package/text.h"
+
 namespace fwptool {
 namespace {
 
 constexpr uint64_t kTicksPerSecond = 10'000'000;
 constexpr uint64_t kTicksPerDay = 86'400 * kTicksPerSecond;
 constexpr std::chrono::sys_days kEpoch1601{std::chrono::year{1601} / 1 / 1};
-
-std::string Trim(const std::string& text) {
-  const char* blanks = " \t\r";
-  size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) return {};
-  size_t last = text.find_last_not_of(blanks);
-  return text.substr(first, last - first + 1);
-}
 
 template <typename T>
 bool ParseNumber(std::string_view text, T& value) {
@@ -26,20 +20,10 @@ bool ParseNumber(std::string_view text, T& value) {
   return ec == std::errc() && end == text.data() + text.size();
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Value of a key: blanks around it are gone already; one pair of double quotes keeps
 // blanks at its ends.
 std::string Unquote(const std::string& value) {
-  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-    return value.substr(1, value.size() - 2);
-  }
-  return value;
+  return fwp::Unquote(value, "\"");
 }
 
 struct ManifestReader {
@@ -120,7 +104,7 @@ struct ManifestReader {
   }
 
   bool Line(const std::string& raw) {
-    std::string text = Trim(raw);
+    std::string text = fwp::TrimBlanks(raw);
     if (text.empty() || text[0] == '#' || text[0] == ';') return true;
     if (text == "[item]") {
       if (!CheckLastItem()) return false;
@@ -132,8 +116,8 @@ struct ManifestReader {
     size_t eq = text.find('=');
     if (eq == std::string::npos || eq == 0) return Fail("expected KEY = VALUE");
     bool append = text[eq - 1] == '+';
-    std::string key = Trim(text.substr(0, append ? eq - 1 : eq));
-    std::string value = Trim(text.substr(eq + 1));
+    std::string key = fwp::TrimBlanks(text.substr(0, append ? eq - 1 : eq));
+    std::string value = fwp::TrimBlanks(text.substr(eq + 1));
     return inItem ? ItemKey(key, value, append) : HeaderKey(key, value);
   }
 };
@@ -209,8 +193,8 @@ bool Unescape(const std::string& text, std::string& out) {
         out += '"';
         break;
       case 'x': {
-        int high = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
-        int low = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
+        int high = i + 1 < text.size() ? fwp::HexDigitValue(text[i + 1]) : -1;
+        int low = i + 2 < text.size() ? fwp::HexDigitValue(text[i + 2]) : -1;
         if (high < 0 || low < 0) return false;
         out += static_cast<char>(high * 16 + low);
         i += 2;
@@ -258,7 +242,7 @@ std::string Escape(const std::string& text) {
 }
 
 std::optional<uint64_t> ParseFileTime(const std::string& raw) {
-  std::string text = Unquote(Trim(raw));
+  std::string text = Unquote(fwp::TrimBlanks(raw));
   uint64_t ticks = 0;
   if (ParseNumber(text, ticks)) return ticks;
   // YYYY-MM-DD[THH:MM:SS[.fraction]][Z]

@@ -108,11 +108,11 @@ int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ost
         << "\n";
     return kExitFailed;
   }
-  TOPFile package;
+  fwp::TOPFile package;
   package.SetWorkFolder(folder.string());
   const bool whole = package.Load(paths[0]);
   for (size_t i = 0; i < package.ItemNames().size(); ++i) {
-    const TFileBase* item = package.ItemAt(i);
+    const fwp::TFileBase* item = package.ItemAt(i);
     if (item == nullptr) continue;
     out << item->Status << " " << Escape(item->Type) << " " << Escape(item->FileName) << "\n";
     if (verbose) {
