@@ -129,6 +129,37 @@ case "$case_name" in
     expected=$(($(stat -c %s "$app/vrq-update") + $(stat -c %s "$app/pkg.fwp") + 36))
     [ "$(stat -c %s "$app/pkg.run" 2>/dev/null)" = "$expected" ] || fail "pkg.run is not $expected bytes"
     ;;
+  repaint-while-stalled)
+    # The printer stops taking data in the middle of a block, and the program's write
+    # waits for it: the window still repaints what another window uncovered.
+    make_package "$app/pkg.fwp"
+    "$app/vrq-update" --make "$app/pkg.fwp" 2>/dev/null || fail "the maker failed"
+    TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --verbose --fault stall-block:font:1 -- \
+      "$app/pkg.run" 2>"$work/sim.log" &
+    sim=$!
+    win=$(wait_for 10 window_named pkg) || {
+      fail "no window captioned pkg"
+      exit 1
+    }
+    pid=$(pgrep -P "$sim" -x pkg.run)
+    xdotool mousemove --window "$win" 164 44 click 1
+    wait_for 60 grep -m1 "printer stopped taking data" "$work/sim.log" >/dev/null ||
+      fail "the printer never stalled"
+    sleep 1
+    import -window "$win" "$work/before.png"
+    eval "$(xdotool getwindowgeometry --shell "$win")"
+    xlogo -geometry "${WIDTH}x${HEIGHT}+${X}+${Y}" 2>/dev/null &
+    cover=$!
+    wait_for 5 window_named xlogo >/dev/null || fail "no covering window"
+    sleep 0.5
+    kill "$cover"
+    sleep 1
+    import -window "$win" "$work/after.png"
+    cp "$work/after.png" "$ARTIFACTS/repaint-while-stalled.png"
+    differing=$(compare -metric AE "$work/before.png" "$work/after.png" null: 2>&1)
+    [ "$differing" = 0 ] || fail "$differing pixels differ after the window was uncovered"
+    kill -KILL "$pid"
+    ;;
   maker-option)
     # --maker: the maker's window although the settings file says update mode.
     printf '[MAIN]\r\nMAKE=0\r\n' >"$app/vrq-update.ini"
