@@ -145,8 +145,15 @@ case "$case_name" in
     xdotool mousemove --window "$win" 164 44 click 1
     wait_for 60 grep -m1 "printer stopped taking data" "$work/sim.log" >/dev/null ||
       fail "the printer never stalled"
-    sleep 1
+    # The window settles once the write blocks for good (pieces already in the kernel's
+    # buffer still move the bar for a moment).
     import -window "$win" "$work/before.png"
+    for ((i = 0; i < 20; i++)); do
+      sleep 0.5
+      import -window "$win" "$work/now.png"
+      [ "$(compare -metric AE "$work/before.png" "$work/now.png" null: 2>&1)" = 0 ] && break
+      mv "$work/now.png" "$work/before.png"
+    done
     eval "$(xdotool getwindowgeometry --shell "$win")"
     xlogo -geometry "${WIDTH}x${HEIGHT}+${X}+${Y}" 2>/dev/null &
     cover=$!
