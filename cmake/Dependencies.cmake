@@ -87,6 +87,8 @@ if(BUILD_TESTING)
   endif()
   vrq_require_library(GMOCK_LIBRARY gmock libgmock-dev)
   vrq_require_library(LIBUTIL util libc6-dev)
+  # The HID tests open the emulated printer through hidapi's back end, as the library does.
+  vrq_require_library(HIDAPI_HIDRAW_LIBRARY libhidapi-hidraw.so.0 libhidapi-hidraw0)
   # The window tests, the end-to-end scripts and the checks of the installed files.
   foreach(entry xvfb-run:xvfb xauth:xauth xdotool:xdotool import:imagemagick
                 xwininfo:x11-utils man:man-db groff:groff-base

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The man pages render without a warning, and every option a program's --help names
-# is in its man page and offered by its bash completion.
+# The man pages render without a warning; every option a program's --help names is in
+# its man page and offered by its bash completion, and every exit status it names is in
+# the man page's EXIT STATUS.
 #   docs_test.sh BIN SOURCE    BIN: the build's programs; SOURCE: the project's folder
 set -uo pipefail
 bin=${1:?usage: docs_test.sh BIN SOURCE}
@@ -56,6 +57,14 @@ for program in vrq-update fwp-tool vrq-printer-sim; do
       fail "$program.1 does not describe $option"
     grep -qxF -- "$option" <<<"$offered" || fail "the completion of $program does not offer $option"
   done
+
+  statuses=$(awk '/^Exit status/ {on = 1} on && /^$/ {exit} on' "$work/$program.help" |
+    grep -oE '\b[0-9]{1,3}\b' | sort -u)
+  [ -n "$statuses" ] || fail "$program --help names no exit status"
+  section=$(awk '/^EXIT STATUS/ {on = 1; next} on && /^[A-Z]/ {exit} on' "$work/$program.plain")
+  for status in $statuses; do
+    grep -qE "\b$status\b" <<<"$section" || fail "$program.1 does not describe exit status $status"
+  done
 done
 
-[ "$failures" -eq 0 ] && echo "man pages and completions cover every option"
+[ "$failures" -eq 0 ] && echo "man pages and completions cover every option and exit status"
