@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <sstream>
 
-#include "package/linked_package.h"
 #include "package/opfile.h"
 #include "platform/fs.h"
 #include "platform/temp_file.h"
@@ -154,24 +153,6 @@ TEST_F(LeftoversTest, ARunThatEndsNormallyLeavesNothing) {
   // extracted), so the folder is the sweep's, and so is nothing else.
   EXPECT_EQ(fwp::SweepLeftovers(exe_.path()).size(), 1u);
   EXPECT_TRUE(fs::is_empty(temp_.path()));
-}
-
-TEST_F(LeftoversTest, TheLinkedPackageComesOutIntoAHeldFile) {
-  const std::string exe = exe_ / "app.run";
-  rawpkg::Write(
-      exe, "EXE" + std::string("PKG") + rawpkg::LE32(3) + "LINK FILE 1.00" + std::string(18, '\0'));
-  {
-    platform::TempFile extracted =
-        fwp::ExtractLinkedPackageToTemp(exe, fwp::FindLinkedPackage(exe));
-    ASSERT_TRUE(extracted.IsOpen());
-    EXPECT_EQ(platform::FolderOf(extracted.Path()), exe_.path() + "/");
-    EXPECT_EQ(rawpkg::Read(extracted.Path()), "PKG");
-    EXPECT_TRUE(fwp::SweepLeftovers(exe_.path()).empty());
-  }
-  EXPECT_EQ(fs::directory_iterator(exe_.path())->path(), exe);
-  rawpkg::Write(exe, "no trailer");
-  EXPECT_FALSE(fwp::ExtractLinkedPackageToTemp(exe, fwp::FindLinkedPackage(exe)).IsOpen());
-  EXPECT_EQ(std::distance(fs::directory_iterator(exe_.path()), {}), 1);
 }
 
 }  // namespace

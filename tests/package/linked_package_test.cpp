@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 
+#include "platform/fs.h"
 #include "raw_package.h"
 #include "scratch_dir.h"
 
@@ -97,6 +99,33 @@ TEST(LinkedPackage, FilesWithoutAUsableTrailer) {
     EXPECT_EQ(TempFilesIn(dir.path()), 0u);
   }
   EXPECT_FALSE(fwp::HasLinkedPackage(dir / "missing"));
+}
+
+// The update reads the trailer once and extracts from what it found, into a temporary
+// file that its owner holds and deletes.
+TEST(LinkedPackage, FoundOnceAndExtractedFromWhatWasFound) {
+  ScratchDir dir;
+  const std::string exe = dir / "app.run";
+  rawpkg::Write(
+      exe, "EXE" + std::string("PKG") + rawpkg::LE32(3) + "LINK FILE 1.00" + std::string(18, '\0'));
+  const fwp::LinkedPackage found = fwp::FindLinkedPackage(exe);
+  EXPECT_TRUE(found.found);
+  EXPECT_EQ(found.offset, 3);
+  EXPECT_EQ(found.length, 3);
+  {
+    platform::TempFile extracted = fwp::ExtractLinkedPackageToTemp(exe, found);
+    ASSERT_TRUE(extracted.IsOpen());
+    EXPECT_EQ(platform::FolderOf(extracted.Path()), dir.path() + "/");
+    EXPECT_EQ(rawpkg::Read(extracted.Path()), "PKG");
+  }
+  EXPECT_EQ(TempFilesIn(dir.path()), 0u);
+
+  // A length that points before the start of the file is damage, not a package.
+  rawpkg::Write(exe, "EXE" + rawpkg::LE32(4) + "LINK FILE 1.00" + std::string(18, '\0'));
+  EXPECT_FALSE(fwp::FindLinkedPackage(exe).found);
+  EXPECT_EQ(fwp::FindLinkedPackage(dir / "missing").error, ENOENT);
+  EXPECT_FALSE(fwp::ExtractLinkedPackageToTemp(exe, fwp::FindLinkedPackage(exe)).IsOpen());
+  EXPECT_EQ(TempFilesIn(dir.path()), 0u);
 }
 
 }  // namespace

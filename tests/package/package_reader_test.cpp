@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <span>
 
-#include "package/linked_package.h"
 #include "package/package_scan.h"
 #include "raw_package.h"
 #include "scratch_dir.h"
@@ -127,18 +126,12 @@ TEST(PackageReader, PartialBytesAskForMoreOrAgreeWithTheWhole) {
   EXPECT_EQ(ParseAll(rawpkg::Header(1) + record, 1).records.at(0).unpackedLength, 7u);
 }
 
-TEST(PackageReader, HeaderFieldsAndTheMagicTest) {
+// The fields themselves are tested through the probes (opfile_test.cpp).
+TEST(PackageReader, ShortHeadersAndTheMagicTest) {
   const std::string header = rawpkg::Header(-3, std::string(32, 'P'), "Fonts", "v2");
-  fwp::PackageHeader h = fwp::ParseHeader(Span(header));
-  EXPECT_TRUE(h.hasMagic);
-  EXPECT_TRUE(h.complete);
-  EXPECT_EQ(h.packMode, -3);
-  EXPECT_EQ(h.printerName, std::string(32, 'P'));  // a full field has no terminator
-  EXPECT_EQ(h.versionLabel, "v2");
-  EXPECT_EQ(h.packageKind, "Fonts");
-  EXPECT_EQ(fwp::HeaderProblem(h), "");
-
-  h = fwp::ParseHeader(Span(header.substr(0, 40)));
+  EXPECT_EQ(fwp::ParseHeader(Span(header)).packMode, -3);
+  EXPECT_EQ(fwp::HeaderProblem(fwp::ParseHeader(Span(header))), "");
+  const fwp::PackageHeader h = fwp::ParseHeader(Span(header.substr(0, 40)));
   EXPECT_TRUE(h.hasMagic);
   EXPECT_EQ(h.printerName, std::string(7, 'P'));  // the rest reads as zero
   EXPECT_EQ(fwp::HeaderProblem(h), "header cut short at 40 bytes");
@@ -159,15 +152,6 @@ TEST(PackageReader, PackedDataLimits) {
   EXPECT_EQ(fwp::PackedDataProblem(100, 6332u),
             "packed data is damaged (92 coded bytes cannot hold 6332 bytes)");
   EXPECT_NE(fwp::PackedDataProblem(int64_t{1} << 30, (1u << 30) + 1), "");
-
-  fwp::RecordFields r;
-  r.dataLength = 100;
-  r.unpackedLength = 6332;
-  EXPECT_EQ(fwp::UnpackedSize(r, fwp::kPackPacked), 0);  // cannot be unpacked
-  r.unpackedLength = 50;
-  EXPECT_EQ(fwp::UnpackedSize(r, fwp::kPackPacked), 50);
-  EXPECT_EQ(fwp::UnpackedSize(r, fwp::kPackStored), 100);
-  EXPECT_EQ(fwp::UnpackedSize(r, 2), 0);
 }
 
 TEST(PackageScan, LargeFieldsAndManyRecordsReadThroughTheWindow) {
@@ -214,26 +198,6 @@ TEST(PackageProbe, TheCauseComesWithTheAnswer) {
             "o is made for the printer \"vrqprinter\", not \"VRQPrinter\"");
   EXPECT_EQ(fwp::ProbePackageHeader(dir / "fonts.fwp").ProblemFor("f", "VRQPrinter", "Update"),
             "f is a package of the kind \"Fonts\", not \"Update\"");
-}
-
-TEST(LinkedPackageTrailer, FoundOnceAndExtractedFromWhatWasFound) {
-  ScratchDir dir;
-  const std::string exe = dir / "app.run";
-  rawpkg::Write(
-      exe, "EXE" + std::string("PKG") + rawpkg::LE32(3) + "LINK FILE 1.00" + std::string(18, '\0'));
-  const fwp::LinkedPackage found = fwp::FindLinkedPackage(exe);
-  EXPECT_TRUE(found.found);
-  EXPECT_EQ(found.offset, 3);
-  EXPECT_EQ(found.length, 3);
-  EXPECT_EQ(fwp::ExtractLinkedPackage(exe, found, dir / "out"), 3);
-  EXPECT_EQ(rawpkg::Read(dir / "out"), "PKG");
-
-  // A length that points before the start of the file is damage, not a package.
-  rawpkg::Write(exe, "EXE" + rawpkg::LE32(4) + "LINK FILE 1.00" + std::string(18, '\0'));
-  EXPECT_FALSE(fwp::FindLinkedPackage(exe).found);
-  EXPECT_EQ(fwp::FindLinkedPackage(dir / "missing").error, ENOENT);
-  EXPECT_EQ(fwp::ExtractLinkedPackage(exe, fwp::FindLinkedPackage(exe), dir / "out"), -1);
-  EXPECT_EQ(rawpkg::Read(dir / "out"), "");
 }
 
 }  // namespace
