@@ -1,8 +1,12 @@
 #include "platform/udev.h"
 
 #include <libudev.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include <cstdint>
 
 #include <utility>
 
@@ -152,6 +156,82 @@ std::optional<UdevEvent> UdevMonitor::Receive() {
   event.subsystem = Text(udev_device_get_subsystem(device.get()));
   event.sysName = Text(udev_device_get_sysname(device.get()));
   event.devNode = Text(udev_device_get_devnode(device.get()));
+  return event;
+}
+
+namespace {
+
+Descriptor NewEventFd() {
+  return Descriptor(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+}
+
+void Signal(const Descriptor& fd) {
+  uint64_t one = 1;
+  [[maybe_unused]] ssize_t n =
+      RetryOnInterrupt([&] { return ::write(fd.Get(), &one, sizeof one); });
+}
+
+void Clear(const Descriptor& fd) {
+  uint64_t count = 0;
+  [[maybe_unused]] ssize_t n =
+      RetryOnInterrupt([&] { return ::read(fd.Get(), &count, sizeof count); });
+}
+
+}  // namespace
+
+std::unique_ptr<UdevEventQueue> UdevEventQueue::Open(const UdevContext& context,
+                                                     const char* subsystem) {
+  UdevMonitor monitor = UdevMonitor::Open(context, subsystem);
+  Descriptor ready = NewEventFd();
+  Descriptor stop = NewEventFd();
+  if (!monitor.IsOpen() || !ready.IsOpen() || !stop.IsOpen()) return nullptr;
+  auto queue = std::make_unique<UdevEventQueue>(Passkey{}, std::move(monitor), std::move(ready),
+                                                std::move(stop));
+  try {
+    queue->thread_ = std::thread([q = queue.get()] { q->Drain(); });
+  } catch (const std::system_error&) {
+    return nullptr;
+  }
+  return queue;
+}
+
+UdevEventQueue::UdevEventQueue(Passkey, UdevMonitor monitor, Descriptor ready, Descriptor stop)
+    : monitor_(std::move(monitor)), ready_(std::move(ready)), stop_(std::move(stop)) {}
+
+UdevEventQueue::~UdevEventQueue() {
+  if (thread_.joinable()) {
+    Signal(stop_);
+    thread_.join();
+  }
+}
+
+void UdevEventQueue::Drain() {
+  pollfd watched[2] = {{monitor_.Fd(), POLLIN, 0}, {stop_.Get(), POLLIN, 0}};
+  for (;;) {
+    if (poll(watched, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (watched[1].revents != 0) return;
+    if (watched[0].revents & (POLLERR | POLLNVAL)) return;
+    while (auto event = monitor_.Receive()) {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (events_.size() >= kLimit) events_.pop_front();
+      events_.push_back(std::move(*event));
+      Signal(ready_);
+    }
+  }
+}
+
+std::optional<UdevEvent> UdevEventQueue::Receive() {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (events_.empty()) {
+    Clear(ready_);
+    return std::nullopt;
+  }
+  UdevEvent event = std::move(events_.front());
+  events_.pop_front();
+  if (events_.empty()) Clear(ready_);
   return event;
 }
 

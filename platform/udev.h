@@ -3,10 +3,15 @@
 // libudev objects are not thread-safe: use each object on one thread only.
 #pragma once
 
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "platform/descriptor.h"
 
 struct udev;
 struct udev_device;
@@ -95,6 +100,46 @@ class UdevMonitor {
  private:
   std::shared_ptr<udev> context_;
   std::shared_ptr<udev_monitor> monitor_;
+};
+
+// A UdevMonitor that a thread of its own keeps reading, so that the events never pile up
+// in its socket however long its owner goes without looking (a sleep of seconds while
+// a printer starts its firmware, a write that waits). A socket that holds only a few
+// datagrams would overflow meanwhile: umockdev's emulated one holds ten, and its sender
+// gives up on the whole device tree when one is full.
+class UdevEventQueue {
+ public:
+  // The most events kept for the owner; older ones are dropped beyond it.
+  static constexpr size_t kLimit = 1024;
+
+  // Listens as UdevMonitor::Open does; null when that, or starting the thread, fails.
+  static std::unique_ptr<UdevEventQueue> Open(const UdevContext& context, const char* subsystem);
+  // Stops the thread and waits for it.
+  ~UdevEventQueue();
+  UdevEventQueue(const UdevEventQueue&) = delete;
+  UdevEventQueue& operator=(const UdevEventQueue&) = delete;
+
+  // Readable while events wait (the owner watches it in its event loop).
+  int Fd() const { return ready_.Get(); }
+  // The oldest waiting event, or nothing when none waits. Owner's thread only.
+  std::optional<UdevEvent> Receive();
+
+ private:
+  struct Passkey {};
+
+ public:
+  // For Open only (the key cannot be named outside).
+  UdevEventQueue(Passkey, UdevMonitor monitor, Descriptor ready, Descriptor stop);
+
+ private:
+  void Drain();
+
+  UdevMonitor monitor_;  // used by the thread alone once it runs
+  Descriptor ready_;     // eventfd: events wait
+  Descriptor stop_;      // eventfd: the thread is to end
+  std::mutex lock_;      // guards events_ and the count in ready_
+  std::deque<UdevEvent> events_;
+  std::thread thread_;
 };
 
 }  // namespace platform

@@ -24,9 +24,8 @@ void TUsbEnumForm::RegisterNotification() {
   UnregisterNotification();
   if (Events == nullptr || Subsystem.empty()) return;
   platform::UdevContext udev;
-  auto monitor = platform::UdevMonitor::Open(udev, Subsystem.c_str());
-  if (!monitor.IsOpen()) return;
-  DevNotify = std::make_unique<platform::UdevMonitor>(std::move(monitor));
+  DevNotify = platform::UdevEventQueue::Open(udev, Subsystem.c_str());
+  if (!DevNotify) return;
   WatchedFd = DevNotify->Fd();
   Events->Watch(WatchedFd, [this] { DispatchWaitingEvents(); });
 }

@@ -13,7 +13,7 @@
 #include "platform/fd_watch.h"
 
 namespace platform {
-class UdevMonitor;
+class UdevEventQueue;
 }
 
 namespace usb {
@@ -54,7 +54,10 @@ class TUsbEnumForm {
 
   std::string Caption = "UsbEnumForm";
   TLabel Label1{"Label1"};
-  std::unique_ptr<platform::UdevMonitor> DevNotify;  // the registration, empty when none
+  // The registration, empty when none. A thread of its own keeps reading the events, so
+  // that none is lost while the loop does not look (the 5 s the printer is given to
+  // start its firmware); they are handled on the loop's thread all the same.
+  std::unique_ptr<platform::UdevEventQueue> DevNotify;
   std::string Subsystem;  // the device class to watch; the port sets the printer nodes'
   TDeviceChangeEvent OnDeviceChange = nullptr;
   void* DeviceChangeContext = nullptr;

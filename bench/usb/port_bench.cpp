@@ -86,7 +86,7 @@ void BM_OneMegabyteReply(benchmark::State& state) {
   std::vector<uint8_t> buffer(32768);
   for (auto _ : state) {
     got.clear();
-    int master = printer.bed.MasterFd(0);
+    int master = printer.bed.MasterFd("1-1.4");
     std::thread sender([&] {
       size_t sent = 0;
       while (sent < data.size()) {

@@ -332,8 +332,25 @@ TEST(SimFaults, NamesAndBlockNumbersAreParsedStrictly) {
   EXPECT_EQ(fault->kind, sim::FaultKind::kBlockSilent);
   EXPECT_EQ(fault->section, 3);
   EXPECT_EQ(fault->block, 3);
+  fault = sim::ParseFault("restart-with:1-1.4@1-1.5", error);
+  ASSERT_TRUE(fault) << error;
+  EXPECT_EQ(fault->kind, sim::FaultKind::kRestartWith);
+  EXPECT_EQ(fault->name, "1-1.4");
+  EXPECT_EQ(fault->printer, "1-1.5");
+  fault = sim::ParseFault("restart-at:0", error);
+  ASSERT_TRUE(fault) << error;
+  EXPECT_EQ(fault->ms, 0);
+  EXPECT_EQ(fault->printer, "");
+  fault = sim::ParseFault("bound-to:none@1-1.4", error);
+  ASSERT_TRUE(fault) << error;
+  EXPECT_EQ(fault->name, "");  // no driver at all
+  ASSERT_EQ(sim::FaultsFor({*fault}, "1-1.5").size(), 0u);
+  ASSERT_EQ(sim::FaultsFor({*fault}, "1-1.4").size(), 1u);
+
   for (const char* bad : {"block-error", "block-error:0", "block-error:x", "no-mac:1",
-                          "block-error:flash:1", "unplug", ""}) {
+                          "block-error:flash:1", "unplug", "", "restart-at", "restart-at:-5",
+                          "restart-with:lp0", "bound-to:Usb Fs", "no-mac@", "no-mac@lp1",
+                          "block-error:2@1-1.4:1.0"}) {
     EXPECT_FALSE(sim::ParseFault(bad, error)) << bad;
     EXPECT_FALSE(error.empty());
   }

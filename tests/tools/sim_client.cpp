@@ -3,10 +3,14 @@
 // standard output, one line each. Exits 0 when the whole dialogue went through.
 //
 //   sim_client [--image-size N] [--section TYPE:SIZE]... [--piece N] [--piece-delay-ms N]
-//              [--lower-hex] [--reply-wait-ms N] [--return-wait-ms N]
+//              [--lower-hex] [--reply-wait-ms N] [--return-wait-ms N] [--port PORT]
+//
+// With --port it talks only to the printer on that USB port path, as an updater pinned
+// to it does, and reports each node it opens.
 //
 // The image and the sections are Pattern() data (tests/tools/dialogue_host.h), so that
 // the test can compare what the printer stored.
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +43,7 @@ struct Script {
   bool lowerHex = false;
   int replyWaitMs = 3000;
   int returnWaitMs = 5000;
+  std::string port;  // the printer's USB port path; empty: the first printer found
 };
 
 int SectionTp(const std::string& type) {
@@ -68,6 +73,8 @@ bool ParseScript(int argc, char** argv, Script& script) {
       script.replyWaitMs = std::atoi(value);
     } else if (arg == "--return-wait-ms") {
       script.returnWaitMs = std::atoi(value);
+    } else if (arg == "--port") {
+      script.port = value;
     } else if (arg == "--section") {
       std::string text = value;
       size_t colon = text.find(':');
@@ -104,8 +111,29 @@ class Host {
 
   bool Connect() {
     usb::_struct_printer_comm_ table;
-    usb::EnumUsbPrinters(table);
-    return table.count > 0 && port_.Open(table.open_path[0]);
+    if (script_.port.empty()) {
+      usb::EnumUsbPrinters(table);
+    } else {
+      usb::EnumUsbPrintersOnPort(table, script_.port);
+    }
+    if (table.count == 0) return false;
+    if (!port_.Open(table.open_path[0])) {
+      Say("cannot open " + table.open_path[0] + ": " + std::strerror(port_.LastOpenError));
+      return false;
+    }
+    if (!script_.port.empty()) Say("opened " + table.open_path[0]);
+    return true;
+  }
+
+  // Connect, tried again until the return wait is over: a pinned printer may come back
+  // after another one.
+  bool Reconnect() {
+    auto end = Clock::now() + std::chrono::milliseconds(script_.returnWaitMs);
+    while (!Connect()) {
+      if (Clock::now() >= end) return false;
+      loop_.RunOnce(50);
+    }
+    return true;
   }
 
   int PrintersFound() {
@@ -212,7 +240,7 @@ int RunFirmwareStep(Host& host, const Script& script) {
   host.Port().Close();
   if (!host.AwaitRestart()) return Fail("printer did not come back");
   Say("printer back");
-  if (!host.Connect()) return Fail("cannot open the printer again");
+  if (!host.Reconnect()) return Fail("cannot open the printer again");
   reply = host.Reply();
   if (!reply) return Fail("no Please send next!");
   Say("send-next: " + *reply);

@@ -214,6 +214,98 @@ TEST_F(SimulatorTest, UnpluggedDuringABlockFailsTheWriteAndLeavesNoPrinter) {
   EXPECT_TRUE(run.Says("printers found: 0")) << run.output;
 }
 
+// The script's image and sections, and what a printer that took them all holds.
+const std::vector<std::string> kSmallUpdate = {"--image-size", "2000", "--section", "font:300"};
+
+void ExpectWholeUpdateIn(const fs::path& folder) {
+  EXPECT_EQ(ReadBytes(folder / "firmware.bin"), Pattern(2000, 11));
+  EXPECT_EQ(ReadBytes(folder / "font.bin"), Pattern(300, 24));
+  std::string transcript = ReadText(folder / "transcript.txt");
+  EXPECT_NE(transcript.find("LINK\nBUZZER TP=2\n"), std::string::npos) << transcript;
+  EXPECT_EQ(transcript.find("VIOLATION"), std::string::npos) << transcript;
+}
+
+TEST_F(SimulatorTest, SeveralPrintersEachKeepTheirOwnPortSerialFlashAndTranscript) {
+  std::vector<std::string> args = With(kSmallUpdate);
+  args.insert(args.end(), {"--port", "1-1.5"});
+  SimRun run = Run({"--printers", "3"}, args);
+  ASSERT_EQ(run.status, 0) << run.output << run.errors;
+  EXPECT_TRUE(run.Says("opened /dev/usb/lp1")) << run.output;
+  ExpectWholeUpdateIn(run.flashDir / "1-1.5");
+  // Not one byte reached the others.
+  for (const char* other : {"1-1.4", "1-1.6"}) {
+    EXPECT_TRUE(fs::exists(run.flashDir / other / "transcript.txt")) << other;
+    EXPECT_EQ(ReadText(run.flashDir / other / "transcript.txt"), "") << other;
+    EXPECT_FALSE(fs::exists(run.flashDir / other / "firmware.bin")) << other;
+  }
+  EXPECT_FALSE(fs::exists(run.flashDir / "transcript.txt"));
+
+  // Discovery sees every printer with its own port path, serial number and node.
+  SimRun list = Run({"--printers", "2"}, {},
+                    {"/bin/sh", "-c",
+                     "for d in \"$UMOCKDEV_DIR\"/sys/bus/usb/devices/1-1.?; do "
+                     "echo $(basename $d) $(cat $d/serial) $(ls $d/*/usbmisc); done"});
+  EXPECT_EQ(list.output, "1-1.4 VRQSIM0001 lp0\n1-1.5 VRQSIM0002 lp1\n") << list.errors;
+}
+
+TEST_F(SimulatorTest, APrinterBackFirstTakesTheLowestFreeNodeAndThePinnedOneIsFoundOnItsPort) {
+  std::vector<std::string> args = With(kSmallUpdate);
+  args.insert(args.end(), {"--port", "1-1.4"});
+  SimRun run = Run({"--printers", "2", "--fault", "restart-with:1-1.4@1-1.5", "--verbose"}, args);
+  ASSERT_EQ(run.status, 0) << run.output << run.errors;
+  EXPECT_TRUE(run.Says("opened /dev/usb/lp0")) << run.output;
+  EXPECT_TRUE(run.Says("opened /dev/usb/lp1")) << run.output;  // after the restart
+  EXPECT_NE(run.errors.find("1-1.5: printer back on lp0"), std::string::npos) << run.errors;
+  EXPECT_NE(run.errors.find("1-1.4: printer back on lp1"), std::string::npos) << run.errors;
+  ExpectWholeUpdateIn(run.flashDir / "1-1.4");
+  EXPECT_EQ(ReadText(run.flashDir / "1-1.5" / "transcript.txt"), "");
+}
+
+TEST_F(SimulatorTest, APrinterRestartsAtAGivenTimeWhateverItsDialogue) {
+  SimRun run = Run({"--printers", "2", "--fault", "restart-at:100@1-1.5", "--verbose"}, {},
+                   {"/bin/sh", "-c", "sleep 1"});
+  EXPECT_EQ(run.status, 0) << run.errors;
+  EXPECT_NE(run.errors.find("1-1.5: printer switched off and on"), std::string::npos) << run.errors;
+  EXPECT_NE(run.errors.find("1-1.5: printer back on lp1"), std::string::npos) << run.errors;
+  EXPECT_EQ(run.errors.find("1-1.4: printer"), std::string::npos) << run.errors;
+}
+
+TEST_F(SimulatorTest, APrinterBoundToAnotherDriverIsOnUsbWithoutANode) {
+  SimRun run = Run({"--fault", "bound-to:usbfs"}, With({}),
+                   {"/bin/sh", "-c",
+                    "d=\"$UMOCKDEV_DIR\"/sys/bus/usb/devices/1-1.4:1.0; "
+                    "basename $(readlink $d/driver); ls $d; exec \"$0\" \"$@\"",
+                    SIM_CLIENT});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output.rfind("usbfs\n", 0), 0u) << run.output;
+  EXPECT_EQ(run.output.find("usbmisc"), std::string::npos) << run.output;
+  EXPECT_TRUE(run.Says("fail: no printer")) << run.output;
+}
+
+TEST_F(SimulatorTest, RunsTheCommandAsAnotherUserWhoMayOpenTheNodeOnlyWhenItsModeSaysSo) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can run a command as another user";
+  SimRun run = Run({"--user", "nobody"}, With(kSmallUpdate));
+  ASSERT_EQ(run.status, 0) << run.output << run.errors;
+  ExpectWholeUpdateIn(run.flashDir);
+
+  run = Run({"--user", "nobody", "--node-mode", "600"}, With({}));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.Says("cannot open /dev/usb/lp0: Permission denied")) << run.output;
+}
+
+TEST_F(SimulatorTest, RefusesPrinterCountsAndFaultsThatNameNoPrinter) {
+  for (std::vector<std::string> bad : {std::vector<std::string>{"--printers", "0"},
+                                       {"--printers", "17"},
+                                       {"--printers", "2", "--fault", "never-return@1-1.6"},
+                                       {"--fault", "restart-with:1-1.5"},
+                                       {"--node-mode", "9"},
+                                       {"--user", "no-such-user-here"}}) {
+    SimRun run = Run(bad, {}, {"/bin/true"});
+    EXPECT_EQ(run.status, 125) << bad[0] << " " << bad[1];
+    EXPECT_FALSE(run.errors.empty());
+  }
+}
+
 TEST_F(SimulatorTest, ExitsWithTheCommandsStatus) {
   EXPECT_EQ(Run({}, {}, {"/bin/sh", "-c", "exit 7"}).status, 7);
   EXPECT_EQ(Run({}, {}, {"/no/such/program"}).status, 127);

@@ -79,8 +79,8 @@ TEST(EnumUsbPrintersOnPort, FindsOnlyThePrinterOnThatPortWhateverItsNode) {
   EXPECT_EQ(table.port_path[0], "1-1.5");
 
   // Both restart; the other printer comes back first and takes lp0.
-  ASSERT_TRUE(bed.Unplug(0));
-  ASSERT_TRUE(bed.Unplug(1));
+  ASSERT_TRUE(bed.Unplug("1-1.4"));
+  ASSERT_TRUE(bed.Unplug("1-1.5"));
   EnumUsbPrintersOnPort(table, "1-1.4");
   EXPECT_EQ(table.count, 0);
   other.lp = 0;
@@ -147,7 +147,7 @@ TEST(EnumUsbPrinters, ARunThatFindsFewerLowersCountAndLeavesTheOldSlotText) {
   EnumUsbPrinters(table);
   ASSERT_EQ(table.count, 2);
 
-  ASSERT_TRUE(bed.Unplug(0)) << bed.Error();
+  ASSERT_TRUE(bed.Unplug("1-1.4")) << bed.Error();
   EnumUsbPrinters(table);
   ASSERT_EQ(table.count, 1);
   EXPECT_EQ(table.open_path[0], "/dev/usb/lp1");

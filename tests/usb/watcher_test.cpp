@@ -68,7 +68,7 @@ TEST(TUsbEnumForm, PortWatcherNamesArrivalAndRemoval) {
 
   ASSERT_TRUE(bed.Plug(sim::PrinterRecord{}));
   EXPECT_TRUE(RunUntilCaption(loop, form, "DBT_DEVICEARRIVAL"));
-  ASSERT_TRUE(bed.Unplug(0));
+  ASSERT_TRUE(bed.Unplug("1-1.4"));
   EXPECT_TRUE(RunUntilCaption(loop, form, "DBT_DEVICEREMOVECOMPLETE"));
 }
 
@@ -82,7 +82,7 @@ TEST(TUsbEnumForm, HookRunsOncePerEventBeforeTheCaptionChanges) {
 
   ASSERT_TRUE(bed.Plug(sim::PrinterRecord{}));
   ASSERT_TRUE(RunUntilCaption(loop, form, "DBT_DEVICEARRIVAL"));
-  ASSERT_TRUE(bed.Unplug(0));
+  ASSERT_TRUE(bed.Unplug("1-1.4"));
   ASSERT_TRUE(RunUntilCaption(loop, form, "DBT_DEVICEREMOVECOMPLETE"));
   Settle(loop);
 
@@ -103,7 +103,7 @@ TEST(TUsbEnumForm, OtherEventsAndOtherSubsystemsChangeNothing) {
   WatchPrintersWithHook(form, log);
   ASSERT_TRUE(form.DevNotify);
 
-  bed.SendEvent(0, "change");
+  bed.SendEvent("1-1.4", "change");
   form.WMDeviceChange(DBT_DEVNODES_CHANGED);
   // A printer on a hub port of its own, but a watcher of hidraw devices does not see it.
   TUsbEnumForm hidWatcher(&loop);
@@ -117,6 +117,39 @@ TEST(TUsbEnumForm, OtherEventsAndOtherSubsystemsChangeNothing) {
 
   EXPECT_EQ(hidWatcher.Label1.Caption, "Label1");
   EXPECT_EQ(log.calls.size(), 1u);  // the arrival of lp1 only
+}
+
+TEST(TUsbEnumForm, EventsOfManyPrintersComingAndGoingWhileTheLoopSleepsAreAllHandledLater) {
+  sim::PrinterBed bed;
+  platform::PollLoop loop;
+  TUsbEnumForm form(&loop);
+  HookLog log;
+  WatchPrintersWithHook(form, log);
+  ASSERT_TRUE(form.DevNotify);
+
+  // Four printers restart while nobody runs the loop: 24 events, far more than an
+  // emulated event socket holds (the device tree ends when one overflows).
+  for (int round = 0; round < 2; ++round) {
+    for (int lp = 0; lp < 4; ++lp) {
+      sim::PrinterRecord printer;
+      printer.lp = lp;
+      ASSERT_TRUE(bed.Plug(printer)) << bed.Error();
+    }
+    if (round == 0) {
+      for (const char* port : {"1-1.4", "1-1.5", "1-1.6", "1-1.7"})
+        ASSERT_TRUE(bed.Unplug(port)) << bed.Error();
+    }
+  }
+  auto end = Clock::now() + std::chrono::seconds(2);
+  while (log.calls.size() < 12 && Clock::now() < end)
+    loop.RunOnce(10);
+  Settle(loop);
+
+  ASSERT_EQ(log.calls.size(), 12u);
+  std::string order;
+  for (const HookCall& call : log.calls)
+    order += call.arrived ? 'A' : 'R';
+  EXPECT_EQ(order, "AAAARRRRAAAA");
 }
 
 TEST(TUsbEnumForm, UnregisteredWatcherSeesNothingAndLeavesTheLoop) {

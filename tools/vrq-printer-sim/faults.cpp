@@ -6,36 +6,101 @@ namespace sim {
 
 namespace {
 
+// What follows a fault's name after a colon.
+enum class Argument {
+  kNone,
+  kBlock,     // K or SECTION:K
+  kMs,        // milliseconds
+  kPortPath,  // a printer's USB port path
+  kDriver,    // a kernel driver's name, or "none"
+};
+
 struct NamedFault {
   const char* name;
   FaultKind kind;
-  bool takesBlock;
+  Argument argument;
 };
 
 constexpr NamedFault kFaults[] = {
-    {"no-connect-reply", FaultKind::kNoConnectReply, false},
-    {"never-return", FaultKind::kNeverReturn, false},
-    {"no-send-next", FaultKind::kNoSendNext, false},
-    {"no-mac", FaultKind::kNoMac, false},
-    {"block-error", FaultKind::kBlockError, true},
-    {"block-silent", FaultKind::kBlockSilent, true},
-    {"unplug-block", FaultKind::kUnplugBlock, true},
-    {"stall-block", FaultKind::kStallBlock, true},
-    {"no-link-reply", FaultKind::kNoLinkReply, false},
-    {"garbage", FaultKind::kGarbage, false},
+    {"no-connect-reply", FaultKind::kNoConnectReply, Argument::kNone},
+    {"never-return", FaultKind::kNeverReturn, Argument::kNone},
+    {"no-send-next", FaultKind::kNoSendNext, Argument::kNone},
+    {"no-mac", FaultKind::kNoMac, Argument::kNone},
+    {"block-error", FaultKind::kBlockError, Argument::kBlock},
+    {"block-silent", FaultKind::kBlockSilent, Argument::kBlock},
+    {"unplug-block", FaultKind::kUnplugBlock, Argument::kBlock},
+    {"stall-block", FaultKind::kStallBlock, Argument::kBlock},
+    {"no-link-reply", FaultKind::kNoLinkReply, Argument::kNone},
+    {"garbage", FaultKind::kGarbage, Argument::kNone},
+    {"restart-at", FaultKind::kRestartAt, Argument::kMs},
+    {"restart-with", FaultKind::kRestartWith, Argument::kPortPath},
+    {"bound-to", FaultKind::kBoundTo, Argument::kDriver},
 };
 
-// A block number: decimal, 1 or more.
-bool ParseBlockNumber(const std::string& text, int& number) {
-  if (text.empty() || text.size() > 9) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
+bool AllOf(const std::string& text, const char* allowed) {
+  return !text.empty() && text.find_first_not_of(allowed) == std::string::npos;
+}
+
+// A decimal number from 1 (from 0 when zeroAllowed), at most nine digits.
+bool ParseCount(const std::string& text, bool zeroAllowed, int64_t& number) {
+  if (text.size() > 9 || !AllOf(text, "0123456789")) return false;
+  number = std::atoll(text.c_str());
+  return number >= (zeroAllowed ? 0 : 1);
+}
+
+bool ParseBlock(const std::string& text, Fault& fault, std::string& error) {
+  std::string rest = text;
+  size_t colon = rest.find(':');
+  if (colon != std::string::npos) {
+    fault.section = SectionCode(rest.substr(0, colon));
+    if (fault.section < 0) {
+      error = "unknown section '" + rest.substr(0, colon) + "' (bootloader, system or font)";
+      return false;
+    }
+    rest = rest.substr(colon + 1);
   }
-  number = std::atoi(text.c_str());
-  return number >= 1;
+  int64_t number = 0;
+  if (!ParseCount(rest, false, number)) {
+    error = "a block number from 1 is needed: K or SECTION:K";
+    return false;
+  }
+  fault.block = static_cast<int>(number);
+  return true;
+}
+
+bool ParseArgument(Argument argument, const std::string& text, Fault& fault, std::string& error) {
+  switch (argument) {
+    case Argument::kNone:
+      return true;
+    case Argument::kBlock:
+      return ParseBlock(text, fault, error);
+    case Argument::kMs:
+      if (ParseCount(text, true, fault.ms)) return true;
+      error = "a time in milliseconds is needed";
+      return false;
+    case Argument::kPortPath:
+      if (IsPortPathText(text)) {
+        fault.name = text;
+        return true;
+      }
+      error = "a printer's USB port path (such as 1-1.4) is needed";
+      return false;
+    case Argument::kDriver:
+      if (AllOf(text, "abcdefghijklmnopqrstuvwxyz0123456789_-")) {
+        fault.name = text == "none" ? "" : text;
+        return true;
+      }
+      error = "a driver name (such as usbfs) or none is needed";
+      return false;
+  }
+  return false;
 }
 
 }  // namespace
+
+bool IsPortPathText(const std::string& text) {
+  return AllOf(text, "0123456789.-");
+}
 
 int SectionCode(const std::string& type) {
   if (type == "bootloader") return 0;
@@ -58,36 +123,55 @@ const char* SectionType(int code) {
 }
 
 std::optional<Fault> ParseFault(const std::string& text, std::string& error) {
-  std::string name = text.substr(0, text.find(':'));
+  std::string body = text;
+  std::string printer;
+  if (size_t at = text.rfind('@'); at != std::string::npos) {
+    body = text.substr(0, at);
+    printer = text.substr(at + 1);
+    if (!IsPortPathText(printer)) {
+      error = "fault '" + text + "': '@' must be followed by a printer's USB port path";
+      return std::nullopt;
+    }
+  }
+  size_t colon = body.find(':');
+  std::string name = body.substr(0, colon);
   for (const NamedFault& named : kFaults) {
     if (name != named.name) continue;
     Fault fault;
     fault.kind = named.kind;
-    if (!named.takesBlock) {
-      if (name == text) return fault;
-      error = "fault '" + name + "' takes no block number";
+    fault.printer = printer;
+    if (named.argument == Argument::kNone && colon != std::string::npos) {
+      error = "fault '" + name + "' takes no argument";
       return std::nullopt;
     }
-    std::string rest = name.size() < text.size() ? text.substr(name.size() + 1) : "";
-    size_t colon = rest.find(':');
-    if (colon != std::string::npos) {
-      fault.section = SectionCode(rest.substr(0, colon));
-      if (fault.section < 0) {
-        error = "unknown section '" + rest.substr(0, colon) + "' in '" + text +
-                "' (bootloader, system or font)";
-        return std::nullopt;
-      }
-      rest = rest.substr(colon + 1);
+    if (named.argument != Argument::kNone && colon == std::string::npos) {
+      error = "fault '" + text + "' needs an argument: " + name + ":...";
+      return std::nullopt;
     }
-    if (!ParseBlockNumber(rest, fault.block)) {
-      error = "fault '" + text + "' needs a block number from 1: " + name + ":K or " + name +
-              ":SECTION:K";
+    std::string argument = colon == std::string::npos ? "" : body.substr(colon + 1);
+    if (!ParseArgument(named.argument, argument, fault, error)) {
+      error = "fault '" + text + "': " + error;
       return std::nullopt;
     }
     return fault;
   }
   error = "unknown fault '" + text + "'";
   return std::nullopt;
+}
+
+std::vector<Fault> FaultsFor(const std::vector<Fault>& faults, const std::string& portPath) {
+  std::vector<Fault> chosen;
+  for (const Fault& fault : faults) {
+    if (fault.printer.empty() || fault.printer == portPath) chosen.push_back(fault);
+  }
+  return chosen;
+}
+
+const Fault* FindFault(const std::vector<Fault>& faults, FaultKind kind) {
+  for (const Fault& fault : faults) {
+    if (fault.kind == kind) return &fault;
+  }
+  return nullptr;
 }
 
 bool BlockFault(const std::vector<Fault>& faults, FaultKind kind, int sectionCode, int blockInRun,
@@ -101,10 +185,7 @@ bool BlockFault(const std::vector<Fault>& faults, FaultKind kind, int sectionCod
 }
 
 bool HasFault(const std::vector<Fault>& faults, FaultKind kind) {
-  for (const Fault& fault : faults) {
-    if (fault.kind == kind) return true;
-  }
-  return false;
+  return FindFault(faults, kind) != nullptr;
 }
 
 }  // namespace sim

@@ -1,6 +1,7 @@
 // The faults the simulated printer can play, as named on its command line.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,23 +19,38 @@ enum class FaultKind {
   kStallBlock,      // the printer stops taking data halfway through block K's data
   kNoLinkReply,     // "LINK" gets no answer
   kGarbage,         // every answer is replaced by bytes that make no sense
+  kRestartAt,       // the printer restarts (as if switched off and on) at a given time
+  kRestartWith,     // it restarts when another printer restarts after its image
+  kBoundTo,         // its printer interface is bound to another driver than usblp
 };
 
 struct Fault {
   FaultKind kind = FaultKind::kGarbage;
-  int block = 0;     // block faults: the block number K, from 1
-  int section = -1;  // block faults: count K within sections of this code (0, 3, 4);
-                     // -1 counts over all the blocks of the run
+  int block = 0;        // block faults: the block number K, from 1
+  int section = -1;     // block faults: count K within sections of this code (0, 3, 4);
+                        // -1 counts over all the blocks of the run
+  int64_t ms = 0;       // restart-at: milliseconds after COMMAND started
+  std::string name;     // restart-with: the other printer's port path; bound-to: the
+                        // driver, empty for none
+  std::string printer;  // the port path of the one printer it applies to; empty: all
 };
 
-// Parses one --fault argument ("no-mac", "block-error:3", "block-silent:font:2").
+// Parses one --fault argument ("no-mac", "block-error:3", "block-silent:font:2",
+// "restart-at:2500@1-1.5", "bound-to:usbfs").
 std::optional<Fault> ParseFault(const std::string& text, std::string& error);
+// The faults that apply to the printer on portPath.
+std::vector<Fault> FaultsFor(const std::vector<Fault>& faults, const std::string& portPath);
+// The first fault of this kind, or none.
+const Fault* FindFault(const std::vector<Fault>& faults, FaultKind kind);
 
 // Does one of faults of this kind apply to the block? blockInRun and blockInSection
 // count from 1.
 bool BlockFault(const std::vector<Fault>& faults, FaultKind kind, int sectionCode, int blockInRun,
                 int blockInSection);
 bool HasFault(const std::vector<Fault>& faults, FaultKind kind);
+
+// True when text may be a USB port path ("1-1.4"): digits, "-" and "." only.
+bool IsPortPathText(const std::string& text);
 
 // The section code of a section type name ("bootloader" 0, "system" 3, "font" 4), -1
 // for other names, and back (nullptr for other codes).

@@ -1,5 +1,7 @@
 // vrq-printer-sim: runs a command with a simulated VRQPrinter attached (see --help).
 
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,12 +12,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tools/vrq-printer-sim/options.h"
 #include "tools/vrq-printer-sim/printer_bed.h"
-#include "tools/vrq-printer-sim/printer_dialogue.h"
+#include "tools/vrq-printer-sim/simulated_printer.h"
 #include "tools/vrq-printer-sim/simulator.h"
 
 namespace {
@@ -39,8 +42,26 @@ int Fail(const std::string& text) {
   return sim::kExitSimulatorFailed;
 }
 
+struct RunAs {
+  bool drop = false;
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::string name;
+};
+
+bool LookUpUser(const std::string& name, RunAs& runAs, std::string& error) {
+  if (name.empty()) return true;
+  const passwd* entry = getpwnam(name.c_str());
+  if (entry == nullptr) {
+    error = "no such user: " + name;
+    return false;
+  }
+  runAs = {true, entry->pw_uid, entry->pw_gid, name};
+  return true;
+}
+
 // Starts COMMAND; it inherits the device tree's environment and the preload.
-pid_t StartCommand(const std::vector<std::string>& command) {
+pid_t StartCommand(const std::vector<std::string>& command, const RunAs& runAs) {
   std::vector<char*> argv;
   for (const std::string& arg : command)
     argv.push_back(const_cast<char*>(arg.c_str()));
@@ -51,6 +72,13 @@ pid_t StartCommand(const std::vector<std::string>& command) {
   action.sa_handler = SIG_DFL;
   for (int signal : {SIGINT, SIGTERM, SIGHUP})
     sigaction(signal, &action, nullptr);
+  if (runAs.drop && (initgroups(runAs.name.c_str(), runAs.gid) != 0 ||
+                     setresgid(runAs.gid, runAs.gid, runAs.gid) != 0 ||
+                     setresuid(runAs.uid, runAs.uid, runAs.uid) != 0)) {
+    std::fprintf(stderr, "vrq-printer-sim: cannot become %s: %s\n", runAs.name.c_str(),
+                 std::strerror(errno));
+    _exit(sim::kExitCannotRun);
+  }
   execvp(argv[0], argv.data());
   int error = errno;
   std::fprintf(stderr, "vrq-printer-sim: cannot run %s: %s\n", argv[0], std::strerror(error));
@@ -63,28 +91,82 @@ int ExitStatusOf(int status) {
   return sim::kExitSimulatorFailed;
 }
 
-bool PrepareTranscript(const sim::Options& options, sim::Transcript& transcript,
-                       std::string& error) {
-  std::string primary;
-  if (!options.flashDir.empty()) {
-    if (mkdir(options.flashDir.c_str(), 0755) != 0 && errno != EEXIST) {
-      error = "cannot make " + options.flashDir + ": " + std::strerror(errno);
-      return false;
-    }
-    primary = options.flashDir + "/transcript.txt";
-    if (!transcript.AttachFile(primary)) {
-      error = "cannot write " + primary;
-      return false;
-    }
-  }
+bool MakeFolder(const std::string& path, std::string& error) {
+  if (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) return true;
+  error = "cannot make " + path + ": " + std::strerror(errno);
+  return false;
+}
+
+// Where a printer's files go: the flash folder itself for a lone printer, a folder
+// named by its port path in it when there are several.
+std::string FlashFolder(const sim::Options& options, const sim::SimulatedPrinter& printer) {
+  if (options.flashDir.empty()) return std::string();
+  if (options.printers == 1) return options.flashDir;
+  return options.flashDir + "/" + printer.PortPath();
+}
+
+// Attaches every printer's transcript to its files; the first printer's path goes to
+// COMMAND's environment.
+bool PrepareTranscripts(const sim::Options& options,
+                        std::vector<std::unique_ptr<sim::SimulatedPrinter>>& printers,
+                        std::string& error) {
+  std::shared_ptr<std::FILE> shared;
   if (!options.transcriptFile.empty()) {
-    if (!transcript.AttachFile(options.transcriptFile)) {
+    shared = sim::Transcript::OpenShared(options.transcriptFile);
+    if (!shared) {
       error = "cannot write " + options.transcriptFile;
       return false;
     }
-    if (primary.empty()) primary = options.transcriptFile;
   }
+  if (!options.flashDir.empty() && !MakeFolder(options.flashDir, error)) return false;
+  std::string primary;
+  for (auto& printer : printers) {
+    std::string folder = FlashFolder(options, *printer);
+    if (!folder.empty()) {
+      std::string path = folder + "/transcript.txt";
+      if (!MakeFolder(folder, error)) return false;
+      if (!printer->Log().AttachFile(path)) {
+        error = "cannot write " + path;
+        return false;
+      }
+      if (primary.empty()) primary = path;
+    }
+    if (shared) {
+      printer->Log().AttachShared(shared, options.printers == 1 ? "" : printer->PortPath() + ": ");
+    }
+  }
+  if (primary.empty()) primary = options.transcriptFile;
   if (!primary.empty()) setenv(sim::kTranscriptVariable, primary.c_str(), 1);
+  return true;
+}
+
+std::vector<std::unique_ptr<sim::SimulatedPrinter>> MakePrinters(const sim::Options& options,
+                                                                 sim::PrinterBed& bed) {
+  std::vector<std::unique_ptr<sim::SimulatedPrinter>> printers;
+  for (int i = 0; i < options.printers; ++i) {
+    sim::PrinterSetup setup;
+    setup.record.lp = i;
+    setup.record.hubPort = 4 + i;
+    char serial[24];
+    std::snprintf(serial, sizeof serial, "VRQSIM%04d", i + 1);
+    setup.record.serial = serial;
+    setup.faults = sim::FaultsFor(options.faults, sim::PrinterPortPath(i));
+    setup.restartMs = options.restartMs;
+    setup.flashMs = options.flashMs;
+    setup.verbose = options.verbose;
+    if (options.printers > 1) setup.logName = sim::PrinterPortPath(i);
+    printers.push_back(std::make_unique<sim::SimulatedPrinter>(bed, std::move(setup)));
+  }
+  return printers;
+}
+
+bool WriteFlash(const sim::Options& options,
+                const std::vector<std::unique_ptr<sim::SimulatedPrinter>>& printers,
+                std::string& error) {
+  for (const auto& printer : printers) {
+    std::string folder = FlashFolder(options, *printer);
+    if (!folder.empty() && !printer->Flash().WriteFiles(folder, error)) return false;
+  }
   return true;
 }
 
@@ -109,32 +191,34 @@ int main(int argc, char** argv) {
   // events never reach anybody.
   if (!sim::EnsureUmockdevPreload(argv, error)) return Fail(error);
 
-  sim::Transcript transcript;
-  sim::FlashStore flash;
-  if (!PrepareTranscript(options, transcript, error)) return Fail(error);
-
+  RunAs runAs;
+  if (!LookUpUser(options.user, runAs, error)) return Fail(error);
   sim::PrinterBed bed;
-  sim::PrinterRecord printer;
-  if (!bed.IsValid() || !bed.Plug(printer)) return Fail(bed.Error());
-
-  sim::DialogueSettings dialogueSettings{options.faults, options.flashMs};
-  sim::PrinterDialogue dialogue(dialogueSettings, transcript, flash);
-  sim::SimulatorSettings settings;
-  settings.restartMs = options.restartMs;
-  settings.neverReturn = sim::HasFault(options.faults, sim::FaultKind::kNeverReturn);
-  settings.verbose = options.verbose;
-  sim::Simulator simulator(bed, printer, dialogue, settings);
+  if (!bed.IsValid()) return Fail(bed.Error());
+  bed.SetNodeMode(options.nodeMode);
+  if (runAs.drop) bed.ShareWithAllUsers();
+  auto printers = MakePrinters(options, bed);
+  if (!PrepareTranscripts(options, printers, error)) return Fail(error);
+  std::vector<sim::SimulatedPrinter*> played;
+  for (auto& printer : printers) {
+    if (!printer->PlugIn()) return Fail(bed.Error());
+    played.push_back(printer.get());
+  }
+  sim::Simulator simulator(played, options.restartMs);
 
   InstallStopHandlers();
-  pid_t child = StartCommand(options.command);
+  pid_t child = StartCommand(options.command, runAs);
   if (child < 0) return Fail(std::string("cannot start COMMAND: ") + std::strerror(errno));
   int status = simulator.Run(child, stopRequests);
 
-  if (!options.flashDir.empty() && !flash.WriteFiles(options.flashDir, error)) return Fail(error);
-  if (transcript.ViolationCount() > 0) {
+  if (!WriteFlash(options, printers, error)) return Fail(error);
+  int violations = 0;
+  for (auto& printer : printers)
+    violations += printer->Log().ViolationCount();
+  if (violations > 0) {
     std::fprintf(stderr,
                  "vrq-printer-sim: %d breaches of the printer dialogue (see the transcript)\n",
-                 transcript.ViolationCount());
+                 violations);
   }
   return ExitStatusOf(status);
 }

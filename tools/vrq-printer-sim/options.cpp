@@ -3,26 +3,69 @@
 #include <getopt.h>
 
 #include <cstdlib>
+#include <vector>
 
 namespace sim {
 
 namespace {
 
-bool ParseMs(const char* text, int& value) {
+bool ParseNumber(const char* text, int base, long low, long high, int& value) {
   char* end = nullptr;
-  long number = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || number < 0 || number > 3600000) return false;
+  long number = std::strtol(text, &end, base);
+  if (end == text || *end != '\0' || number < low || number > high) return false;
   value = static_cast<int>(number);
+  return true;
+}
+
+bool IsSimulatedPort(const Options& options, const std::string& port) {
+  for (int i = 0; i < options.printers; ++i) {
+    if (port == PrinterPortPath(i)) return true;
+  }
+  return false;
+}
+
+// Every printer a fault names is one of those simulated.
+bool FaultsNamePrinters(const Options& options, std::string& error) {
+  for (const Fault& fault : options.faults) {
+    std::vector<std::string> ports;
+    if (!fault.printer.empty()) ports.push_back(fault.printer);
+    if (fault.kind == FaultKind::kRestartWith) ports.push_back(fault.name);
+    for (const std::string& port : ports) {
+      if (IsSimulatedPort(options, port)) continue;
+      error = "no simulated printer is on " + port + " (they are on 1-1.4 to " +
+              PrinterPortPath(options.printers - 1) + ")";
+      return false;
+    }
+  }
   return true;
 }
 
 }  // namespace
 
+std::string PrinterPortPath(int index) {
+  return "1-1." + std::to_string(4 + index);
+}
+
 bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
-  enum { kFlashDir = 1000, kTranscript, kRestartMs, kFlashMs, kFault, kVerbose, kHelp, kVersion };
+  enum {
+    kFlashDir = 1000,
+    kTranscript,
+    kPrinters,
+    kRestartMs,
+    kFlashMs,
+    kFault,
+    kNodeMode,
+    kUser,
+    kVerbose,
+    kHelp,
+    kVersion
+  };
   static const option kLong[] = {
       {"flash-dir", required_argument, nullptr, kFlashDir},
       {"transcript", required_argument, nullptr, kTranscript},
+      {"printers", required_argument, nullptr, kPrinters},
+      {"node-mode", required_argument, nullptr, kNodeMode},
+      {"user", required_argument, nullptr, kUser},
       {"restart-ms", required_argument, nullptr, kRestartMs},
       {"flash-ms", required_argument, nullptr, kFlashMs},
       {"fault", required_argument, nullptr, kFault},
@@ -44,10 +87,27 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
         break;
       case kRestartMs:
       case kFlashMs:
-        if (!ParseMs(optarg, option == kRestartMs ? options.restartMs : options.flashMs)) {
+        if (!ParseNumber(optarg, 10, 0, 3600000,
+                         option == kRestartMs ? options.restartMs : options.flashMs)) {
           error = std::string("not a time in milliseconds: ") + optarg;
           return false;
         }
+        break;
+      case kPrinters:
+        if (!ParseNumber(optarg, 10, 1, kMaxPrinters, options.printers)) {
+          error = std::string("not a number of printers from 1 to ") +
+                  std::to_string(kMaxPrinters) + ": " + optarg;
+          return false;
+        }
+        break;
+      case kNodeMode:
+        if (!ParseNumber(optarg, 8, 0, 0777, options.nodeMode)) {
+          error = std::string("not an octal file mode: ") + optarg;
+          return false;
+        }
+        break;
+      case kUser:
+        options.user = optarg;
         break;
       case kFault: {
         auto fault = ParseFault(optarg, error);
@@ -75,34 +135,41 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     error = "no COMMAND given";
     return false;
   }
-  return true;
+  return FaultsNamePrinters(options, error);
 }
 
 std::string HelpText() {
   return R"(Usage: vrq-printer-sim [OPTIONS] -- COMMAND [ARG...]
 
-Runs COMMAND with a simulated VRQPrinter attached by USB and plays the printer's side of
-the update dialogue. COMMAND sees an emulated device tree (umockdev): a USB device of
-vendor 0471, product 0055, whose printer-class interface is bound to usblp, and its node
-/dev/usb/lp0. COMMAND runs with libumockdev-preload.so.0 preloaded, so that udev
-discovery, the printer node and hot-plug events all reach the simulated printer.
+Runs COMMAND with simulated VRQPrinters attached by USB and plays the printers' side of
+the update dialogue. COMMAND sees an emulated device tree (umockdev): per printer a USB
+device of vendor 0471, product 0055, whose printer-class interface is bound to usblp,
+and its node /dev/usb/lpN. The first printer is on USB port 1-1.4 with serial number
+VRQSIM0001 and node /dev/usb/lp0, the second on 1-1.5 with VRQSIM0002 and lp1, and so
+on. COMMAND runs with libumockdev-preload.so.0 preloaded, so that udev discovery, the
+printer nodes and hot-plug events all reach the simulated printers.
 
-The printer answers the connect line (the first line it receives) with
+A printer answers the connect line (the first line it receives) with
 "Connect Success!", takes the second line, the "DF 0 536870912 SIZE SUM" line and SIZE
 raw image bytes, then restarts: it goes away ("remove" events, node gone), stays away
-for --restart-ms, comes back with a fresh node and "add" events, and says
-"Please send next!" about 100 ms after the host has opened the node again. It answers
-"CKID" with "OK", takes "BUZZER TP=1" at the start of each section, answers each
-"SETIT" block "OK" no sooner than --flash-ms after the block's last byte, or "ERROR"
-when the block breaks a rule, and answers "LINK" with "OK". Every command line ends in
-CR LF. The printer checks strictly what it is sent: the DF size and sum; per block the
-SETIT fields (TP 0, 3 or 4; ADD following on from the previous block of the section;
-LEN at most the section's block size, only the last block shorter; CK the sum of the
-bytes; MD the same throughout) and the hex text (upper-case digit pairs, CR LF after
-every 32nd byte and nowhere else, however it is split into writes).
+for --restart-ms, comes back on the same USB port with a fresh node and "add" events,
+and says "Please send next!" about 100 ms after the host has opened the node again.
+Like usblp, it takes the lowest free lpN when it comes back, which may be the node
+another printer had. It answers "CKID" with "OK", takes "BUZZER TP=1" at the start of
+each section, answers each "SETIT" block "OK" no sooner than --flash-ms after the
+block's last byte, or "ERROR" when the block breaks a rule, and answers "LINK" with
+"OK". Every command line ends in CR LF. The printer checks strictly what it is sent:
+the DF size and sum; per block the SETIT fields (TP 0, 3 or 4; ADD following on from
+the previous block of the section; LEN at most the section's block size, only the last
+block shorter; CK the sum of the bytes; MD the same throughout) and the hex text
+(upper-case digit pairs, CR LF after every 32nd byte and nowhere else, however it is
+split into writes).
 
 Options:
-  --flash-dir DIR    write what the printer received into DIR (created if missing):
+  --printers N       simulate N printers (1 to 16, default 1), each with its own
+                     dialogue, faults, flash and transcript
+  --flash-dir DIR    write what the printer received into DIR (created if missing); with
+                     several printers, each printer's into DIR/PORT/ (DIR/1-1.4/, ...):
                        firmware.bin    the firmware image as sent after the DF line
                        bootloader.bin  the TP=0 section, its blocks at their ADD offsets
                        system.bin      the TP=3 section
@@ -113,11 +180,18 @@ Options:
                                        beginning with "VIOLATION:"
                      Only blocks answered "OK" are stored; a section without any stored
                      block has no file.
-  --transcript FILE  also write the transcript to FILE. COMMAND finds the transcript's
-                     path in the environment variable VRQ_PRINTER_SIM_TRANSCRIPT.
+  --transcript FILE  also write the transcript to FILE; with several printers, every
+                     printer's, each line after its port path and ": ". COMMAND finds
+                     the transcript's path (the first printer's, with several) in the
+                     environment variable VRQ_PRINTER_SIM_TRANSCRIPT.
   --restart-ms N     how long the printer is away after the image (default 1500)
   --flash-ms N       how long the printer takes to write a block (default 50)
-  --fault F          inject a fault; may be given more than once:
+  --node-mode MODE   the permissions of the printer nodes, in octal (default 666, so
+                     that any user may open them; 600 lets only root)
+  --user USER        run COMMAND as USER (its uid, gid and groups); the device tree is
+                     opened to every user
+  --fault F[@PORT]   inject a fault; may be given more than once. With @PORT it hits
+                     only the printer on that USB port path, otherwise every printer:
                        no-connect-reply   the connect line gets no answer
                        never-return       after the image the printer never comes back
                        no-send-next       it comes back but never says
@@ -132,10 +206,22 @@ Options:
                                           attached
                        no-link-reply      "LINK" gets no answer
                        garbage            every answer is replaced by meaningless bytes
+                       restart-at:MS      MS milliseconds after COMMAND started, the
+                                          printer is switched off and on: it goes away
+                                          for --restart-ms and comes back on the lowest
+                                          free node, its dialogue starting afresh
+                       restart-with:PORT  the printer is switched off and on when the
+                                          printer on PORT restarts after its image; it
+                                          is away half as long, so it comes back first
+                       bound-to:DRIVER    the printer's interface is bound to DRIVER
+                                          (usbfs is what a libusb program such as
+                                          ipp-usb holds it with; none for no driver)
+                                          instead of usblp: it is on USB but has no
+                                          lp device or node
                      K counts the SETIT blocks of the whole run from 1; SECTION:K
                      (e.g. block-error:font:2) counts within the sections of that type
                      (bootloader, system or font).
-  --verbose          report the printer's events on standard error
+  --verbose          report the printers' events on standard error
   --help, --version
 
 Exit status: COMMAND's exit status (128 + N when it was killed by signal N); 125 when

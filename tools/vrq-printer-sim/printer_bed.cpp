@@ -1,6 +1,7 @@
 #include "tools/vrq-printer-sim/printer_bed.h"
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <pty.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -29,20 +30,22 @@ struct SysPaths {
 };
 
 SysPaths PathsOf(const PrinterRecord& record) {
-  int port = record.hubPort >= 0 ? record.hubPort : 4 + record.lp;
-  std::string name = "1-1." + std::to_string(port);
+  std::string name = record.PortPath();
   SysPaths paths;
   paths.device = std::string(kHub) + "/" + name;
   paths.interface = paths.device + "/" + name + ":1.0";
-  paths.lp = paths.interface + "/usbmisc/lp" + std::to_string(record.lp);
+  if (record.HasLpDevice()) paths.lp = paths.interface + "/usbmisc/lp" + std::to_string(record.lp);
   return paths;
 }
 
-// The three devices in umockdev's record format. The kernel writes devpath without the
-// bus number ("1.4"); "1-1.4" is the sysname.
+int HubPort(const PrinterRecord& record) {
+  return record.hubPort >= 0 ? record.hubPort : 4 + record.lp;
+}
+
+// The devices in umockdev's record format. The kernel writes devpath without the bus
+// number ("1.4"); "1-1.4" is the sysname.
 std::string DeviceRecords(const PrinterRecord& record, const SysPaths& paths) {
-  int port = record.hubPort >= 0 ? record.hubPort : 4 + record.lp;
-  std::string lp = std::to_string(record.lp);
+  int port = HubPort(record);
   std::string text;
   text += "P: " + paths.device + "\n";
   text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n";
@@ -55,10 +58,16 @@ std::string DeviceRecords(const PrinterRecord& record, const SysPaths& paths) {
   text += "\n";
 
   text += "P: " + paths.interface + "\n";
-  text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=usblp\n";
+  text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n";
+  if (!record.driver.empty()) text += "E: DRIVER=" + record.driver + "\n";
   text += "A: bInterfaceClass=" + record.interfaceClass + "\n";
-  text += "L: driver=../../../../../../../bus/usb/drivers/usblp\n\n";
+  if (!record.driver.empty()) {
+    text += "L: driver=../../../../../../../bus/usb/drivers/" + record.driver + "\n";
+  }
+  text += "\n";
+  if (!record.HasLpDevice()) return text;
 
+  std::string lp = std::to_string(record.lp);
   text += "P: " + paths.lp + "\n";
   text += "E: SUBSYSTEM=usbmisc\n";
   if (record.withNode) {
@@ -83,7 +92,24 @@ void MakeFolders(const std::string& path) {
   mkdir(path.c_str(), 0755);
 }
 
+// chmod a+rwX, as nftw's callback: folders and executables get x, everything r and w.
+int OpenEntryToAll(const char* path, const struct stat* info, int type, FTW*) {
+  // chmod() follows a link: the node's would change the pty's own mode.
+  if (type == FTW_SL) return 0;
+  mode_t mode = info->st_mode & 07777;
+  mode |= S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH;
+  if (S_ISDIR(info->st_mode) || (info->st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0) {
+    mode |= S_IXUSR | S_IXGRP | S_IXOTH;
+  }
+  chmod(path, mode);
+  return 0;
+}
+
 }  // namespace
+
+std::string PrinterRecord::PortPath() const {
+  return "1-1." + std::to_string(HubPort(*this));
+}
 
 bool EnsureUmockdevPreload(char** argv, std::string& error) {
   if (HasPreload()) return true;
@@ -124,7 +150,7 @@ PrinterBed::PrinterBed() : testbed_(umockdev_testbed_new()) {
 }
 
 PrinterBed::~PrinterBed() {
-  for (auto& [lp, printer] : printers_)
+  for (auto& [port, printer] : printers_)
     RemoveNode(*printer);
   printers_.clear();
 }
@@ -133,9 +159,32 @@ std::string PrinterBed::RootDir() const {
   return root_;
 }
 
-int PrinterBed::MasterFd(int lp) const {
-  auto it = printers_.find(lp);
+int PrinterBed::MasterFd(const std::string& portPath) const {
+  auto it = printers_.find(portPath);
   return it == printers_.end() ? -1 : it->second->master.Get();
+}
+
+bool PrinterBed::LpInUse(int lp) const {
+  for (const auto& [port, printer] : printers_) {
+    if (printer->record.HasLpDevice() && printer->record.lp == lp) return true;
+  }
+  return false;
+}
+
+int PrinterBed::LowestFreeLp() const {
+  int lp = 0;
+  while (LpInUse(lp))
+    ++lp;
+  return lp;
+}
+
+void PrinterBed::ShareWithAllUsers() {
+  shared_ = true;
+  OpenTreeToAll();
+}
+
+void PrinterBed::OpenTreeToAll() {
+  if (shared_ && !root_.empty()) nftw(root_.c_str(), OpenEntryToAll, 16, FTW_PHYS);
 }
 
 // The node is a pty of our own rather than umockdev's, because umockdev cannot take its
@@ -158,6 +207,7 @@ bool PrinterBed::MakeNode(int lp, Plugged& printer) {
     cfmakeraw(&raw);
     tcsetattr(slave.Get(), TCSANOW, &raw);
   }
+  if (nodeMode_ >= 0) chmod(name, static_cast<mode_t>(nodeMode_));
   fcntl(master.Get(), F_SETFD, FD_CLOEXEC);
   fcntl(master.Get(), F_SETFL, fcntl(master.Get(), F_GETFL) | O_NONBLOCK);
 
@@ -183,19 +233,29 @@ bool PrinterBed::MakeNode(int lp, Plugged& printer) {
 void PrinterBed::RemoveNode(Plugged& printer) {
   if (!printer.nodeLink.empty()) unlink(printer.nodeLink.c_str());
   if (!printer.ptyMapLink.empty()) unlink(printer.ptyMapLink.c_str());
+  // umockdev aborts when a device takes a device number whose link another left behind.
+  if (printer.record.HasLpDevice() && printer.record.withNode) {
+    std::string number = std::to_string(kPrinterMajor) + ":" + std::to_string(printer.record.lp);
+    unlink((root_ + "/sys/dev/char/" + number).c_str());
+  }
   printer.master.Reset();
 }
 
 bool PrinterBed::Plug(const PrinterRecord& record) {
   if (testbed_ == nullptr) return false;
-  if (IsPlugged(record.lp)) {
-    error_ = "lp" + std::to_string(record.lp) + " is plugged in already";
+  const std::string port = record.PortPath();
+  if (IsPlugged(port)) {
+    error_ = "a printer on " + port + " is plugged in already";
+    return false;
+  }
+  if (record.HasLpDevice() && LpInUse(record.lp)) {
+    error_ = "lp" + std::to_string(record.lp) + " is in use already";
     return false;
   }
   auto printer = std::make_unique<Plugged>();
   printer->record = record;
   printer->paths = PathsOf(record);
-  if (record.withNode && !MakeNode(record.lp, *printer)) return false;
+  if (record.HasLpDevice() && record.withNode && !MakeNode(record.lp, *printer)) return false;
 
   GError* failure = nullptr;
   std::string records = DeviceRecords(record, printer->paths);
@@ -206,14 +266,15 @@ bool PrinterBed::Plug(const PrinterRecord& record) {
     RemoveNode(*printer);
     return false;
   }
-  printers_[record.lp] = std::move(printer);
+  printers_[port] = std::move(printer);
+  OpenTreeToAll();
   return true;
 }
 
-bool PrinterBed::Unplug(int lp) {
-  auto it = printers_.find(lp);
+bool PrinterBed::Unplug(const std::string& portPath) {
+  auto it = printers_.find(portPath);
   if (it == printers_.end()) {
-    error_ = "lp" + std::to_string(lp) + " is not plugged in";
+    error_ = "no printer is plugged in on " + portPath;
     return false;
   }
   Plugged& printer = *it->second;
@@ -221,6 +282,7 @@ bool PrinterBed::Unplug(int lp) {
   // behind, and plugging the printer in again would then fail.
   for (const std::string* path :
        {&printer.paths.lp, &printer.paths.interface, &printer.paths.device}) {
+    if (path->empty()) continue;
     std::string sys = "/sys" + *path;
     umockdev_testbed_uevent(testbed_.get(), sys.c_str(), "remove");
     umockdev_testbed_remove_device(testbed_.get(), sys.c_str());
@@ -230,9 +292,9 @@ bool PrinterBed::Unplug(int lp) {
   return true;
 }
 
-bool PrinterBed::SendEvent(int lp, const char* action) {
-  auto it = printers_.find(lp);
-  if (it == printers_.end()) return false;
+bool PrinterBed::SendEvent(const std::string& portPath, const char* action) {
+  auto it = printers_.find(portPath);
+  if (it == printers_.end() || it->second->paths.lp.empty()) return false;
   std::string sys = "/sys" + it->second->paths.lp;
   umockdev_testbed_uevent(testbed_.get(), sys.c_str(), action);
   return true;

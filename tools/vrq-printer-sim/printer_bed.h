@@ -31,7 +31,14 @@ struct PrinterRecord {
   std::string idProduct = "0055";
   std::string interfaceClass = "07";  // 07 is the printer class
   bool withNode = true;               // false: an lp device that has no device node
-  std::string serial = "VRQSIM0001";
+  std::string serial = "VRQSIM0001";  // empty: the device has no serial number
+  // The driver bound to the interface, empty for none. Only usblp makes an lp device;
+  // with any other the printer is on USB without one (lp is then unused).
+  std::string driver = "usblp";
+
+  // The USB device's kernel name, "1-1.<hub port>": the printer's identity in the bed.
+  std::string PortPath() const;
+  bool HasLpDevice() const { return driver == "usblp"; }
 };
 
 class PrinterBed {
@@ -50,24 +57,37 @@ class PrinterBed {
   // The tree's root folder.
   std::string RootDir() const;
 
-  // Plugs a printer in: makes its node (a fresh pty) first, then adds the three devices,
-  // which sends their "add" events. False when lpN is plugged in already or umockdev
-  // refuses the devices.
+  // Plugs a printer in: makes its node (a fresh pty) first, then adds its devices,
+  // which sends their "add" events. False when its port path or its lpN is in use
+  // already or umockdev refuses the devices.
   bool Plug(const PrinterRecord& record);
-  // Pulls printer lpN out: "remove" events and devices from the lp device up, then the
-  // node goes away and its master is closed, so the host's descriptors fail with EIO.
-  bool Unplug(int lp);
-  // Sends another event ("change", ...) for lpN's lp device.
-  bool SendEvent(int lp, const char* action);
+  // Pulls the printer on portPath out: "remove" events and devices from the lp device
+  // up, then the node goes away and its master is closed, so the host's descriptors
+  // fail with EIO.
+  bool Unplug(const std::string& portPath);
+  // Sends another event ("change", ...) for the printer's lp device.
+  bool SendEvent(const std::string& portPath, const char* action);
 
-  bool IsPlugged(int lp) const { return printers_.count(lp) != 0; }
-  // The master end of lpN's node (non-blocking, close-on-exec), -1 when it has none.
-  int MasterFd(int lp) const;
+  bool IsPlugged(const std::string& portPath) const { return printers_.count(portPath) != 0; }
+  // The lowest lpN that no plugged printer holds, as usblp hands them out.
+  int LowestFreeLp() const;
+  // The master end of the printer's node (non-blocking, close-on-exec), -1 when it has
+  // none.
+  int MasterFd(const std::string& portPath) const;
+
+  // The mode every node made from now on gets (a pty's own is 0620, the terminal
+  // group's); negative leaves it as it is.
+  void SetNodeMode(int mode) { nodeMode_ = mode; }
+  // Lets every user reach the tree from now on: its folder is private to its owner, and
+  // the preload ends a process that cannot reach it.
+  void ShareWithAllUsers();
 
  private:
   struct Plugged;
   bool MakeNode(int lp, Plugged& printer);
   void RemoveNode(Plugged& printer);
+  bool LpInUse(int lp) const;
+  void OpenTreeToAll();
 
   // The testbed is a GObject: its last reference removes the tree's folder.
   struct TestbedUnref {
@@ -76,7 +96,9 @@ class PrinterBed {
   std::unique_ptr<_UMockdevTestbed, TestbedUnref> testbed_;
   std::string root_;
   std::string error_;
-  std::map<int, std::unique_ptr<Plugged>> printers_;
+  std::map<std::string, std::unique_ptr<Plugged>> printers_;  // by port path
+  int nodeMode_ = -1;
+  bool shared_ = false;
 };
 
 }  // namespace sim

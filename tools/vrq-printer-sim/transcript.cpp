@@ -2,11 +2,21 @@
 
 namespace sim {
 
-bool Transcript::AttachFile(const std::string& path) {
+std::shared_ptr<std::FILE> Transcript::OpenShared(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "w");
-  if (file == nullptr) return false;
-  files_.emplace_back(file);
+  if (file == nullptr) return nullptr;
+  return std::shared_ptr<std::FILE>(file, [](std::FILE* f) { std::fclose(f); });
+}
+
+bool Transcript::AttachFile(const std::string& path) {
+  std::shared_ptr<std::FILE> file = OpenShared(path);
+  if (!file) return false;
+  AttachShared(std::move(file), std::string());
   return true;
+}
+
+void Transcript::AttachShared(std::shared_ptr<std::FILE> file, std::string prefix) {
+  files_.push_back({std::move(file), std::move(prefix)});
 }
 
 std::string Transcript::Escape(const std::string& text) {
@@ -37,10 +47,11 @@ void Transcript::AddViolation(const std::string& text) {
 
 void Transcript::Add(const std::string& line) {
   lines_.push_back(line);
-  for (auto& file : files_) {
-    std::fputs(line.c_str(), file.get());
-    std::fputc('\n', file.get());
-    std::fflush(file.get());
+  for (const Output& output : files_) {
+    std::fputs(output.prefix.c_str(), output.file.get());
+    std::fputs(line.c_str(), output.file.get());
+    std::fputc('\n', output.file.get());
+    std::fflush(output.file.get());
   }
 }
 

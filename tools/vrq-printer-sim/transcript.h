@@ -16,6 +16,11 @@ class Transcript {
  public:
   // Writes every line from now on to path as well (created or truncated).
   bool AttachFile(const std::string& path);
+  // Writes every line from now on to file as well, after prefix; several transcripts
+  // may share one file this way.
+  void AttachShared(std::shared_ptr<std::FILE> file, std::string prefix);
+  // Opens path (created or truncated) for AttachShared; null when it cannot.
+  static std::shared_ptr<std::FILE> OpenShared(const std::string& path);
 
   // A received command line without its line ending. Bytes that are not printable
   // ASCII are written as \xNN and a backslash as "\\", so one line stays one line.
@@ -30,10 +35,11 @@ class Transcript {
  private:
   void Add(const std::string& line);
 
-  struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+  struct Output {
+    std::shared_ptr<std::FILE> file;
+    std::string prefix;
   };
-  std::vector<std::unique_ptr<std::FILE, FileCloser>> files_;
+  std::vector<Output> files_;
   std::vector<std::string> lines_;
   int violations_ = 0;
 };
