@@ -57,6 +57,8 @@ class CommandChannel {
   // Opens the first printer that discovery finds, unless the channel is open already.
   bool OpenPrinterChannel();
   bool IsPrinterChannelOpen() const;
+  // Why the last open found no usable printer (see PrinterPort::LastOpenFailure).
+  OpenFailure LastOpenFailure() const { return port_.LastOpenFailure(); }
   // The node of the printer the channel opened last; empty before the first one.
   const std::string& PrinterPath() const { return printerPath_; }
   // The port's result; -1 without touching the port when the channel is not open. A

@@ -90,6 +90,22 @@ StepResult SendImage(PrinterSession& session, std::vector<uint8_t> image) {
   return StepResult::Done();
 }
 
+// A printer that came back and could not be opened (not ours to open, held by another
+// program or driver) did come back: saying it did not would send the operator looking
+// at the cable.
+std::string NotBack(const OpenFailure& failure) {
+  const std::string notBack = "the printer did not come back after the frw image";
+  switch (failure.reason) {
+    case OpenFailure::Reason::kNone:
+      return notBack;
+    case OpenFailure::Reason::kNoPrinter:
+      return failure.detail.empty() ? notBack : notBack + "\n" + failure.detail;
+    default:
+      return "the printer came back after the frw image but could not be opened" +
+             (failure.detail.empty() ? std::string() : ": " + failure.detail);
+  }
+}
+
 // The printer starts the image and leaves the bus for a while; it is looked for again
 // until it is back, and then asks for the rest of the update.
 StepResult AwaitRestart(PrinterSession& session) {
@@ -102,9 +118,7 @@ StepResult AwaitRestart(PrinterSession& session) {
     if (session.Reopen()) break;
     session.Delay(kReconnectDelayMs);
   }
-  if (!session.IsOpen()) {
-    return StepResult::Failed("the printer did not come back after the frw image");
-  }
+  if (!session.IsOpen()) return StepResult::Failed(NotBack(session.LastOpenFailure()));
 
   const std::string request = TrimReply(session.WaitForReply(false, kSendNextWaitMs));
   session.ShowStatus(request);

@@ -33,13 +33,20 @@ inline bool NamesPrinter(const PrinterInfo& printer, const std::string& spec) {
 struct OpenFailure {
   enum class Reason {
     kNone,               // the last attempt worked, or none was made
-    kNoPrinter,          // discovery found no printer
-    kCannotOpen,         // the printer's node would not open: error says why
+    kNoPrinter,          // no printer of the vendor on USB (on the port asked for)
+    kNotHeldByUsblp,     // one is on USB, but usblp does not hold it: it has no node
+    kPermissionDenied,   // its node is not this user's to open (EACCES, EPERM)
+    kBusy,               // another program has its node open (EBUSY)
+    kCannotOpen,         // its node would not open for another reason: error says why
     kReaderDidNotStart,  // the node opened, but the port's reader did not start
   };
   Reason reason = Reason::kNone;
-  int error = 0;     // errno of the failed open (EACCES, EBUSY, ENOENT...), else 0
-  std::string path;  // the node tried, empty for kNoPrinter
+  int error = 0;         // errno of the failed open, else 0
+  std::string path;      // the node tried, empty when none was
+  std::string portPath;  // the only USB port looked at (DiscoverOnPort), else empty
+  // For the detail line below the system's message: the cause and what to do about it,
+  // in one line or two (joined by "\n"); empty when the port cannot tell.
+  std::string detail;
 };
 
 class PrinterPort {
@@ -67,7 +74,9 @@ class PrinterPort {
   virtual bool IsOpen() const = 0;
 
   // Why the last Discover-and-Open found no usable printer; Reason::kNone after an
-  // attempt that worked. For details beside the messages, never instead of them.
+  // attempt that worked. For details beside the messages, never instead of them. It
+  // looks at the system to tell why (udev, the processes holding the node: some
+  // milliseconds), so call it when a failure is to be reported, not on every retry.
   virtual OpenFailure LastOpenFailure() const { return {}; }
   // A write waits while the printer takes no data (for up to 20 s before it fails). The
   // hook runs on the calling thread, from inside Write, about every 10 ms of that wait:

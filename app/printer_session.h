@@ -108,6 +108,8 @@ class PrinterSession {
   // Opens the printer again after it went away; true when the channel is open.
   bool Reopen();
   bool IsOpen() const { return channel_.IsPrinterChannelOpen(); }
+  // Why the last Open or Reopen found no usable printer; for the detail line only.
+  OpenFailure LastOpenFailure() const { return channel_.LastOpenFailure(); }
   const std::string& PrinterPath() const { return channel_.PrinterPath(); }
   void Close() { channel_.ClosePrinterChannel(); }
   int32_t Write(std::string_view text) { return channel_.WriteToPrinter(text); }

@@ -65,7 +65,12 @@ void TerminalFrontEnd::PumpMessages() {
 void TerminalFrontEnd::ShowMessage(const std::string& text, const std::string& caption, BoxIcon,
                                    const std::string& detail) {
   Line(caption + ": " + OneLine(text));
-  if (!detail.empty()) Line("  " + OneLine(detail));
+  // A detail of two lines (the cause, then what to do) keeps them, each indented.
+  for (size_t start = 0; start < detail.size();) {
+    size_t end = std::min(detail.find('\n', start), detail.size());
+    if (end > start) Line("  " + OneLine(detail.substr(start, end - start)));
+    start = end + 1;
+  }
 }
 
 void TerminalFrontEnd::ShowNotice(const std::string& text) {

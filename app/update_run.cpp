@@ -107,8 +107,11 @@ StepResult UpdateRun::CheckPackage() const {
 RunOutcome UpdateRun::TalkToPrinter() {
   printer_ = session_.Open();
   if (!printer_) {
-    RunOutcome outcome = RunOutcome::Error("Can not open usb port!",
-                                           "no VRQPrinter found on USB, or it could not be opened");
+    // The port tells why (no printer, not held by usblp, not ours to open, held by
+    // another program); a port that cannot tell gets the general words.
+    std::string why = session_.LastOpenFailure().detail;
+    if (why.empty()) why = "no VRQPrinter found on USB, or it could not be opened";
+    RunOutcome outcome = RunOutcome::Error("Can not open usb port!", why);
     outcome.onStatusLine = true;
     return outcome;
   }

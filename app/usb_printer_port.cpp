@@ -31,16 +31,39 @@ bool UsbPrinterPort::Open(const std::string& openPath) {
 }
 
 OpenFailure UsbPrinterPort::LastOpenFailure() const {
-  if (noPrinterFound_) return {OpenFailure::Reason::kNoPrinter, 0, {}};
-  switch (port_.LastOpenProblem) {
-    case usb::OpenProblem::kNone:
-      return {};
-    case usb::OpenProblem::kCannotOpenNode:
-      return {OpenFailure::Reason::kCannotOpen, port_.LastOpenError, lastPath_};
-    case usb::OpenProblem::kReaderDidNotStart:
-      return {OpenFailure::Reason::kReaderDidNotStart, 0, lastPath_};
+  usb::OpenAttempt attempt;
+  attempt.printerListed = !noPrinterFound_;
+  attempt.problem = port_.LastOpenProblem;
+  attempt.error = port_.LastOpenError;
+  attempt.node = lastPath_;
+  attempt.portPath = wantedPortPath_;
+  if (attempt.printerListed && attempt.problem == usb::OpenProblem::kNone) return {};
+
+  usb::OpenDiagnosis diagnosis = usb::DiagnoseOpenFailure(attempt, diagnosisSources_);
+  OpenFailure failure;
+  failure.reason = ReasonOf(diagnosis.cause, attempt.problem);
+  failure.error = attempt.printerListed ? attempt.error : 0;
+  failure.path = attempt.printerListed ? attempt.node : std::string();
+  failure.portPath = wantedPortPath_;
+  failure.detail = diagnosis.detail;
+  return failure;
+}
+
+OpenFailure::Reason UsbPrinterPort::ReasonOf(usb::OpenCause cause, usb::OpenProblem problem) {
+  switch (cause) {
+    case usb::OpenCause::kNotOnUsb:
+      return OpenFailure::Reason::kNoPrinter;
+    case usb::OpenCause::kNotHeldByUsblp:
+      return OpenFailure::Reason::kNotHeldByUsblp;
+    case usb::OpenCause::kPermissionDenied:
+      return OpenFailure::Reason::kPermissionDenied;
+    case usb::OpenCause::kBusy:
+      return OpenFailure::Reason::kBusy;
+    case usb::OpenCause::kOther:
+      break;
   }
-  return {};
+  return problem == usb::OpenProblem::kReaderDidNotStart ? OpenFailure::Reason::kReaderDidNotStart
+                                                         : OpenFailure::Reason::kCannotOpen;
 }
 
 }  // namespace app

@@ -7,13 +7,16 @@
 
 #include "app/printer_port.h"
 #include "usb/_printer_comm.h"
+#include "usb/open_diagnosis.h"
 
 namespace app {
 
 class UsbPrinterPort final : public PrinterPort {
  public:
-  UsbPrinterPort(usb::_struct_printer_comm_& table, usb::TUsbPrinter& port)
-      : table_(table), port_(port) {}
+  // sources: where the reasons for a failed open are looked up (tests put their own).
+  UsbPrinterPort(usb::_struct_printer_comm_& table, usb::TUsbPrinter& port,
+                 usb::DiagnosisSources sources = usb::SystemDiagnosisSources())
+      : table_(table), port_(port), diagnosisSources_(std::move(sources)) {}
 
   std::vector<PrinterInfo> Discover() override;
   std::vector<PrinterInfo> DiscoverOnPort(const std::string& portPath) override;
@@ -29,9 +32,11 @@ class UsbPrinterPort final : public PrinterPort {
 
  private:
   std::vector<PrinterInfo> TablePrinters();
+  static OpenFailure::Reason ReasonOf(usb::OpenCause cause, usb::OpenProblem problem);
 
   usb::_struct_printer_comm_& table_;
   usb::TUsbPrinter& port_;
+  usb::DiagnosisSources diagnosisSources_;
   bool noPrinterFound_ = false;
   std::string lastPath_;
   std::string wantedPortPath_;  // the port the last discovery looked at, empty for all

@@ -8,7 +8,10 @@ namespace apptest {
 
 std::vector<app::PrinterInfo> ScriptedPrinter::Discover() {
   ++discoveries;
-  if (!present || clock_.now < backAtMs_) return {};
+  if (!present || clock_.now < backAtMs_) {
+    lastFailure_ = {app::OpenFailure::Reason::kNoPrinter, 0, "", "", absentDetail};
+    return {};
+  }
   return {{1, "04710055", "/dev/usb/lp0", "1-1.4", "VRQSIM0001", "lp0"}};
 }
 
@@ -16,6 +19,11 @@ bool ScriptedPrinter::Open(const std::string&) {
   if (open_) return true;
   clock_.now += openCostMs;
   if (!present || opensFail || clock_.now < backAtMs_) return false;
+  if (openFailure && (restarted_ || !failOpensAfterRestart)) {
+    lastFailure_ = *openFailure;
+    return false;
+  }
+  lastFailure_ = {};
   ++opens;
   open_ = true;
   if (greetOnOpen_) {
@@ -89,6 +97,7 @@ void ScriptedPrinter::Restart() {
   replies_.clear();
   backAtMs_ = clock_.now + restartMs;
   greetOnOpen_ = true;
+  restarted_ = true;
 }
 
 void ScriptedPrinter::HandleLine(const std::string& line) {

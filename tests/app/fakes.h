@@ -96,6 +96,7 @@ class ScriptedPrinter final : public app::PrinterPort {
   int32_t Write(const void* data, int32_t length) override;
   int32_t Read(void* buffer, int32_t length) override;
   bool IsOpen() const override { return open_; }
+  app::OpenFailure LastOpenFailure() const override { return lastFailure_; }
 
   // Queues bytes that arrive afterMs from now.
   void Reply(const std::string& bytes, uint64_t afterMs = 1);
@@ -113,9 +114,14 @@ class ScriptedPrinter final : public app::PrinterPort {
   };
   std::function<void(const std::string&)> onLine;  // every command line, as received
   std::optional<int32_t> takeAtMost;               // a write takes no more bytes than this
-  bool opensFail = false;  // found by discovery, but its node will not open
-  uint64_t openCostMs = 0;  // what an attempt to open takes
-  uint64_t readCostMs = 0;  // what a read of the receive buffer takes
+  // While set, the printer is listed but its node does not open, for this reason (from
+  // its restart on only, with failOpensAfterRestart).
+  std::optional<app::OpenFailure> openFailure;
+  bool failOpensAfterRestart = false;
+  std::string absentDetail;  // what LastOpenFailure says while it is not there
+  bool opensFail = false;    // found by discovery, but its node will not open
+  uint64_t openCostMs = 0;   // what an attempt to open takes
+  uint64_t readCostMs = 0;   // what a read of the receive buffer takes
 
   // What arrived.
   std::vector<std::string> lines;  // command lines without CR LF
@@ -137,6 +143,8 @@ class ScriptedPrinter final : public app::PrinterPort {
   size_t left_ = 0;
   uint64_t backAtMs_ = 0;
   bool greetOnOpen_ = false;
+  bool restarted_ = false;
+  app::OpenFailure lastFailure_;
 };
 
 }  // namespace apptest

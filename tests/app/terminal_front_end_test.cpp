@@ -39,6 +39,17 @@ TEST(TerminalFrontEndTest, StatusLinesBoxesAndAnswers) {
             std::string::npos);
 }
 
+TEST(TerminalFrontEndTest, ADetailOfTwoLinesKeepsThemBothIndented) {
+  VirtualClock clock;
+  std::ostringstream out;
+  app::TerminalFrontEnd terminal(clock, out, false, {});
+  terminal.ShowMessage("Can not open usb port!", "Error", app::BoxIcon::kError,
+                       "permission denied on /dev/usb/lp0\nrun \"sudo udevadm trigger\"");
+  EXPECT_EQ(out.str(),
+            "Error: Can not open usb port!\n  permission denied on /dev/usb/lp0\n"
+            "  run \"sudo udevadm trigger\"\n");
+}
+
 TEST(TerminalFrontEndTest, ControlBytesOfRepliesAreShownEscaped) {
   VirtualClock clock;
   std::ostringstream out;

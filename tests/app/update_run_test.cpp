@@ -127,7 +127,31 @@ TEST_P(UpdateFailureTest, EndsWithItsMessageAndCleansUp) {
 }
 
 const FailureCase kFailures[] = {
-    {"NoPrinter", [](UpdateTest& t) { t.printer.present = false; }, "Can not open usb port!", ""},
+    {"NoPrinter", [](UpdateTest& t) { t.printer.present = false; }, "Can not open usb port!", "",
+     "no VRQPrinter found on USB"},
+    // The port's own words for why it found no usable printer go to the detail line.
+    {"NoPrinterSaysWhy",
+     [](UpdateTest& t) {
+       t.printer.present = false;
+       t.printer.absentDetail = "no printer of vendor 0471 is on USB: check the cable";
+     },
+     "Can not open usb port!", "", "no printer of vendor 0471 is on USB: check the cable"},
+    {"NodeHeldByAnotherProgram",
+     [](UpdateTest& t) {
+       t.printer.openFailure = {app::OpenFailure::Reason::kBusy, EBUSY, "/dev/usb/lp0", "",
+                                "/dev/usb/lp0 is in use by another program: usb (pid 7)"};
+     },
+     "Can not open usb port!", "", "/dev/usb/lp0 is in use by another program: usb (pid 7)"},
+    // Back from its restart, but not to be opened: that is no "did not come back".
+    {"BackButNotOurs",
+     [](UpdateTest& t) {
+       t.printer.openFailure = {app::OpenFailure::Reason::kPermissionDenied, EACCES,
+                                "/dev/usb/lp1", "", "permission denied on /dev/usb/lp1"};
+       t.printer.failOpensAfterRestart = true;
+     },
+     "Can not Run FRW!", "DF 0 536870912 2 3",
+     "the printer came back after the frw image but could not be opened: permission denied on "
+     "/dev/usb/lp1"},
     {"WrongPrinterName",
      [](UpdateTest& t) {
        fwp::PackageHeaderFields header;
@@ -166,8 +190,13 @@ const FailureCase kFailures[] = {
      "Can not Run FRW!", "", "1048577 bytes"},
     {"NoConnectReply", [](UpdateTest& t) { t.printer.connectReply = "Connect success!\r\n"; },
      "Can not Run FRW!", "CONNECT"},
-    {"NeverComesBack", [](UpdateTest& t) { t.printer.restartMs = 3600000; }, "Can not Run FRW!",
-     "DF 0 536870912 2 3"},
+    {"NeverComesBack",
+     [](UpdateTest& t) {
+       t.printer.restartMs = 3600000;
+       t.printer.absentDetail = "no printer of vendor 0471 is on USB";
+     },
+     "Can not Run FRW!", "DF 0 536870912 2 3",
+     "the printer did not come back after the frw image\nno printer of vendor 0471 is on USB"},
     {"FrwImageTakenInPart",
      [](UpdateTest& t) {
        t.printer.onLine = [&t](const std::string& line) {

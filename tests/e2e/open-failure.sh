@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# End-to-end: why the printer could not be opened, as the user is told it, with the real
+# vrq-update under the simulated printer.
+#   open-failure.sh CASE      with BIN naming the folder of vrq-update, fwp-tool,
+#                             vrq-printer-sim
+set -uo pipefail
+
+: "${BIN:?BIN must name the build output folder}"
+case_name=${1:?usage: open-failure.sh CASE}
+work=$(mktemp -d "${TMPDIR:-/tmp}/e2e-$case_name.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
+
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+head -c 3000 /dev/zero | tr '\0' '\125' >"$work/items/frw.bin"
+"$BIN/fwp-tool" build --item "frw:$work/items/frw.bin:1:CONNECT\r\nSTART FRW" \
+  "$work/pkg.fwp" >/dev/null || fail "fwp-tool build"
+
+# run LOG [sim options...] -- [vrq-update arguments...]: sets $status; no simulator at
+# all when the sim options are "none".
+run() {
+  local log=$1
+  shift
+  local sim=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+    sim+=("$1")
+    shift
+  done
+  shift
+  if [ "${sim[*]}" = none ]; then
+    TMPDIR=$work/tmp "$app/vrq-update" "$@" >"$log.out" 2>"$log"
+  else
+    TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash" "${sim[@]}" -- \
+      "$app/vrq-update" "$@" >"$log.out" 2>"$log"
+  fi
+  status=$?
+}
+
+expect_failure() {
+  local log=$1
+  shift
+  [ "$status" -eq 1 ] || fail "exit status $status, expected 1 ($(tr '\n' '|' <"$log"))"
+  grep -qxF "Error: Can not open usb port!" "$log" || fail "no open error in $(tr '\n' '|' <"$log")"
+  local line
+  for line in "$@"; do
+    grep -qF -- "$line" "$log" || fail "no \"$line\" in $(tr '\n' '|' <"$log")"
+  done
+  if [ -s "$work/flash/transcript.txt" ]; then fail "the printer was sent something"; fi
+  left=$(find "$work/tmp" -mindepth 1)
+  [ -z "$left" ] || fail "left in TMPDIR: $left"
+}
+
+case "$case_name" in
+  no-printer)
+    run "$work/log" none -- --package "$work/pkg.fwp" --yes
+    expect_failure "$work/log" "  no printer of vendor 0471 is on USB: check that the printer is \
+switched on and its USB cable plugged in"
+    ;;
+  not-usblp)
+    run "$work/log" --fault bound-to:usbfs -- --package "$work/pkg.fwp" --yes
+    expect_failure "$work/log" "  the printer on USB port 1-1.4 has no /dev/usb/lp node because \
+usblp does not hold it: a program that uses libusb" "  stop it (for ipp-usb: sudo systemctl stop \
+ipp-usb), then unplug the printer and plug it in again"
+    run "$work/none.log" --fault bound-to:none -- --package "$work/pkg.fwp" --yes
+    expect_failure "$work/none.log" "no driver holds its printer interface" \
+      "  load usblp (sudo modprobe usblp"
+    ;;
+  permission)
+    # As a desktop user for whom the node was not opened up.
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "skipped: only root can run the program as another user"
+      exit 0
+    fi
+    chmod 755 "$work" "$work/app"
+    chmod 777 "$work/tmp"
+    chmod 644 "$work/pkg.fwp"
+    run "$work/log" --user nobody --node-mode 600 -- --package "$work/pkg.fwp" --yes
+    expect_failure "$work/log" "  permission denied on /dev/usb/lp0: this user may not open the \
+printer" "\"sudo udevadm trigger\" or unplug the printer and plug it in again; or add the user to \
+the lp group (sudo adduser \$USER lp) and log in again"
+    # The same user reaches a node that udev has given to it.
+    run "$work/ok.log" --user nobody -- --package "$work/pkg.fwp" --yes
+    [ "$status" -ne 0 ] && grep -qxF "Error: Can not open usb port!" "$work/ok.log" &&
+      fail "an open node was not opened: $(tr '\n' '|' <"$work/ok.log")"
+    ;;
+  *)
+    echo "unknown case $case_name" >&2
+    exit 2
+    ;;
+esac
+
+[ "$failures" -eq 0 ]
