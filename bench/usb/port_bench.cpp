@@ -1,6 +1,7 @@
 // The printer port against the simulated printer's node (umockdev, as vrq-printer-sim
-// presents it): what the idle reader costs, and how fast a long reply gets through the
-// 64-byte reads.
+// presents it): what the idle reader costs, how fast a long reply gets through the
+// 64-byte reads, what discovery and a failed open cost (a wait retries them every
+// tick), and what telling the operator why an open failed costs (once per failure).
 //
 //   build/usb/bin/usb_port_bench
 #include <benchmark/benchmark.h>
@@ -8,14 +9,18 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "tools/vrq-printer-sim/printer_bed.h"
 #include "usb/_printer_comm.h"
+#include "usb/open_diagnosis.h"
 
 namespace {
 
@@ -112,6 +117,71 @@ void BM_OneMegabyteReply(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * data.size());
 }
 BENCHMARK(BM_OneMegabyteReply)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// Four printers attached: discovery of all of them, and of the one on a given port.
+void BM_Discovery(benchmark::State& state) {
+  sim::PrinterBed bed;
+  for (int lp = 0; lp < 4; ++lp) {
+    sim::PrinterRecord printer;
+    printer.lp = lp;
+    if (!bed.Plug(printer)) {
+      state.SkipWithError("cannot plug the simulated printers in");
+      return;
+    }
+  }
+  usb::_struct_printer_comm_ table;
+  for (auto _ : state) {
+    if (state.range(0) == 0) {
+      usb::EnumUsbPrinters(table);
+    } else {
+      usb::EnumUsbPrintersOnPort(table, "1-1.6");
+    }
+    benchmark::DoNotOptimize(table.count);
+  }
+}
+BENCHMARK(BM_Discovery)->Arg(0)->Arg(1)->ArgName("one_port")->Unit(benchmark::kMicrosecond);
+
+// A node that does not open fails at once, without the settle time of a good one. (The
+// path lies outside /dev: umockdev's preload keeps a slot for every failed open of an
+// emulated node, and runs out of them.)
+void BM_FailedOpen(benchmark::State& state) {
+  usb::TUsbPrinter port;
+  for (auto _ : state)
+    benchmark::DoNotOptimize(port.Open("/tmp/vrq-no-such-printer-node"));
+}
+BENCHMARK(BM_FailedOpen)->Unit(benchmark::kMicrosecond);
+
+// The detail line for a node another program holds: a look at every process's
+// descriptors. counters: processes is how many this machine runs.
+void BM_DiagnoseBusyNode(benchmark::State& state) {
+  usb::OpenAttempt attempt;
+  attempt.printerListed = true;
+  attempt.problem = usb::OpenProblem::kCannotOpenNode;
+  attempt.error = EBUSY;
+  attempt.node = "/dev/usb/lp0";
+  for (auto _ : state)
+    benchmark::DoNotOptimize(usb::DiagnoseOpenFailure(attempt).detail);
+  int processes = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc"))
+    processes += std::isdigit(static_cast<unsigned char>(entry.path().filename().string()[0]));
+  state.counters["processes"] = processes;
+}
+BENCHMARK(BM_DiagnoseBusyNode)->Unit(benchmark::kMillisecond);
+
+// The detail line for a printer that usblp does not hold: a look at the USB devices.
+void BM_DiagnoseNotHeldByUsblp(benchmark::State& state) {
+  sim::PrinterBed bed;
+  sim::PrinterRecord printer;
+  printer.driver = "usbfs";
+  if (!bed.Plug(printer)) {
+    state.SkipWithError("cannot plug the simulated printer in");
+    return;
+  }
+  usb::OpenAttempt attempt;
+  for (auto _ : state)
+    benchmark::DoNotOptimize(usb::DiagnoseOpenFailure(attempt).detail);
+}
+BENCHMARK(BM_DiagnoseNotHeldByUsblp)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

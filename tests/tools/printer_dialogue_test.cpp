@@ -347,10 +347,10 @@ TEST(SimFaults, NamesAndBlockNumbersAreParsedStrictly) {
   ASSERT_EQ(sim::FaultsFor({*fault}, "1-1.5").size(), 0u);
   ASSERT_EQ(sim::FaultsFor({*fault}, "1-1.4").size(), 1u);
 
-  for (const char* bad : {"block-error", "block-error:0", "block-error:x", "no-mac:1",
-                          "block-error:flash:1", "unplug", "", "restart-at", "restart-at:-5",
-                          "restart-with:lp0", "bound-to:Usb Fs", "no-mac@", "no-mac@lp1",
-                          "block-error:2@1-1.4:1.0"}) {
+  for (const char* bad :
+       {"block-error", "block-error:0", "block-error:x", "no-mac:1", "block-error:flash:1",
+        "unplug", "", "restart-at", "restart-at:-5", "restart-with:lp0", "bound-to:Usb Fs",
+        "no-mac@", "no-mac@lp1", "block-error:2@1-1.4:1.0"}) {
     EXPECT_FALSE(sim::ParseFault(bad, error)) << bad;
     EXPECT_FALSE(error.empty());
   }

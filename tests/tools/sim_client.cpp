@@ -170,12 +170,29 @@ class Host {
     return std::nullopt;
   }
 
-  // Waits for the printer to go away and come back, as the watcher reports it.
+  // Waits for the printer to go away and come back, as the watcher reports it. Pinned to
+  // a port, it waits only for its printer to leave that port (Reconnect waits for it
+  // to come back): umockdev names a process's event socket by its descriptor number, so
+  // of several hosts with the same number only one gets the events. The printer must
+  // then stay away for longer than the port's Close takes (400 ms).
   bool AwaitRestart() {
+    if (!script_.port.empty()) return AwaitLeaving();
+
     auto end = Clock::now() + std::chrono::milliseconds(script_.returnWaitMs);
     while (events_.find("RA") == std::string::npos && Clock::now() < end)
       loop_.RunOnce(10);
     return events_.find("RA") != std::string::npos;
+  }
+
+  bool AwaitLeaving() {
+    auto end = Clock::now() + std::chrono::milliseconds(script_.returnWaitMs);
+    usb::_struct_printer_comm_ table;
+    do {
+      usb::EnumUsbPrintersOnPort(table, script_.port);
+      if (table.count == 0) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } while (Clock::now() < end);
+    return false;
   }
 
   usb::TUsbPrinter& Port() { return port_; }

@@ -228,7 +228,7 @@ void ExpectWholeUpdateIn(const fs::path& folder) {
 TEST_F(SimulatorTest, SeveralPrintersEachKeepTheirOwnPortSerialFlashAndTranscript) {
   std::vector<std::string> args = With(kSmallUpdate);
   args.insert(args.end(), {"--port", "1-1.5"});
-  SimRun run = Run({"--printers", "3"}, args);
+  SimRun run = Run({"--printers", "3", "--restart-ms", "1000"}, args);
   ASSERT_EQ(run.status, 0) << run.output << run.errors;
   EXPECT_TRUE(run.Says("opened /dev/usb/lp1")) << run.output;
   ExpectWholeUpdateIn(run.flashDir / "1-1.5");
@@ -251,7 +251,9 @@ TEST_F(SimulatorTest, SeveralPrintersEachKeepTheirOwnPortSerialFlashAndTranscrip
 TEST_F(SimulatorTest, APrinterBackFirstTakesTheLowestFreeNodeAndThePinnedOneIsFoundOnItsPort) {
   std::vector<std::string> args = With(kSmallUpdate);
   args.insert(args.end(), {"--port", "1-1.4"});
-  SimRun run = Run({"--printers", "2", "--fault", "restart-with:1-1.4@1-1.5", "--verbose"}, args);
+  SimRun run = Run({"--printers", "2", "--restart-ms", "1000", "--fault",
+                    "restart-with:1-1.4@1-1.5", "--verbose"},
+                   args);
   ASSERT_EQ(run.status, 0) << run.output << run.errors;
   EXPECT_TRUE(run.Says("opened /dev/usb/lp0")) << run.output;
   EXPECT_TRUE(run.Says("opened /dev/usb/lp1")) << run.output;  // after the restart
@@ -259,6 +261,25 @@ TEST_F(SimulatorTest, APrinterBackFirstTakesTheLowestFreeNodeAndThePinnedOneIsFo
   EXPECT_NE(run.errors.find("1-1.4: printer back on lp1"), std::string::npos) << run.errors;
   ExpectWholeUpdateIn(run.flashDir / "1-1.4");
   EXPECT_EQ(ReadText(run.flashDir / "1-1.5" / "transcript.txt"), "");
+}
+
+TEST_F(SimulatorTest, FourHostsUpdateFourPrintersAtOnce) {
+  // Every host sees all four printers restart (24 device events) while it waits for its
+  // own; each must still find its own printer and nothing may reach another's.
+  std::string client = std::string(SIM_CLIENT) + " --image-size 2000 --section font:300";
+  for (const std::string& arg : kQuick)
+    client += " " + arg;
+  SimRun run = Run({"--printers", "4", "--restart-ms", "1000"}, {},
+                   {"/bin/sh", "-c",
+                    "pids=; for port in 1-1.4 1-1.5 1-1.6 1-1.7; do " + client +
+                        " --port $port >/dev/null & pids=\"$pids $!\"; done; "
+                        "for pid in $pids; do wait $pid || exit 1; done"});
+  ASSERT_EQ(run.status, 0) << run.errors;
+  for (const char* port : {"1-1.4", "1-1.5", "1-1.6", "1-1.7"}) {
+    SCOPED_TRACE(port);
+    ExpectWholeUpdateIn(run.flashDir / port);
+    EXPECT_EQ(ReadText(run.flashDir / port / "transcript.txt").find("CONNECT VRQ"), 0u);
+  }
 }
 
 TEST_F(SimulatorTest, APrinterRestartsAtAGivenTimeWhateverItsDialogue) {
