@@ -145,8 +145,8 @@ const FailureCase kFailures[] = {
     // Back from its restart, but not to be opened: that is no "did not come back".
     {"BackButNotOurs",
      [](UpdateTest& t) {
-       t.printer.openFailure = {app::OpenFailure::Reason::kPermissionDenied, EACCES,
-                                "/dev/usb/lp1", "", "permission denied on /dev/usb/lp1"};
+       t.printer.openFailure = {app::OpenFailure::Reason::kPermissionDenied, EACCES, "/dev/usb/lp1",
+                                "", "permission denied on /dev/usb/lp1"};
        t.printer.failOpensAfterRestart = true;
      },
      "Can not Run FRW!", "DF 0 536870912 2 3",
