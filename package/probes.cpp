@@ -1,4 +1,4 @@
-// The header probes of the spec's calling order, each one open of the file.
+// The three header probes, each one open of the file.
 #include "package/opfile.h"
 #include "package/package_scan.h"
 

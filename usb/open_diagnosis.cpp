@@ -113,7 +113,8 @@ OpenDiagnosis NoPrinterListed(const OpenAttempt& attempt, const DiagnosisSources
   if (!device->lpNode.empty()) {
     // It was not there when discovery looked, and is now.
     return {OpenCause::kOther, "the printer on USB port " + device->portPath + " (" +
-                                   device->lpNode + ") came as it was looked for: try again"};
+                                   device->lpNode +
+                                   ") appeared while discovery was looking for it: try again"};
   }
   return {OpenCause::kNotHeldByUsblp, NotHeldByUsblp(*device, sources)};
 }
