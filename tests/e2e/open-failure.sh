@@ -75,6 +75,10 @@ ipp-usb), then unplug the printer and plug it in again"
     chmod 755 "$work" "$work/app"
     chmod 777 "$work/tmp"
     chmod 644 "$work/pkg.fwp"
+    if ! setpriv --reuid=65534 --regid=65534 --clear-groups -- test -x "$app/vrq-update" 2>/dev/null; then
+      echo "skipped: user nobody cannot reach $app here (a folder on its way is private)"
+      exit 0
+    fi
     run "$work/log" --user nobody --node-mode 600 -- --package "$work/pkg.fwp" --yes
     expect_failure "$work/log" "  permission denied on /dev/usb/lp0: this user may not open the \
 printer" "\"sudo udevadm trigger\" or unplug the printer and plug it in again; or add the user to \

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -97,6 +98,12 @@ TEST_F(ProcessScanTest, CountsProcessesWhoseDescriptorsCannotBeRead) {
   fs::path hidden = Process(8, "usb", "usb://x", {"/dev/usb/lp0"});
   fs::permissions(hidden / "fd", fs::perms::none);
   const std::string root = root_.string();
+  if (geteuid() == 0 &&
+      std::system(("setpriv --reuid=65534 --regid=65534 --clear-groups -- test -r '" + root +
+                   "' 2>/dev/null")
+                      .c_str()) != 0) {
+    GTEST_SKIP() << "user nobody cannot reach " << root << " here (a folder on its way is private)";
+  }
   EXPECT_TRUE(AsUnprivileged([&] {
     platform::HolderScan scan = platform::FindProcessesHolding("/dev/usb/lp0", root);
     return scan.holders.size() == 1 && scan.holders[0].pid == 7 && scan.unreadable == 1;
