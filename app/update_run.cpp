@@ -45,7 +45,9 @@ RunOutcome UpdateRun::Run() {
     return RunOutcome::Error("Create dll File Failed!", written.reason, -1);
   }
   session_.CheckStop();
-  if (StepResult checked = CheckPackage(); !checked) {
+  StepResult checked = CopyLinkedPackage();
+  if (checked) checked = CheckPackage();
+  if (!checked) {
     RunOutcome outcome = RunOutcome::Error("Error fwp data!", checked.reason);
     outcome.onStatusLine = true;
     return outcome;
@@ -65,10 +67,9 @@ bool UpdateRun::ReserveLibraryFile() {
 
 bool UpdateRun::FindPackage() {
   const std::string& executable = env_.executablePath;
-  if (const fwp::LinkedPackage linked = fwp::FindLinkedPackage(executable); linked.found) {
+  if (fwp::LinkedPackage linked = fwp::FindLinkedPackage(executable); linked.found) {
     session_.ShowStatus("Find update!");
-    extracted_ = fwp::ExtractLinkedPackageToTemp(executable, linked);
-    packagePath_ = extracted_.Path();
+    linked_ = linked;
     return true;
   }
   if (!ui_.AskOkCancel("no found resource file,select file from open file dialog?\r\n"
@@ -95,6 +96,17 @@ StepResult UpdateRun::WriteLibraryImage() {
   if (written) return StepResult::Done();
   return StepResult::Failed("can not write " + library_.Path() + ": " +
                             std::strerror(file.LastError()));
+}
+
+// The linked package is copied out and its checksum compared on the way: a damaged
+// download goes no further.
+StepResult UpdateRun::CopyLinkedPackage() {
+  if (!linked_) return StepResult::Done();
+  std::string problem;
+  extracted_ = fwp::ExtractLinkedPackageToTemp(env_.executablePath, *linked_, &problem);
+  if (!extracted_.IsOpen()) return StepResult::Failed(problem);
+  packagePath_ = extracted_.Path();
+  return StepResult::Done();
 }
 
 StepResult UpdateRun::CheckPackage() const {

@@ -13,6 +13,7 @@
 #include "app/run_owners.h"
 #include "app/stay_awake.h"
 #include "app/workflow_environment.h"
+#include "package/linked_package.h"
 #include "platform/temp_file.h"
 
 namespace app {
@@ -38,6 +39,7 @@ class UpdateRun {
   bool ReserveLibraryFile();
   bool FindPackage();
   StepResult WriteLibraryImage();
+  StepResult CopyLinkedPackage();
   StepResult CheckPackage() const;
   RunOutcome TalkToPrinter();
   void KeepMachineAwake();
@@ -52,8 +54,9 @@ class UpdateRun {
 
   // Given back in the reverse order: the item files before the printer closes, the
   // temporary files last.
-  platform::TempFile library_;    // the "_^~" file that receives the HID library image
-  platform::TempFile extracted_;  // the package copied out of the executable, if linked
+  platform::TempFile library_;                // the "_^~" file that receives the HID library image
+  std::optional<fwp::LinkedPackage> linked_;  // the package linked to the executable, if any
+  platform::TempFile extracted_;              // its copy
   std::string packagePath_;
   std::optional<ProgressShown> progress_;
   std::unique_ptr<AwakeLock> awake_;  // outlives the printer connection

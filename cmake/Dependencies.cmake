@@ -53,6 +53,10 @@ find_package(Threads REQUIRED)
 vrq_require_module(LIBUDEV libudev libudev-dev)
 # The logind lock that keeps the machine awake while a printer is written (sd-bus).
 vrq_require_module(LIBSYSTEMD libsystemd libsystemd-dev)
+# The CRC-32 of an update application's linked package, linked statically so that an
+# update application needs no library more than the program did.
+vrq_require_library(LIBDEFLATE_STATIC_LIBRARY libdeflate.a libdeflate-dev)
+vrq_require_header(LIBDEFLATE_INCLUDE_DIR libdeflate.h libdeflate-dev)
 # hidapi's hidraw back end is loaded with dlopen at run time; the build needs its header.
 vrq_require_header(HIDAPI_INCLUDE_DIR hidapi/hidapi.h libhidapi-dev)
 # The simulated printer (vrq-printer-sim and the tests) runs on umockdev.

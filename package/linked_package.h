@@ -1,9 +1,13 @@
 // A package linked to the end of an executable:
-//   executable | package (L bytes) | L (uint32 LE) | "LINK FILE 1.00" + 18 zero bytes
-// Only the last trailer counts.
+//   executable | package (L bytes) | L (uint32 LE) | trailer block (32 bytes)
+// The trailer block: "LINK FILE 1.00", two zero bytes, "CRC1", the CRC-32 of the L
+// package bytes (uint32 LE), eight zero bytes. Only the first 14 bytes say that a
+// package is linked; update applications made before the checksum have zeros after
+// them and are used unchecked. Only the last trailer counts.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/temp_file.h"
@@ -19,10 +23,14 @@ inline constexpr int64_t kLinkTrailerTextSize = 14;
 inline constexpr int64_t kLinkTrailerSize = 32;
 inline constexpr int64_t kLinkLengthSize = 4;
 inline constexpr int64_t kLinkTailSize = kLinkTrailerSize + kLinkLengthSize;  // 36
+inline constexpr char kChecksumTag[] = "CRC1";
+inline constexpr int64_t kChecksumTagOffset = 16;  // in the trailer block
+inline constexpr int64_t kChecksumOffset = 20;
 // The temporary files beside the executable (or in the temporary-files folder) start so.
 inline constexpr char kTempPrefix[] = "_^~";
 
-// Appends the package file to target, then its length and the trailer block. Returns the
+// Appends the package file to target, then its length and the trailer block with the
+// package's checksum, computed while the package is copied. Returns the
 // number of package bytes appended, or -1 when a file operation failed (what was written
 // up to then stays in target).
 int64_t AppendLinkedPackage(const std::string& target, const std::string& package);
@@ -42,14 +50,40 @@ struct LinkedPackage {
   int error = 0;       // errno when the file could not be opened or read; 0 otherwise
   int64_t offset = 0;  // of the package's first byte in the executable
   int64_t length = 0;  // L
+  std::optional<uint32_t> checksum;  // the trailer's CRC-32 of the package, when it has one
 };
 LinkedPackage FindLinkedPackage(const std::string& executable);
+
+// Whether the package copied out of an update application is the one its maker linked.
+enum class ChecksumState {
+  kNone,  // the trailer carries no checksum (an application made before there was one)
+  kGood,
+  kBad,  // the application is damaged
+};
+// "none", "good", "bad".
+const char* ChecksumStateName(ChecksumState state);
+
+// How copying a linked package out went. The checksum is computed on the way, so the
+// package is read once.
+struct LinkedCopy {
+  int64_t length = -1;  // bytes copied: L, or -1 when the copy failed
+  ChecksumState checksum = ChecksumState::kNone;
+  std::string problem;  // why the copy failed or the checksum does not match
+
+  // The copy may be used as the package: complete, and not known to be damaged.
+  bool Usable() const { return length >= 0 && checksum != ChecksumState::kBad; }
+};
+// Copies the package found in executable to out, at its position. A copy whose checksum
+// does not match is complete all the same, for tools that show what a damaged
+// application holds.
+LinkedCopy CopyLinkedPackage(const std::string& executable, const LinkedPackage& found,
+                             platform::File& out);
 
 // True when the file ends with a trailer block whose length field fits the file.
 bool HasLinkedPackage(const std::string& path);
 
 // Copies the linked package of executable into output (created or truncated). Returns
-// the package length, or -1.
+// the package length, or -1 (also when the checksum does not match).
 int64_t ExtractLinkedPackage(const std::string& executable, const std::string& output);
 // The same for a package already found (output is created even when there is none).
 int64_t ExtractLinkedPackage(const std::string& executable, const LinkedPackage& found,
@@ -62,8 +96,10 @@ int64_t ExtractLinkedPackage(const std::string& executable, const LinkedPackage&
 std::string ExtractLinkedPackageToTemp(const std::string& executable);
 // The same for a package already found, into a temporary file that the returned owner
 // holds (locked against the sweep of leftovers) and deletes when it goes. An empty
-// owner when there is no package or extracting it failed; nothing is left behind then.
+// owner when there is no package, extracting it failed or its checksum does not match;
+// nothing is left behind then, and problem (when given) says why.
 platform::TempFile ExtractLinkedPackageToTemp(const std::string& executable,
-                                              const LinkedPackage& found);
+                                              const LinkedPackage& found,
+                                              std::string* problem = nullptr);
 
 }  // namespace fwp

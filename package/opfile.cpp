@@ -9,8 +9,8 @@
 #include <new>
 #include <vector>
 
-#include "codec/_lib_kbtapp.h"
 #include "package/file_time.h"
+#include "package/item_data.h"
 #include "package/package_reader.h"
 #include "package/package_scan.h"
 #include "package/text.h"
@@ -26,8 +26,11 @@ using platform::File;
 constexpr size_t kCopyChunk = 65536;
 
 struct ItemResult {
-  int32_t status = 0;
-  std::string error;  // why status is -1
+  ItemResult(int32_t bytes = 0, std::string why = {}) : status(bytes), error(std::move(why)) {}
+
+  int32_t status;
+  std::string error;    // why status is -1
+  std::string warning;  // what is odd about an item that was written all the same
 };
 
 std::string Reason(int error) {
@@ -52,39 +55,14 @@ ItemResult CopyStored(File& package, int64_t length, File& out, const std::strin
 }
 
 ItemResult Unpack(File& package, int64_t length, File& out, const std::string& target) {
-  unsigned char prefix[kPackedPrefixSize];
-  std::optional<uint32_t> unpackedLength;
-  if (length >= static_cast<int64_t>(sizeof prefix) &&
-      package.Read(prefix, sizeof prefix) == static_cast<int64_t>(sizeof prefix)) {
-    unpackedLength = GetLE32(prefix + 4);
-  }
-  if (std::string problem = PackedDataProblem(length, unpackedLength); !problem.empty()) {
-    return {-1, problem};
-  }
-  const int64_t unpacked = *unpackedLength;
-  const int64_t coded = length - static_cast<int64_t>(sizeof prefix);
-  std::vector<uint8_t> input;
-  std::vector<uint8_t> output;
-  try {
-    input.assign(static_cast<size_t>(coded + kCodecPad), 0);
-    output.assign(static_cast<size_t>(unpacked + kCodecPad), 0);
-  } catch (const std::bad_alloc&) {
-    return {-1, "not enough memory to unpack " + std::to_string(unpacked) + " bytes"};
-  }
-  for (int64_t got = 0; got < coded;) {
-    auto want = static_cast<size_t>(std::min<int64_t>(coded - got, kCopyChunk));
-    int64_t n = package.Read(input.data() + got, want);
-    if (n <= 0) return {-1, "packed data is cut short"};
-    got += n;
-  }
-  const int32_t produced =
-      codec::UnpackWindow(input.data(), static_cast<int32_t>(coded), output.data(),
-                          static_cast<int32_t>(unpacked + kCodecPad));
-  if (produced < unpacked) return {-1, "packed data is damaged (it does not decode)"};
-  if (out.Write(output.data(), static_cast<size_t>(unpacked)) != unpacked) {
+  const UnpackedItem item = UnpackItemData(package, length);
+  if (!item.Ok()) return {-1, item.problem};
+  if (out.Write(item.bytes.data(), static_cast<size_t>(item.size)) != item.size) {
     return {-1, "cannot write " + target + ": " + Reason(out.LastError())};
   }
-  return {static_cast<int32_t>(unpacked), {}};
+  ItemResult result{static_cast<int32_t>(item.size), {}};
+  if (item.EndsEarly()) result.warning = EndsEarlyWarning(platform::FileNameOf(target), item);
+  return result;
 }
 
 // Writes length bytes of item data at the package's position into out.
@@ -138,6 +116,7 @@ bool TOPFile::Fail(std::string why) {
 
 bool TOPFile::Load(const std::string& path) {
   loadError_.clear();
+  loadWarnings_.clear();
   if (!platform::IsRegularFile(path)) return Fail(NoPackageFile(path));
   RemoveAllItems();
   Reset();
@@ -215,6 +194,7 @@ void TOPFile::ExtractRecords(platform::File& file, const PackageLayout& layout) 
           ExtractItem(packMode, file, knownMode ? record.dataLength : 0, workDir_.CreateFile(name),
                       workFolder_ + name, record.lastAccessTime, record.lastWriteTime);
       item->Status = result.status;
+      if (!result.warning.empty()) loadWarnings_.push_back(result.warning);
       if (result.status < 0) {
         Fail("item \"" + name + "\": " + result.error);
       } else if (packMode == kPackStored && result.status < record.dataLength) {

@@ -56,6 +56,9 @@ class TOPFile {
   // 1 GiB, or when the work folder's file system has not the room for them.
   bool Load(const std::string& path);
   const std::string& LoadError() const { return loadError_; }
+  // What was odd about items the last load extracted all the same (a packed stream that
+  // ends before its item does, say), one text each.
+  const std::vector<std::string>& LoadWarnings() const { return loadWarnings_; }
 
   // Writes one item's data (dataLength bytes at the stream's position) to the file name
   // below the work folder and returns its Status: bytes written, or -1. Linux keeps no
@@ -114,6 +117,7 @@ class TOPFile {
   platform::TempFile placeholder_;  // the empty file that reserves an automatic folder's name
   bool ownsFolder_ = false;         // this object created the work folder (and may remove it)
   std::string loadError_;
+  std::vector<std::string> loadWarnings_;
 };
 
 }  // namespace fwp

@@ -52,8 +52,12 @@ class Scratch {
     ok_ = writer.Finish();
     // An update application: a small stand-in for the executable with the package linked.
     platform::File app = platform::File::Open(App(), platform::File::Mode::kCreateTruncate);
-    ok_ = ok_ && app.Write("\x7f" "ELF", 4) == 4 && fwp::AppendLinkedPackage(app, Package()) > 0 &&
-          app.Close();
+    ok_ = ok_ &&
+          app.Write(
+              "\x7f"
+              "ELF",
+              4) == 4 &&
+          fwp::AppendLinkedPackage(app, Package()) > 0 && app.Close();
   }
   ~Scratch() {
     std::error_code ec;

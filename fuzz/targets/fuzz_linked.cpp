@@ -1,9 +1,13 @@
-// The linked-package probes and extraction on arbitrary files.
+// The linked-package probes and extraction on arbitrary files: a package comes out only
+// as the bytes before its length field, and only when the checksum its trailer may carry
+// matches them.
 #include <cstring>
 
 #include "fuzz/targets/fuzz_files.h"
+#include "package/checksum.h"
 #include "package/linked_package.h"
 #include "package/package_format.h"
+#include "platform/file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static fuzzing::Sandbox sandbox("fuzz_linked");
@@ -15,9 +19,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool linked = fwp::HasLinkedPackage(exe);
   fuzzing::Require(!linked || trailer, "a linked package ends with the trailer text");
 
+  // The checksum is read from the trailer block's bytes 16-23: "CRC1" and the CRC-32.
+  const bool checked = trailer && std::memcmp(data + size - 16, "CRC1", 4) == 0;
+  const fwp::LinkedPackage found = fwp::FindLinkedPackage(exe);
+  fuzzing::Require(found.checksum.has_value() == (linked && checked), "the trailer's checksum");
+  bool matches = true;
+  if (linked && checked) {
+    const uint32_t stated = fwp::GetLE32(data + size - 12);
+    matches = fwp::Crc32(0, data + found.offset, static_cast<size_t>(found.length)) == stated;
+    platform::File copy = platform::File::Open(out, platform::File::Mode::kCreateTruncate);
+    const fwp::LinkedCopy state = fwp::CopyLinkedPackage(exe, found, copy);
+    fuzzing::Require(state.length == found.length, "a damaged package is copied all the same");
+    fuzzing::Require(
+        state.checksum == (matches ? fwp::ChecksumState::kGood : fwp::ChecksumState::kBad),
+        "the copy's checksum state");
+  }
+
   const int64_t length = fwp::ExtractLinkedPackage(exe, out);
   fuzzing::Require(length == -1 || length >= 0, "result is a length or -1");
-  fuzzing::Require(!linked || length >= 0, "a linked package can be extracted");
+  fuzzing::Require(!linked || !matches || length >= 0, "a linked package can be extracted");
+  fuzzing::Require(matches || length < 0, "a package whose checksum fails is not extracted");
   if (length >= 0) {
     fuzzing::Require(trailer, "only a trailer gives a package");
     const uint32_t stated = fwp::GetLE32(data + size - 36);

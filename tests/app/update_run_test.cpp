@@ -167,9 +167,8 @@ const FailureCase kFailures[] = {
      },
      "Error fwp data!", "", "\"Fonts\""},
     // A package file that cannot be read is no "package for another printer".
-    {"MissingPackageFile",
-     [](UpdateTest& t) { std::filesystem::remove(*t.ui.chosenFile); }, "Error fwp data!", "",
-     "No such file or directory"},
+    {"MissingPackageFile", [](UpdateTest& t) { std::filesystem::remove(*t.ui.chosenFile); },
+     "Error fwp data!", "", "No such file or directory"},
     {"PackageIsAFolder",
      [](UpdateTest& t) {
        std::filesystem::remove(*t.ui.chosenFile);
@@ -287,6 +286,35 @@ TEST_F(UpdateTest, ALinkedPackageIsFoundWithoutAskingAndItsCopyRemoved) {
   EXPECT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
   // Beside the executable: the library image and the extracted package; the work folder.
   EXPECT_EQ(duringRun.size(), 4u);
+  EXPECT_THAT(LeftOvers(), ElementsAre());
+}
+
+// The checksum in the trailer catches a damaged download before any printer is opened;
+// an application made before there was a checksum updates as it always did.
+TEST_F(UpdateTest, ADamagedUpdateApplicationIsRefusedBeforeThePrinterIsOpened) {
+  std::string package = WritePackage({Item("frw", "fw.bin", Bytes(3000))});
+  const auto exeSize = static_cast<int64_t>(std::filesystem::file_size(exe));
+  ASSERT_GT(fwp::AppendLinkedPackage(exe, package), 0);
+  auto patch = [&](int64_t offset, const std::string& bytes) {
+    platform::File file = platform::File::Open(exe, platform::File::Mode::kReadWrite);
+    ASSERT_EQ(file.Seek(offset, SEEK_SET), offset);
+    ASSERT_EQ(file.Write(bytes.data(), bytes.size()), static_cast<int64_t>(bytes.size()));
+  };
+  patch(exeSize + 2100, "\xA5");
+  form->RunUpdate();
+  EXPECT_THAT(BoxTexts(), ElementsAre("Error: Error fwp data!"));
+  EXPECT_THAT(ui.boxes[0].detail, ::testing::HasSubstr("the update application is damaged"));
+  EXPECT_EQ(printer.discoveries, 0);
+  EXPECT_THAT(LeftOvers(), ElementsAre());
+
+  // Put the byte back and zero the checksum: the trailer of an older application.
+  std::ifstream in(package, std::ios::binary);
+  in.seekg(2100);
+  patch(exeSize + 2100, std::string(1, static_cast<char>(in.get())));
+  patch(static_cast<int64_t>(std::filesystem::file_size(exe)) - 16, std::string(8, '\0'));
+  ui.boxes.clear();
+  form->RunUpdate();
+  EXPECT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
   EXPECT_THAT(LeftOvers(), ElementsAre());
 }
 

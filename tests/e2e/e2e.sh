@@ -172,6 +172,38 @@ case "$case_name" in
     expect_flash_equals_items
     expect_clean
     ;;
+  linked-checksum)
+    # A byte changed in a made application's package is caught before the printer is
+    # opened; an application whose trailer has no checksum (made before there was one)
+    # updates as it always did.
+    make_items
+    build_package "$app/pkg.fwp" --packed
+    "$app/vrq-update" --make "$app/pkg.fwp" 2>"$work/make.log" || fail "the make failed"
+    size=$(stat -c %s "$app/pkg.run")
+    [ "$(tail -c 16 "$app/pkg.run" | head -c 4)" = CRC1 ] || fail "pkg.run's trailer has no CRC1"
+    cp "$app/pkg.run" "$work/good.run"
+    at=$((size - 36 - 1000))
+    byte=$(od -An -tu1 -j "$at" -N1 "$app/pkg.run" | tr -d ' ')
+    printf "\\x$(printf %02x $((byte ^ 1)))" | dd of="$app/pkg.run" bs=1 seek="$at" conv=notrunc 2>/dev/null
+    TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash" -- \
+      "$app/pkg.run" --headless --yes >/dev/null 2>"$work/damaged.log"
+    status=$?
+    expect_status 1 "$work/damaged.log"
+    expect_line "$work/damaged.log" "Error: Error fwp data!"
+    grep -q "the update application is damaged" "$work/damaged.log" || fail "no cause for the refusal"
+    [ ! -s "$work/flash/transcript.txt" ] || fail "the printer was spoken to"
+    expect_clean
+    cp "$work/good.run" "$app/pkg.run"
+    head -c 8 /dev/zero | dd of="$app/pkg.run" bs=1 seek=$((size - 16)) conv=notrunc 2>/dev/null
+    rm -rf "$work/flash"
+    TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash" -- \
+      "$app/pkg.run" --headless --yes >/dev/null 2>"$work/log"
+    status=$?
+    expect_status 0 "$work/log"
+    expect_line "$work/log" "Info: Update Success!"
+    expect_flash_equals_items
+    expect_clean
+    ;;
   bad-packages)
     make_items
     build_package "$work/other-printer.fwp" --printer vrqprinter

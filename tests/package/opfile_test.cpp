@@ -180,6 +180,23 @@ TEST_F(PackageTest, PackedItemsAreUnpacked) {
   EXPECT_EQ(ItemFile("font.bin"), "");
 }
 
+// An encoder may stop once only zeros are left: the decoder's output starts zero-filled.
+TEST_F(PackageTest, AStreamThatEndsEarlyLeavesZerosAtTheItemsEnd) {
+  Item shortStream{"system", "", "", "sys.bin", rawpkg::Packed("abc", 200)};
+  Item whole{"font", "", "", "font.bin", rawpkg::Packed("ok")};
+  ASSERT_TRUE(
+      pkg_.Load(Package(rawpkg::Header(1) + rawpkg::Record(shortStream) + rawpkg::Record(whole))))
+      << pkg_.LoadError();
+  EXPECT_EQ(pkg_.ItemAt(0)->Status, 200);
+  EXPECT_EQ(ItemFile("sys.bin"), "abc" + std::string(197, '\0'));
+  ASSERT_EQ(pkg_.LoadWarnings().size(), 1u);
+  EXPECT_NE(pkg_.LoadWarnings()[0].find("\"sys.bin\""), std::string::npos);
+  EXPECT_NE(pkg_.LoadWarnings()[0].find("of its 200 bytes"), std::string::npos);
+
+  ASSERT_TRUE(pkg_.Load(Package(rawpkg::Header(1) + rawpkg::Record(whole))));
+  EXPECT_TRUE(pkg_.LoadWarnings().empty());
+}
+
 TEST_F(PackageTest, DamagedPackedItemsAreRefusedWithoutAllocating) {
   struct Case {
     const char* what;
@@ -187,7 +204,7 @@ TEST_F(PackageTest, DamagedPackedItemsAreRefusedWithoutAllocating) {
   } cases[] = {
       {"claims more than its bits can hold", rawpkg::Packed("abc", 100000)},
       {"claims four gigabytes", rawpkg::Packed("abc", 0xFFFFFFFF)},
-      {"decodes to fewer bytes than it claims", rawpkg::Packed("abc", 200)},
+      {"runs into the output's capacity", rawpkg::Packed(std::string(1000, 'x'), 100)},
       {"lacks its length prefix", std::string("\0\0\0", 3)},
   };
   for (const Case& c : cases) {
