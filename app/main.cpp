@@ -140,7 +140,8 @@ int RunWindow(bool makerModeRequested) {
 int Main(int argc, char** argv) {
   const CommandLine line = app::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (!line.error.empty()) {
-    std::cerr << "vrq-update: " << line.error << "\n\n" << app::UsageText("vrq-update");
+    std::cerr << "vrq-update: " << line.error
+              << "\nTry 'vrq-update --help' for more information.\n";
     return app::kExitUsage;
   }
   if (line.help) {

@@ -68,7 +68,7 @@ LinkedPackage ReadTrailer(File& file) {
   found.length = GetLE32(tail);
   found.offset = size - kLinkTailSize - found.length;
   found.found = found.offset >= 0;  // a length that points before the file is damage
-  if (std::memcmp(block + kChecksumTagOffset, kChecksumTag, 4) == 0) {
+  if (found.found && std::memcmp(block + kChecksumTagOffset, kChecksumTag, 4) == 0) {
     found.checksum = GetLE32(block + kChecksumOffset);
   }
   return found;

@@ -32,6 +32,10 @@ inline constexpr size_t kRecordFixedSize = 4 * 4 + 3 * 8;
 // Packed item data: 4 reserved bytes, the unpacked length U (4), then the bit stream.
 inline constexpr size_t kPackedPrefixSize = 8;
 
+// The item types the update uses: the firmware program, then the flash sections. Items of
+// other types are extracted and left unused.
+inline constexpr std::string_view kItemTypes[] = {"frw", "bootloader", "system", "font"};
+
 // What distributed packages carry behind their last record.
 inline constexpr size_t kEndMarkerSize = 4;
 

@@ -8,7 +8,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/completion-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 mkdir items
-touch a.fwp B.FWP notes.txt manifest.txt
+touch a.fwp B.FWP notes.txt manifest.txt app.run
 failures=0
 
 # expect PROGRAM "WORD..." "OFFERED...": the sorted offers for the typed words.
@@ -36,15 +36,16 @@ expect vrq-update "--make a" "a.fwp"
 expect vrq-update "--ma" "--make --maker"
 expect vrq-update "--package a.fwp --y" "--yes"
 
-expect fwp-tool "" "--help --version build extract list pack"
-expect fwp-tool "list " "B.FWP a.fwp items"
+expect fwp-tool "" "--help --version build extract list pack verify"
+expect fwp-tool "list " "B.FWP a.fwp app.run items"
+expect fwp-tool "verify " "B.FWP a.fwp app.run items"
 expect fwp-tool "list a.fwp " ""
-expect fwp-tool "extract " "B.FWP a.fwp items"
+expect fwp-tool "extract " "B.FWP a.fwp app.run items"
 expect fwp-tool "extract -v a.fwp " "items"
 expect fwp-tool "extract a.fwp i" "items"
 expect fwp-tool "build -m m" "manifest.txt"
 expect fwp-tool "build --item f" "font: frw:"
-expect fwp-tool "build --item font:a" "font:a.fwp"
+expect fwp-tool "build --item font:a" "font:a.fwp font:app.run"
 expect fwp-tool "build --printer " ""
 expect fwp-tool "build --packed --item frw:a.fwp " "B.FWP a.fwp items"
 expect fwp-tool "build --pac" "--pack-mode --packed"

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "package/linked_package.h"
+#include "package/opfile.h"
 #include "package/package_scan.h"
 #include "package/package_writer.h"
 #include "tools/fwp-tool/fwp_tool.h"
@@ -125,7 +127,9 @@ mode = 0
 
   std::string Path(const std::string& name) const { return (root_ / name).string(); }
   Result Build(const std::string& output, std::vector<std::string> extra) {
-    std::vector<std::string> args{"build", "--manifest", Path("items/pkg.manifest"), Path(output)};
+    // The test package holds an item of a type the updater does not use.
+    std::vector<std::string> args{"build", "--allow-any", "--manifest", Path("items/pkg.manifest"),
+                                  Path(output)};
     args.insert(args.end(), extra.begin(), extra.end());
     return Tool(args);
   }
@@ -238,10 +242,10 @@ TEST_F(FwpToolTest, DamagedPackagesFailCleanlyAndStayInTheirFolder) {
   }
   fs::remove_all(root_ / "box");
   fs::create_directories(root_ / "box");
-  ASSERT_EQ(
-      Tool({"build", "--unsafe-names", "-m", Path("items/escape.manifest"), Path("box/pkg.fwp")})
-          .code,
-      0);
+  ASSERT_EQ(Tool({"build", "--allow-any", "--unsafe-names", "-m", Path("items/escape.manifest"),
+                  Path("box/pkg.fwp")})
+                .code,
+            0);
   EXPECT_EQ(Tool({"extract", Path("box/pkg.fwp"), Path("box/a/out")}).code, 1);
   EXPECT_EQ(Tree(root_ / "box"), (std::vector<std::string>{"a", "a/out", "pkg.fwp"}));
 }
@@ -269,8 +273,10 @@ TEST_F(FwpToolTest, ExtractNeverFollowsALinkBelowItsTarget) {
             "[item]\ntype = a\nfile = frw.bin\nname = sub/x.bin\n"
             "[item]\ntype = b\nfile = frw.bin\nname = real/y.bin\n"
             "[item]\ntype = c\nfile = frw.bin\nname = planted.bin\n");
-  ASSERT_EQ(
-      Tool({"build", "--unsafe-names", "-m", Path("items/paths.manifest"), Path("p.fwp")}).code, 0);
+  ASSERT_EQ(Tool({"build", "--allow-any", "--unsafe-names", "-m", Path("items/paths.manifest"),
+                  Path("p.fwp")})
+                .code,
+            0);
   fs::create_directories(root_ / "out/real");
   fs::create_directories(root_ / "elsewhere");
   WriteText(root_ / "victim.txt", "keep");
@@ -289,8 +295,9 @@ TEST_F(FwpToolTest, ExtractNeverFollowsALinkBelowItsTarget) {
 
 TEST_F(FwpToolTest, TruncatedAnywhereFailsCleanly) {
   for (const char* mode : {"--stored", "--packed"}) {
-    ASSERT_EQ(Tool({"build", mode, "--item", "frw:" + Path("items/small.bin") + ":1:A\\r\\nB",
-                    "--item", "x:" + Path("items/empty.bin"), Path("whole.fwp")})
+    ASSERT_EQ(Tool({"build", "--allow-any", mode, "--item",
+                    "frw:" + Path("items/small.bin") + ":1:A\\r\\nB", "--item",
+                    "x:" + Path("items/empty.bin"), Path("whole.fwp")})
                   .code,
               0);
     const Bytes whole = ReadFile(root_ / "whole.fwp");
@@ -349,7 +356,7 @@ TEST_F(FwpToolTest, BuildProblemsNameTheirCauseAndLeaveNoPackage) {
       {"[item]\ntype = a\n", "pkg.manifest:1: [item] without file="},
       {"[item]\nfile = frw.bin\n[item]\n", "pkg.manifest:1: [item] without type="},
       {"[item]\ntype = a\nfile = frw.bin\nmtime = 2023-02-29\n", "pkg.manifest:4: bad time"},
-      {"[item]\ntype = a\nfile = missing.bin\n", "missing.bin is no readable file"},
+      {"[item]\ntype = a\nfile = missing.bin\n", "missing.bin: No such file or directory"},
       {"[item]\ntype = a\nfile = frw.bin\nname = a/b\n", "must be a plain file name"},
       {"printer = 123456789012345678901234567890123\n", "printer name is longer than 32"},
       {"pack = sometimes\n", "pkg.manifest:1: pack must be"},
@@ -361,8 +368,147 @@ TEST_F(FwpToolTest, BuildProblemsNameTheirCauseAndLeaveNoPackage) {
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(root_ / "pkg.fwp"));
   }
-  EXPECT_EQ(Tool({"build", "--item", "a:" + Path("items/frw.bin"), Path("no/such/dir/p.fwp")}).code,
-            1);
+  EXPECT_EQ(
+      Tool({"build", "--item", "frw:" + Path("items/frw.bin"), Path("no/such/dir/p.fwp")}).code, 1);
+}
+
+TEST_F(FwpToolTest, EveryCommandAnswersHelpAndNamesAMissingFile) {
+  for (const std::string command : {"build", "list", "verify", "extract", "pack"}) {
+    for (const char* help : {"--help", "-h"}) {
+      const Result r = Tool({command, help});
+      EXPECT_EQ(r.code, 0) << command << r.err;
+      EXPECT_EQ(r.out.rfind("Usage: fwp-tool " + command, 0), 0u) << r.out;
+    }
+  }
+  const std::string missing = Path("missing.fwp");
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"list", missing},
+                                               {"verify", missing},
+                                               {"extract", missing, Path("out")}}) {
+    const Result r = Tool(args);
+    EXPECT_EQ(r.code, 1) << args[0];
+    EXPECT_NE(r.err.find("cannot open " + missing + ": No such file or directory"),
+              std::string::npos)
+        << r.err;
+  }
+  WriteText(root_ / "notes.txt", "not a package");
+  EXPECT_EQ(Tool({"extract", Path("notes.txt"), Path("out")}).code, 1);
+  EXPECT_FALSE(fs::exists(root_ / "out"));
+}
+
+// What the updater would refuse is refused when it is made, unless a test asks for it.
+TEST_F(FwpToolTest, BuildRefusesUnknownTypesAndEmptyPackages) {
+  const std::string item = Path("items/frw.bin");
+  EXPECT_EQ(Tool({"build", Path("none.fwp")}).code, 2);
+  const Result bogus = Tool({"build", "--item", "bogus:" + item, Path("bogus.fwp")});
+  EXPECT_EQ(bogus.code, 1);
+  EXPECT_NE(bogus.err.find("no item type \"bogus\""), std::string::npos) << bogus.err;
+  WriteText(root_ / "items/empty.manifest", "version = 1\n");
+  EXPECT_EQ(Tool({"build", "-m", Path("items/empty.manifest"), Path("empty.fwp")}).code, 1);
+  EXPECT_FALSE(fs::exists(root_ / "bogus.fwp") || fs::exists(root_ / "empty.fwp"));
+
+  EXPECT_EQ(Tool({"build", "--allow-any", "--item", "bogus:" + item, Path("bogus.fwp")}).code, 0);
+  EXPECT_EQ(Tool({"build", "--allow-any", Path("empty.fwp")}).code, 0);
+}
+
+// list, verify and extract look inside an update application's package, and name the
+// state of its checksum.
+TEST_F(FwpToolTest, UpdateApplicationsAreReadThroughTheirTrailer) {
+  ASSERT_EQ(Build("pkg.fwp", {"--packed"}).code, 0);
+  const fs::path app = root_ / "pkg.run";
+  WriteText(app,
+            "\x7f"
+            "ELF stand-in for the program");
+  ASSERT_GT(fwp::AppendLinkedPackage(app.string(), Path("pkg.fwp")), 0);
+
+  const Result list = Tool({"list", app.string()});
+  EXPECT_EQ(list.code, 0) << list.err;
+  EXPECT_NE(list.out.find(", checksum good\npackage linked to " + app.string()), std::string::npos)
+      << list.out;
+  EXPECT_NE(list.out.find("type \"system\" name \"sys.img\""), std::string::npos);
+  EXPECT_EQ(Tool({"verify", app.string()}).code, 0);
+  ASSERT_EQ(Tool({"extract", app.string(), Path("out")}).code, 0);
+  EXPECT_EQ(ReadFile(root_ / "out/sys.img"), system_);
+
+  Bytes damaged = ReadFile(app);
+  damaged[damaged.size() - 36 - 100] ^= 0x08;
+  WriteFile(app, damaged);
+  EXPECT_EQ(Tool({"list", app.string()}).code, 1);
+  const Result verify = Tool({"verify", app.string()});
+  EXPECT_EQ(verify.code, 1);
+  EXPECT_NE(verify.out.find("damaged: the update application is damaged"), std::string::npos)
+      << verify.out;
+  EXPECT_EQ(Tool({"extract", app.string(), Path("out2")}).code, 1);
+  EXPECT_FALSE(fs::exists(root_ / "out2"));
+
+  // The trailer of an application made before the checksum: zeros behind its text.
+  damaged[damaged.size() - 36 - 100] ^= 0x08;
+  std::fill(damaged.end() - 16, damaged.end() - 8, 0);
+  WriteFile(app, damaged);
+  EXPECT_NE(Tool({"list", app.string()}).out.find(", checksum none\n"), std::string::npos);
+  EXPECT_EQ(Tool({"verify", app.string()}).code, 0);
+}
+
+TEST_F(FwpToolTest, VerifyNamesEveryFinding) {
+  // A stream that ends before its item: zeros at the end, a warning and no damage.
+  ASSERT_EQ(Build("probe.fwp", {"--packed"}).code, 0);
+  const fwp::RecordFields frw = fwp::ScanPackage(Path("probe.fwp")).records.at(0);
+  const uint32_t longer = static_cast<uint32_t>(frw_.size()) + 100;
+  std::string u = std::to_string(frw.dataOffset + 4) + ":";
+  for (int i = 0; i < 4; ++i) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02X", (longer >> (8 * i)) & 0xFF);
+    u += hex;
+  }
+  ASSERT_EQ(Build("short.fwp", {"--packed", "--patch", u, "--no-end-marker"}).code, 0);
+  const Result shortStream = Tool({"verify", Path("short.fwp")});
+  EXPECT_EQ(shortStream.code, 0) << shortStream.out;
+  EXPECT_NE(shortStream.out.find("warning: item \"frw.bin\": its packed stream ends after"),
+            std::string::npos)
+      << shortStream.out;
+  EXPECT_NE(shortStream.out.find("warning: no four zero bytes behind the last record"),
+            std::string::npos);
+  EXPECT_NE(shortStream.out.find(": good, 4 items, 2 warnings\n"), std::string::npos);
+  ASSERT_EQ(Tool({"extract", Path("short.fwp"), Path("out")}).code, 0);
+  Bytes padded = frw_;
+  padded.resize(longer, 0);
+  EXPECT_EQ(ReadFile(root_ / "out/frw.bin"), padded);
+
+  ASSERT_EQ(Build("other.fwp", {"--printer", "P2", "--patch", "2048:FFFFFF7F"}).code, 0);
+  const Result other = Tool({"verify", Path("other.fwp")});
+  EXPECT_EQ(other.code, 1);
+  EXPECT_NE(other.out.find("refused: made for the printer \"P2\""), std::string::npos) << other.out;
+  EXPECT_NE(other.out.find("damaged: record at offset 2048: RecordSize"), std::string::npos);
+  EXPECT_NE(other.out.find(": damaged\n"), std::string::npos);
+}
+
+// What verify says of a file matches what the updater's reader makes of it, for every
+// sound and damaged file the fuzzers start from.
+TEST_F(FwpToolTest, VerifyAgreesWithTheLoadOnEveryFuzzSeed) {
+  const fs::path seeds = root_ / "seeds";
+  ASSERT_EQ(std::system((std::string(SOURCE_DIR) + "/fuzz/make-seeds " + FWP_TOOL_PATH + " " +
+                         seeds.string() + " >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  int files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(seeds)) {
+    if (!entry.is_regular_file() || entry.path().filename() == "stamp") continue;
+    SCOPED_TRACE(fs::relative(entry.path(), seeds).string());
+    ++files;
+    // An update application's package is what the updater loads, when it comes out.
+    std::string package = entry.path().string();
+    const fwp::LinkedPackage linked = fwp::FindLinkedPackage(package);
+    platform::TempFile copy;
+    if (linked.found && !fwp::ProbePackageHeader(package).IsPackage()) {
+      copy = fwp::ExtractLinkedPackageToTemp(package, linked);
+      package = copy.Path();
+    }
+    fwp::TOPFile loaded;
+    const bool loads = !package.empty() && loaded.Load(package);
+    loaded.RemoveAllItems();
+    const Result verify = Tool({"verify", entry.path().string()});
+    EXPECT_EQ(verify.code == 0, loads) << verify.out << verify.err;
+  }
+  EXPECT_GT(files, 30);
 }
 
 TEST(FwpToolText, EscapesAndTimes) {

@@ -1,6 +1,7 @@
 // fwp-tool build: manifest and options in, package file out.
 
 #include <charconv>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -28,7 +29,9 @@ struct BuildOptions {
   std::optional<std::string> printer, kind, versionLabel, magic;
   std::optional<int8_t> packMode;
   bool unsafeNames = false;
+  bool allowAny = false;  // item types the updater does not know, and no items at all
   bool endMarker = true;
+  bool help = false;
   std::optional<uint64_t> truncate;
   std::vector<Patch> patches;
 };
@@ -107,12 +110,17 @@ int TakeValueOption(const std::vector<std::string>& args, size_t& i, BuildOption
 int ParseBuildArgs(const std::vector<std::string>& args, BuildOptions& o, std::ostream& err) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (arg == "--packed") {
+    if (AsksForHelp(arg)) {
+      o.help = true;
+      return kExitOk;
+    } else if (arg == "--packed") {
       o.packMode = fwp::kPackPacked;
     } else if (arg == "--stored") {
       o.packMode = fwp::kPackStored;
     } else if (arg == "--unsafe-names") {
       o.unsafeNames = true;
+    } else if (arg == "--allow-any") {
+      o.allowAny = true;
     } else if (arg == "--no-end-marker") {
       o.endMarker = false;
     } else if (int result = TakeValueOption(args, i, o, err); result >= 0) {
@@ -126,19 +134,26 @@ int ParseBuildArgs(const std::vector<std::string>& args, BuildOptions& o, std::o
     }
   }
   if (o.output.empty()) return UsageError(err, "build needs an OUTPUT file");
+  if (o.manifest.empty() && o.items.empty() && !o.allowAny) {
+    return UsageError(err, "build needs items: --item or --manifest");
+  }
   return kExitOk;
 }
 
 bool ReadManifest(const std::string& path, BuildPlan& plan, std::string& error) {
   platform::File file = platform::File::Open(path, platform::File::Mode::kRead);
   const int64_t size = file.IsOpen() ? file.Size() : -1;
-  if (size < 0 || size > kMaxManifestSize) {
-    error = "cannot read manifest " + path;
+  if (size < 0) {
+    error = "cannot read manifest " + path + ": " + std::strerror(file.LastError());
+    return false;
+  }
+  if (size > kMaxManifestSize) {
+    error = "manifest " + path + " is larger than " + std::to_string(kMaxManifestSize) + " bytes";
     return false;
   }
   std::string text(static_cast<size_t>(size), '\0');
   if (file.Read(text.data(), text.size()) != size) {
-    error = "cannot read manifest " + path;
+    error = "cannot read manifest " + path + ": " + std::strerror(file.LastError());
     return false;
   }
   if (!ParseManifest(text, platform::FolderOf(path), plan, error)) {
@@ -162,16 +177,32 @@ bool IsSafeName(const std::string& name) {
          name.find_first_of(std::string("/\0", 2)) == std::string::npos;
 }
 
-// Default names and times; refuses names that would leave the work folder.
-bool CompleteItem(ItemPlan& item, bool unsafeNames, std::string& error) {
+bool IsKnownType(const std::string& type) {
+  for (std::string_view known : fwp::kItemTypes) {
+    if (type == known) return true;
+  }
+  return false;
+}
+
+// Default names and times; refuses names that would leave the work folder, and types
+// the updater would not use.
+bool CompleteItem(ItemPlan& item, const BuildOptions& o, std::string& error) {
   const std::string where = item.line > 0 ? "item at manifest line " + std::to_string(item.line)
                                           : "--item " + item.fields.type;
+  if (!o.allowAny && !IsKnownType(item.fields.type)) {
+    error = where + ": the updater knows no item type \"" + Escape(item.fields.type) +
+            "\" (frw, bootloader, system, font; --allow-any writes it for tests)";
+    return false;
+  }
   if (!platform::IsRegularFile(item.source)) {
-    error = where + ": " + item.source + " is no readable file";
+    platform::File file = platform::File::Open(item.source, platform::File::Mode::kRead);
+    error = where + ": " + item.source +
+            (file.LastError() != 0 ? ": " + std::string(std::strerror(file.LastError()))
+                                   : " is no regular file");
     return false;
   }
   if (!item.hasName) item.fields.fileName = platform::FileNameOf(item.source);
-  if (!unsafeNames && !IsSafeName(item.fields.fileName)) {
+  if (!o.unsafeNames && !IsSafeName(item.fields.fileName)) {
     error = where + ": name \"" + Escape(item.fields.fileName) +
             "\" must be a plain file name (--unsafe-names allows it for tests)";
     return false;
@@ -217,8 +248,12 @@ bool MakePlan(const BuildOptions& o, BuildPlan& plan, std::string& error) {
   if (o.magic) h.magic = *o.magic;
   if (o.packMode) h.packMode = *o.packMode;
   if (!CheckHeader(h, error)) return false;
+  if (plan.items.empty() && !o.allowAny) {
+    error = "the package would hold no item (--allow-any writes it for tests)";
+    return false;
+  }
   for (ItemPlan& item : plan.items) {
-    if (!CompleteItem(item, o.unsafeNames, error)) return false;
+    if (!CompleteItem(item, o, error)) return false;
   }
   return true;
 }
@@ -249,6 +284,7 @@ bool ApplyDamage(const BuildOptions& o, std::string& error) {
 int RunBuild(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   BuildOptions options;
   if (int result = ParseBuildArgs(args, options, err); result != kExitOk) return result;
+  if (options.help) return ShowHelp("build", out);
   BuildPlan plan;
   std::string error;
   if (!MakePlan(options, plan, error)) {
@@ -275,13 +311,20 @@ int RunBuild(const std::vector<std::string>& args, std::ostream& out, std::ostre
 namespace fwptool {
 
 int RunPack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  for (const std::string& arg : args) {
+    if (AsksForHelp(arg)) return ShowHelp("pack", out);
+  }
   if (args.size() != 2) return UsageError(err, "pack needs FILE and OUTPUT");
   platform::File input = platform::File::Open(args[0], platform::File::Mode::kRead);
   const int64_t size = input.IsOpen() ? input.Size() : -1;
+  if (size > std::numeric_limits<int32_t>::max()) {
+    err << "fwp-tool pack: " << args[0] << " is too large for one packed item\n";
+    return kExitFailed;
+  }
   std::vector<uint8_t> data(size > 0 ? static_cast<size_t>(size) : 0);
-  if (size < 0 || size > std::numeric_limits<int32_t>::max() ||
-      input.Read(data.data(), data.size()) != size) {
-    err << "fwp-tool pack: cannot read " << args[0] << "\n";
+  if (size < 0 || input.Read(data.data(), data.size()) != size) {
+    err << "fwp-tool pack: cannot read " << args[0] << ": " << std::strerror(input.LastError())
+        << "\n";
     return kExitFailed;
   }
   std::vector<uint8_t> packed = fwp::ItemDataFor(fwp::kPackPacked, data.data(), data.size());

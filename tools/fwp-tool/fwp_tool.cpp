@@ -1,25 +1,36 @@
 #include "tools/fwp-tool/fwp_tool.h"
 
+#ifndef VRQ_VERSION
+#define VRQ_VERSION "0"
+#endif
+
 namespace fwptool {
 namespace {
 
-constexpr const char* kHelp = R"(usage: fwp-tool COMMAND ...
+constexpr const char* kOverview = R"(Usage: fwp-tool COMMAND ...
 
-Makes, lists and extracts VRQPrinter update packages (.fwp).
+Makes, lists, checks and extracts VRQPrinter update packages (.fwp). list, verify and
+extract also take an update application (a copy of vrq-update with a package linked to
+its end, as its maker makes them) and work on its package.
 
   fwp-tool build [OPTIONS] OUTPUT     write a package from a manifest and/or --item options
-  fwp-tool list PACKAGE               print the header and every record; extracts nothing
-  fwp-tool extract [-v] PACKAGE DIR   extract with the updater's own reader into DIR
-                                      (created when missing); one line per item:
-                                      STATUS TYPE FILENAME (-v adds mode, commands, times)
-  fwp-tool pack FILE OUTPUT           write FILE as packed item data (reserved word, U,
-                                      window-codec stream), for codec tests
-  fwp-tool --help | --version
+  fwp-tool list FILE                  print the header and every record; extracts nothing
+  fwp-tool verify FILE                check everything the updater will check, without a
+                                      printer: one line per finding
+  fwp-tool extract [-v] FILE DIR      extract with the updater's own reader into DIR
+  fwp-tool pack FILE OUTPUT           write FILE as packed item data, for codec tests
+  fwp-tool --help | --version         COMMAND --help shows a command's own help
 
-Exit status: 0 success; 1 the package is damaged or could not be read or written
-(extract: the updater's reader did not read the whole package); 2 command-line error.
+Exit status: 0 success; 1 the file is damaged or refused, or could not be read or
+written; 2 a wrong command line.
+)";
 
-build options:
+constexpr const char* kBuildHelp = R"(Usage: fwp-tool build [OPTIONS] OUTPUT
+
+Writes a package from a manifest and/or --item options. Items must be of the types the
+updater knows (frw, bootloader, system, font) and there must be at least one, unless
+--allow-any is given.
+
   -m, --manifest FILE       read items and header values from FILE (see below)
   --item TYPE:FILE[:MODE[:COMMANDS]]
                             add an item (repeatable; after the manifest's items);
@@ -30,7 +41,8 @@ build options:
   --packed | --stored       pack the items with the window codec, or store them (default)
   --pack-mode N             write the raw pack mode byte N (-128..127); items are packed
                             only for 1, written as they are for any other value
-test options (they write damaged packages on purpose):
+test options (they write packages the updater refuses, on purpose):
+  --allow-any               allow item types the updater does not know, and no items
   --magic TEXT              header magic instead of "OP FILE 1.00"
   --unsafe-names            allow item names with "/" or "..", or empty names
   --no-end-marker           leave out the four zero bytes behind the last record
@@ -59,13 +71,68 @@ or plain counts of 100 ns since 1601-01-01; by default atime and mtime are those
 the item's file and ctime is its last write time (Linux keeps no creation time).
 )";
 
-constexpr const char* kVersion = "fwp-tool 1.0.0";
+constexpr const char* kListHelp = R"(Usage: fwp-tool list FILE
+
+Prints the header fields and every record of a package, or of the package linked to an
+update application together with its trailer's checksum (none, good or bad). Extracts
+nothing. Exit status 1 when the package is damaged.
+)";
+
+constexpr const char* kVerifyHelp = R"(Usage: fwp-tool verify FILE
+
+Checks a package, or an update application and its linked package, completely and
+without a printer: the trailer's checksum, the header (an update for "VRQPrinter"), every
+record, every item decoded, the item names and the size. Prints one line per finding:
+  damaged: ...    the updater would not load the package whole
+  refused: ...    a sound package the updater refuses (another printer or kind)
+  warning: ...    works, but deserves a look (a packed stream that ends early and
+                  leaves zeros, no end marker behind the last record, no "frw" item)
+and a last line FILE: good or FILE: damaged.
+Exit status: 0 good (warnings allowed), 1 damaged, refused or unreadable, 2 usage.
+)";
+
+constexpr const char* kExtractHelp = R"(Usage: fwp-tool extract [-v] FILE DIR
+
+Extracts a package, or the package linked to an update application, with the updater's
+own reader into DIR (created when missing). Prints one line per item:
+  BYTES TYPE FILENAME     BYTES: the bytes written to the item's file, -1 when it
+                          could not be written
+  -v, --verbose           also each item's mode, commands and times
+Exit status 0 when the whole package was read, 1 when not (or when an update
+application's checksum fails: nothing is extracted then).
+)";
+
+constexpr const char* kPackHelp = R"(Usage: fwp-tool pack FILE OUTPUT
+
+Writes FILE as packed item data (reserved word, U, window-codec stream), for codec tests.
+)";
 
 }  // namespace
 
 int UsageError(std::ostream& err, const std::string& message) {
-  err << "fwp-tool: " << message << "\n(see fwp-tool --help)\n";
+  err << "fwp-tool: " << message << "\nTry 'fwp-tool --help' for more information.\n";
   return kExitUsage;
+}
+
+bool AsksForHelp(const std::string& arg) {
+  return arg == "--help" || arg == "-h";
+}
+
+int ShowHelp(const std::string& command, std::ostream& out) {
+  if (command == "build") {
+    out << kBuildHelp;
+  } else if (command == "list") {
+    out << kListHelp;
+  } else if (command == "verify") {
+    out << kVerifyHelp;
+  } else if (command == "extract") {
+    out << kExtractHelp;
+  } else if (command == "pack") {
+    out << kPackHelp;
+  } else {
+    out << kOverview << "\n" << kBuildHelp;
+  }
+  return kExitOk;
 }
 
 bool TakeOption(const std::vector<std::string>& args, size_t& i, const std::string& name,
@@ -88,16 +155,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (args.empty()) return UsageError(err, "no command given");
   const std::string& command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
-  if (command == "--help" || command == "-h" || command == "help") {
-    out << kHelp;
-    return kExitOk;
-  }
+  if (AsksForHelp(command) || command == "help") return ShowHelp("", out);
   if (command == "--version") {
-    out << kVersion << "\n";
+    out << "fwp-tool " << VRQ_VERSION << "\n";
     return kExitOk;
   }
   if (command == "build") return RunBuild(rest, out, err);
   if (command == "list") return RunList(rest, out, err);
+  if (command == "verify") return RunVerify(rest, out, err);
   if (command == "extract") return RunExtract(rest, out, err);
   if (command == "pack") return RunPack(rest, out, err);
   return UsageError(err, "unknown command \"" + command + "\"");

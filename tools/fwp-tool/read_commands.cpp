@@ -1,7 +1,9 @@
-// fwp-tool list and extract.
+// fwp-tool list, verify and extract.
 #include <filesystem>
+#include <optional>
 
 #include "package/opfile.h"
+#include "package/package_check.h"
 #include "package/package_format.h"
 #include "package/package_scan.h"
 #include "platform/fs.h"
@@ -62,44 +64,126 @@ void PrintEnd(std::ostream& out, std::ostream& err, const fwp::PackageLayout& la
 
 }  // namespace
 
-int RunList(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.size() != 1) return UsageError(err, "list needs exactly one PACKAGE");
-  const fwp::PackageLayout layout = fwp::ScanPackage(args[0]);
-  if (!layout.header.hasMagic) {
-    err << "fwp-tool list: " << args[0] << ": " << (layout.error != 0 ? "" : "not a package: ")
-        << layout.problem << "\n";
-    return kExitFailed;
+namespace {
+
+// The paths among args, or the exit status of a --help, of -v/--verbose (where allowed,
+// into verbose) or of an unknown option.
+std::optional<int> SplitArgs(const std::string& command, const std::vector<std::string>& args,
+                             std::vector<std::string>& paths, bool* verbose, std::ostream& out,
+                             std::ostream& err) {
+  for (const std::string& arg : args) {
+    if (AsksForHelp(arg)) return ShowHelp(command, out);
   }
+  for (const std::string& arg : args) {
+    if (verbose != nullptr && (arg == "-v" || arg == "--verbose")) {
+      *verbose = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return UsageError(err, "unknown " + command + " option \"" + arg + "\"");
+    } else {
+      paths.push_back(arg);
+    }
+  }
+  return std::nullopt;
+}
+
+// Opens FILE as a package or an update application; says why not on err.
+std::optional<fwp::PackageSource> OpenSource(const std::string& command, const std::string& path,
+                                             std::ostream& out, std::ostream& err) {
+  fwp::PackageSource source = fwp::OpenPackageSource(path);
+  if (!source.error.empty()) {
+    err << "fwp-tool " << command << ": " << source.error << "\n";
+    return std::nullopt;
+  }
+  if (source.IsApplication()) {
+    out << "update application " << path << ": package of " << source.linked->length
+        << " bytes at offset " << source.linked->offset << ", checksum "
+        << fwp::ChecksumStateName(source.copy.checksum) << "\n";
+  }
+  return source;
+}
+
+void PrintHeader(std::ostream& out, const fwp::PackageSource& source,
+                 const fwp::PackageLayout& layout) {
   const fwp::PackageHeader& h = layout.header;
-  out << "package " << args[0] << " (" << layout.fileSize << " bytes)\n";
+  out << (source.IsApplication() ? "package linked to " : "package ") << source.path << " ("
+      << layout.fileSize << " bytes)\n";
   out << "magic \"" << Escape(h.magic) << "\"\n";
   out << "pack mode " << PackModeName(h.packMode) << "\n";
   out << "printer \"" << Escape(h.printerName) << "\"\n";
   out << "version \"" << Escape(h.versionLabel) << "\"\n";
   out << "kind \"" << Escape(h.packageKind) << "\"\n";
+}
+
+}  // namespace
+
+int RunList(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> paths;
+  if (auto done = SplitArgs("list", args, paths, nullptr, out, err)) return *done;
+  if (paths.size() != 1) return UsageError(err, "list needs exactly one FILE");
+  const std::optional<fwp::PackageSource> source = OpenSource("list", paths[0], out, err);
+  if (!source) return kExitFailed;
+  const std::string& path = paths[0];
+  const bool damagedCopy = source->copy.checksum == fwp::ChecksumState::kBad;
+  if (damagedCopy) err << "fwp-tool list: " << path << ": " << source->copy.problem << "\n";
+  const fwp::PackageLayout layout = fwp::ScanPackage(source->package);
+  if (!layout.header.hasMagic) {
+    err << "fwp-tool list: " << path << ": "
+        << (layout.error != 0 ? layout.problem : "not an update package or update application")
+        << "\n";
+    return kExitFailed;
+  }
+  PrintHeader(out, *source, layout);
   for (size_t i = 0; i < layout.records.size(); ++i)
     PrintRecord(out, i + 1, layout.records[i]);
-  if (!layout.Whole()) err << "fwp-tool list: " << args[0] << ": ";
+  if (!layout.Whole()) err << "fwp-tool list: " << path << ": ";
   PrintEnd(out, err, layout);
   // The updater refuses such a package whole, so the listing does too.
   const std::string clash = fwp::DuplicateNameProblem(layout.records);
-  if (!clash.empty()) err << "fwp-tool list: " << args[0] << ": " << clash << "\n";
-  return layout.Whole() && clash.empty() ? kExitOk : kExitFailed;
+  if (!clash.empty()) err << "fwp-tool list: " << path << ": " << clash << "\n";
+  return layout.Whole() && clash.empty() && !damagedCopy ? kExitOk : kExitFailed;
+}
+
+int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> paths;
+  if (auto done = SplitArgs("verify", args, paths, nullptr, out, err)) return *done;
+  if (paths.size() != 1) return UsageError(err, "verify needs exactly one FILE");
+  const std::optional<fwp::PackageSource> source = OpenSource("verify", paths[0], out, err);
+  if (!source) return kExitFailed;
+  const fwp::PackageCheck check = fwp::CheckPackage(*source);
+  size_t warnings = 0;
+  bool damaged = false;
+  for (const fwp::Finding& finding : check.findings) {
+    out << fwp::FindingKindName(finding.kind) << ": " << finding.text << "\n";
+    warnings += finding.kind == fwp::Finding::kWarning ? 1 : 0;
+    damaged = damaged || finding.kind == fwp::Finding::kDamaged;
+  }
+  out << paths[0] << ": ";
+  if (check.Good()) {
+    out << "good, " << check.items << (check.items == 1 ? " item" : " items");
+    if (warnings > 0) out << ", " << warnings << (warnings == 1 ? " warning" : " warnings");
+    out << "\n";
+    return kExitOk;
+  }
+  out << (damaged ? "damaged" : "refused") << "\n";
+  return kExitFailed;
 }
 
 int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   bool verbose = false;
   std::vector<std::string> paths;
-  for (const std::string& arg : args) {
-    if (arg == "-v" || arg == "--verbose") {
-      verbose = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return UsageError(err, "unknown extract option \"" + arg + "\"");
-    } else {
-      paths.push_back(arg);
-    }
+  if (auto done = SplitArgs("extract", args, paths, &verbose, out, err)) return *done;
+  if (paths.size() != 2) return UsageError(err, "extract needs FILE and DIR");
+  const std::optional<fwp::PackageSource> source = OpenSource("extract", paths[0], out, err);
+  if (!source) return kExitFailed;
+  // What is no package, or a damaged one, gets no folder made for it.
+  if (!source->copy.Usable() && source->IsApplication()) {
+    err << "fwp-tool extract: " << paths[0] << ": " << source->copy.problem << "\n";
+    return kExitFailed;
   }
-  if (paths.size() != 2) return UsageError(err, "extract needs PACKAGE and DIR");
+  if (!fwp::ProbePackageHeader(source->package).IsPackage()) {
+    err << "fwp-tool extract: " << paths[0] << ": not an update package or update application\n";
+    return kExitFailed;
+  }
   std::error_code ec;
   const std::filesystem::path folder = std::filesystem::absolute(paths[1], ec);
   if (!ec) std::filesystem::create_directories(folder, ec);
@@ -110,7 +194,7 @@ int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
   fwp::TOPFile package;
   package.SetWorkFolder(folder.string());
-  const bool whole = package.Load(paths[0]);
+  const bool whole = package.Load(source->package);
   for (size_t i = 0; i < package.ItemNames().size(); ++i) {
     const fwp::TFileBase* item = package.ItemAt(i);
     if (item == nullptr) continue;
@@ -121,6 +205,8 @@ int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ost
           << "\n";
     }
   }
+  for (const std::string& warning : package.LoadWarnings())
+    err << "fwp-tool extract: warning: " << warning << "\n";
   if (!whole) {
     err << "fwp-tool extract: " << paths[0] << ": "
         << (package.LoadError().empty() ? "the package was not read completely"

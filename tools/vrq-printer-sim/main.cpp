@@ -176,7 +176,9 @@ int main(int argc, char** argv) {
   sim::Options options;
   std::string error;
   if (!sim::ParseOptions(argc, argv, options, error)) {
-    std::fprintf(stderr, "vrq-printer-sim: %s\nTry 'vrq-printer-sim --help'.\n", error.c_str());
+    std::fprintf(stderr,
+                 "vrq-printer-sim: %s\nTry 'vrq-printer-sim --help' for more information.\n",
+                 error.c_str());
     return sim::kExitSimulatorFailed;
   }
   if (options.help) {
@@ -184,7 +186,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.version) {
-    std::puts("vrq-printer-sim 1.0");
+    std::puts("vrq-printer-sim " VRQ_VERSION);
     return 0;
   }
   // The owner of the device tree must run under the preload too, or its hot-plug

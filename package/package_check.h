@@ -1,0 +1,71 @@
+// A whole check of a package file or an update application without a printer: what the
+// updater would refuse, and what is odd but works. It reads the package the way the
+// package object does (the same reader, the same decoder) and writes no item files.
+//
+//   fwp::PackageSource source = fwp::OpenPackageSource(path);  // an application's package
+//   fwp::PackageCheck check = fwp::CheckPackage(source);        // is copied out first
+//   for (const fwp::Finding& finding : check.findings) ...
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "package/linked_package.h"
+#include "package/package_reader.h"
+#include "package/package_scan.h"
+#include "platform/temp_file.h"
+
+namespace fwp {
+
+inline constexpr char kPrinterFamily[] = "VRQPrinter";
+inline constexpr char kUpdateKind[] = "Update";
+
+// The package in a file: the file itself, or the package linked to an update
+// application, copied out into a temporary file that goes with the source.
+struct PackageSource {
+  std::string path;     // as given
+  std::string package;  // the file that holds the package; "" when there is none to read
+  std::optional<LinkedPackage> linked;  // for an update application: where its package lies
+  LinkedCopy copy;                      // and how copying it out went (checksum state)
+  std::string error;                    // why the file cannot be read at all; "" when it can
+  platform::TempFile copied;
+
+  bool IsApplication() const { return linked.has_value(); }
+};
+
+// A file that begins as a package is one; otherwise a file with a trailer is an update
+// application, and its package is copied out (also when its checksum fails, so that it
+// can be looked at).
+PackageSource OpenPackageSource(const std::string& path);
+
+struct Finding {
+  enum Kind {
+    kDamaged,  // the package is damaged: the updater would not load it whole
+    kRefused,  // a sound package the updater refuses (another printer, kind, size)
+    kWarning,  // works, but deserves a look
+  };
+  Kind kind;
+  std::string text;
+};
+// "damaged", "refused", "warning".
+const char* FindingKindName(Finding::Kind kind);
+
+struct PackageCheck {
+  PackageHeader header;
+  size_t items = 0;  // records read whole
+  std::vector<Finding> findings;
+
+  // Nothing the updater would refuse.
+  bool Good() const;
+};
+
+// Checks the header, every record, every item's data (packed items decoded), the names,
+// the size limit and, for an update application, the trailer's checksum.
+PackageCheck CheckPackage(const PackageSource& source);
+
+// The warning for a package without the four zero bytes that distributed packages end
+// with, "" when it has them or is no whole package.
+std::string EndMarkerWarning(const PackageLayout& layout);
+
+}  // namespace fwp
