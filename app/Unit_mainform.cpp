@@ -103,7 +103,13 @@ int32_t TMainForm::MakeUpdateApp(const std::string& packagePath) {
     if (!chosen) return -1;
     package = *chosen;
   }
-  Report(MakeUpdateApplication(env_.executablePath, package, [this] { session_.CheckStop(); }));
+  // The maker overwrites an existing application without asking, as it always has; a
+  // line says so (the terminal shows it, the window writes it to standard error).
+  const bool replacing = platform::PathExists(UpdateApplicationPathFor(package));
+  const RunOutcome outcome =
+      MakeUpdateApplication(env_.executablePath, package, [this] { session_.CheckStop(); });
+  if (outcome.success && replacing) ui_.ShowNotice("Replaced the existing " + outcome.detail);
+  Report(outcome);
   return 0;
 }
 

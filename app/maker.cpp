@@ -6,7 +6,11 @@
 
 #include "app/text_tools.h"
 #include "package/linked_package.h"
+#include "package/opfile.h"
+#include "package/package_check.h"
+#include "package/package_scan.h"
 #include "platform/file.h"
+#include "platform/fs.h"
 #include "platform/replacing_file.h"
 
 namespace app {
@@ -46,11 +50,46 @@ StepResult CopyExecutable(const std::string& executable, platform::File& target,
   }
 }
 
+// What the update procedure checks before it opens a printer, and its complete load.
+StepResult CheckPackage(const std::string& package) {
+  if (!platform::IsRegularFile(package)) {
+    platform::File file = platform::PathExists(package)
+                              ? platform::File()
+                              : platform::File::Open(package, platform::File::Mode::kRead);
+    return StepResult::Failed(file.LastError() != 0
+                                  ? "can not read " + package + ": " + Cause(file.LastError())
+                                  : package + " is not a file");
+  }
+  const std::string problem =
+      fwp::ProbePackageHeader(package).ProblemFor(package, fwp::kPrinterFamily, fwp::kUpdateKind);
+  if (!problem.empty()) return StepResult::Failed(problem);
+  fwp::TOPFile loaded;
+  const bool whole = loaded.Load(package);
+  loaded.RemoveAllItems();
+  if (!whole) return StepResult::Failed(package + ": " + loaded.LoadError());
+  return StepResult::Done();
+}
+
+std::string FullPath(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path full = std::filesystem::absolute(path, error);
+  return error ? path : full.lexically_normal().string();
+}
+
 }  // namespace
+
+std::string UpdateApplicationPathFor(const std::string& package) {
+  return ReplaceExtension(package, ".run");
+}
 
 RunOutcome MakeUpdateApplication(const std::string& executable, const std::string& package,
                                  const std::function<void()>& checkStop) {
-  const std::string target = ReplaceExtension(package, ".run");
+  const std::string target = UpdateApplicationPathFor(package);
+  // Nothing is made of a package that the update application would refuse.
+  if (StepResult checked = CheckPackage(package); !checked) {
+    return RunOutcome::Error("Error fwp data!", checked.reason);
+  }
+  if (checkStop) checkStop();
   // Copying over the package or over the running executable would destroy the very
   // bytes the copy is made from.
   if (SameFile(target, package) || SameFile(target, executable)) {
@@ -77,7 +116,9 @@ RunOutcome MakeUpdateApplication(const std::string& executable, const std::strin
         "make new update application Failed",
         "can not put the application in place as " + target + ": " + Cause(made.LastError()));
   }
-  return RunOutcome::Success(kMakeSuccess, "Information");
+  RunOutcome outcome = RunOutcome::Success(kMakeSuccess, "Information");
+  outcome.detail = FullPath(target);
+  return outcome;
 }
 
 }  // namespace app

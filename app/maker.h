@@ -11,9 +11,15 @@ namespace app {
 
 inline constexpr char kMakeSuccess[] = "make new update application Success";
 
-// Makes the update application for package beside it (pkg.fwp gives pkg.run) from
-// executable. The outcome holds the operator's texts; result is 0. checkStop runs between
-// the pieces of the work and may throw to stop it; whatever way the maker ends, the only
+// Where the update application for package goes: beside it, pkg.fwp gives pkg.run.
+std::string UpdateApplicationPathFor(const std::string& package);
+
+// Makes the update application for package from executable. The package is checked
+// first as the update would check it (an update for "VRQPrinter", every item loaded
+// into a scratch folder that goes again): what cannot work is refused with "Error fwp
+// data!" before anything is written. The outcome holds the operator's texts, the new
+// file's full path as the success's detail; result is 0. checkStop runs between the
+// pieces of the work and may throw to stop it; whatever way the maker ends, the only
 // file it leaves is a complete application.
 RunOutcome MakeUpdateApplication(const std::string& executable, const std::string& package,
                                  const std::function<void()>& checkStop = {});

@@ -6,6 +6,8 @@
 #include <fstream>
 
 #include "package/linked_package.h"
+#include "package/package_scan.h"
+#include "platform/file.h"
 #include "workflow_fixture.h"
 
 namespace apptest {
@@ -37,11 +39,13 @@ TEST_F(MakerTest, MakesARunFileBesideThePackage) {
   form->Button1Click();
 
   EXPECT_THAT(BoxTexts(), ElementsAre("Information: make new update application Success"));
+  const std::string made = (dir / "pkg.run").string();
+  EXPECT_EQ(ui.boxes[0].detail, made);
+  EXPECT_THAT(ui.notices, ElementsAre("Replaced the existing " + made));
   EXPECT_TRUE(form->LastRunSucceeded());
   EXPECT_THAT(ui.buttonStates, ElementsAre(false, true));
   ASSERT_EQ(ui.dialogs.size(), 1u);
   EXPECT_EQ(ui.dialogs[0].defaultExtension, "fwp");
-  const std::string made = (dir / "pkg.run").string();
   EXPECT_EQ(fs::file_size(made), fs::file_size(exe) + fs::file_size(package) + 36);
   EXPECT_EQ(fs::status(made).permissions(), fs::status(exe).permissions());
   EXPECT_EQ(Extracted(made), Read(package));
@@ -53,6 +57,7 @@ TEST_F(MakerTest, TheNewestPackageWinsInACopyOfAnUpdateApplication) {
   std::string second = WritePackage({Item("frw", "b.bin", {2})}, {}, "a.b.fwp");
   EXPECT_EQ(form->MakeUpdateApp(second), 0);
   EXPECT_TRUE(ui.dialogs.empty());
+  EXPECT_TRUE(ui.notices.empty());
   EXPECT_EQ(Extracted((dir / "a.b.run").string()), Read(second));
 }
 
@@ -61,24 +66,66 @@ TEST_F(MakerTest, FailuresLeaveNoHalfMadeApplication) {
   EXPECT_EQ(form->MakeUpdateApp(""), -1);
   EXPECT_TRUE(ui.boxes.empty());
 
-  // The package cannot be read: the copy is made, the append fails, the copy goes.
-  fs::create_directory(dir / "folder.fwp");
-  EXPECT_EQ(form->MakeUpdateApp((dir / "folder.fwp").string()), 0);
-  EXPECT_FALSE(fs::exists(dir / "folder.run"));
-
-  // The target cannot be written.
-  EXPECT_EQ(form->MakeUpdateApp((dir / "nowhere" / "pkg.fwp").string()), 0);
+  // The link fails half way: the copy of the program is made, the append fails, the
+  // copy goes. (The check's item file takes the first byte written.)
+  std::string package = WritePackage({Item("frw", "fw.bin", {1})});
+  platform::InjectWriteFailureAfter(1 + static_cast<int64_t>(fs::file_size(exe)) + 10);
+  EXPECT_EQ(form->MakeUpdateApp(package), 0);
+  platform::InjectWriteFailureAfter(-1);
+  EXPECT_FALSE(fs::exists(dir / "pkg.run"));
 
   // A package named like the application it would become is never overwritten.
-  std::string package = WritePackage({Item("frw", "fw.bin", {1})}, {}, "self.run");
+  package = WritePackage({Item("frw", "fw.bin", {1})}, {}, "self.run");
   std::string before = Read(package);
   EXPECT_EQ(form->MakeUpdateApp(package), 0);
   EXPECT_EQ(Read(package), before);
+
+  // The program cannot be read.
+  MakeForm((dir / "missing" / "vrq-update").string());
+  form->SetMakerMode(true);
+  EXPECT_EQ(form->MakeUpdateApp(WritePackage({Item("frw", "fw.bin", {1})})), 0);
 
   EXPECT_THAT(BoxTexts(), ElementsAre("Error: make new update application Failed",
                                       "Error: copy file error", "Error: copy file error"));
   EXPECT_FALSE(form->LastRunSucceeded());
   EXPECT_THAT(LeftOvers(), ElementsAre("self.run"));  // the package itself
+}
+
+// What an update application would refuse is refused when it is made: nothing is made
+// and the detail says why.
+TEST_F(MakerTest, APackageThatCannotWorkMakesNothing) {
+  std::ofstream(dir / "notes.fwp") << "shopping list";
+  fwp::PackageHeaderFields otherPrinter;
+  otherPrinter.printerName = "LabelMaster";
+  fwp::PackageHeaderFields packed;
+  packed.packMode = fwp::kPackPacked;
+  const std::string undecodable =
+      WritePackage({Item("frw", "fw.bin", Bytes(4000))}, packed, "u.fwp");
+  {
+    // U far below what the stream decodes to: it runs into the decoder's capacity.
+    const fwp::RecordFields record = fwp::ScanPackage(undecodable).records.at(0);
+    std::fstream file(undecodable, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(record.dataOffset + 4);
+    file.write("\x0A\x00\x00\x00", 4);
+  }
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {(dir / "notes.fwp").string(), "is not an update package"},
+      {(dir / "missing.fwp").string(), "No such file or directory"},
+      {dir.string(), "is not a file"},
+      {WritePackage({Item("frw", "fw.bin", {1})}, otherPrinter, "other.fwp"),
+       "is made for the printer \"LabelMaster\""},
+      {undecodable, "it does not decode"},
+      {WritePackage({Item("frw", "fw.bin", {1}), Item("font", "FW.BIN", {2})}, {}, "twice.fwp"),
+       "share the file name"},
+  };
+  for (const auto& [package, reason] : cases) {
+    SCOPED_TRACE(package);
+    ui.boxes.clear();
+    EXPECT_EQ(form->MakeUpdateApp(package), 0);
+    EXPECT_THAT(BoxTexts(), ElementsAre("Error: Error fwp data!"));
+    EXPECT_THAT(ui.boxes.at(0).detail, ::testing::HasSubstr(reason));
+    EXPECT_THAT(LeftOvers(), ElementsAre());
+  }
 }
 
 // Whatever lies at NAME.run is replaced as a whole; nothing is written through it.

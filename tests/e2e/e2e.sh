@@ -152,6 +152,8 @@ case "$case_name" in
     status=$?
     expect_status 0 "$work/make.log"
     expect_line "$work/make.log" "Information: make new update application Success"
+    expect_line "$work/make.log" "  $app/pkg.run"
+    expect_no_line "$work/make.log" "Replaced"
     expected=$(($(stat -c %s "$app/vrq-update") + $(stat -c %s "$app/pkg.fwp") + 36))
     [ "$(stat -c %s "$app/pkg.run")" -eq "$expected" ] || fail "pkg.run is not $expected bytes"
     [ -x "$app/pkg.run" ] || fail "pkg.run is not executable"
@@ -326,24 +328,24 @@ case "$case_name" in
     ;;
   stop-maker)
     # A make stopped half way leaves neither the application nor its temporary file. The
-    # package is a FIFO, so that the make waits for it while the signal comes.
+    # package is large, so that the make is still writing when the signal comes.
+    make_items
+    head -c $((64 << 20)) /dev/zero | tr '\0' '\132' >"$items/big.bin"
+    "$BIN/fwp-tool" build --item "frw:$items/frw.bin" --item "system:$items/big.bin" \
+      "$work/pkg.fwp" >/dev/null || fail "fwp-tool build"
     for pair in INT:130 TERM:143; do
-      mkfifo "$work/pkg.fwp"
       "$app/vrq-update" --make "$work/pkg.fwp" 2>"$work/make.log" &
       maker=$!
-      for ((i = 0; i < 100; i++)); do
-        compgen -G "$work/_^~*.tmp" >/dev/null && break
-        sleep 0.1
+      until compgen -G "$work/_^~*.tmp" >/dev/null || ! kill -0 "$maker" 2>/dev/null; do
+        sleep 0.005
       done
       compgen -G "$work/_^~*.tmp" >/dev/null || fail "the make never began its file"
       kill "-${pair%%:*}" "$maker"
-      : >"$work/pkg.fwp"  # lets the make go on from the FIFO, to the next check
       wait "$maker"
       status=$?
       expect_status "${pair##*:}" "$work/make.log"
       left=$(find "$work" -maxdepth 1 \( -name 'pkg.run' -o -name '_^~*' \))
       [ -z "$left" ] || fail "a stopped make left $left"
-      rm "$work/pkg.fwp"
     done
     ;;
   leftovers-after-kill)
@@ -380,6 +382,7 @@ case "$case_name" in
     "$app/vrq-update" --make "$work/pkg.fwp" 2>"$work/make.log"
     status=$?
     expect_status 0 "$work/make.log"
+    expect_line "$work/make.log" "Replaced the existing $work/pkg.run"
     [ "$(cat "$work/victim")" = precious ] || fail "the make wrote through the symlink"
     [ -f "$work/pkg.run" ] && [ ! -L "$work/pkg.run" ] || fail "pkg.run is not a file of its own"
     [ -x "$work/pkg.run" ] || fail "pkg.run is not executable"
