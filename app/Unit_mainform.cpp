@@ -13,7 +13,7 @@ namespace app {
 
 TMainForm::TMainForm(MainWindowUi& ui, CommandChannel& channel, Clock& clock,
                      WorkflowEnvironment env)
-    : ui_(ui), session_(channel, ui, clock), env_(std::move(env)) {}
+    : ui_(ui), session_(channel, ui, clock), env_(std::move(env)), clock_(clock) {}
 
 void TMainForm::FormCreate() {
   const std::string settingsPath = fwp::SettingsPathFor(env_.executablePath);
@@ -33,8 +33,8 @@ void TMainForm::Button1Click() {
 
 void TMainForm::RunOperation(const std::string& makerPackagePath) {
   ui_.SetButtonEnabled(false);
-  lastRunSucceeded_ = false;
-  lastRunStopped_ = StopCause::kNone;
+  lastRun_ = {};
+  lastRun_.startedMs = clock_.NowMs();
   std::string error;
   try {
     auto run = session_.BeginRun();
@@ -45,7 +45,7 @@ void TMainForm::RunOperation(const std::string& makerPackagePath) {
         RunUpdate();
       }
     } catch (const RunStopped& stop) {
-      lastRunStopped_ = stop.cause;
+      lastRun_.stopped = stop.cause;
       ui_.ShowNotice(session_.WritingPrinter()
                          ? "Stopped while writing the printer: it may hold incomplete firmware; "
                            "run the update again."
@@ -56,7 +56,13 @@ void TMainForm::RunOperation(const std::string& makerPackagePath) {
     // happened and give the button back.
     error = thrown.what();
   }
-  if (!error.empty()) ui_.ShowMessage(error, "Error", BoxIcon::kError, {});
+  if (!error.empty()) {
+    lastRun_.message = error;
+    ui_.ShowMessage(error, "Error", BoxIcon::kError, {});
+  }
+  lastRun_.flashStartedMs = session_.FlashStartedMs();
+  lastRun_.flashReached = lastRun_.flashStartedMs.has_value();
+  lastRun_.endedMs = clock_.NowMs();
   ui_.SetButtonEnabled(true);
 }
 
@@ -91,7 +97,7 @@ void TMainForm::SetStopSource(StopSource source) {
 
 int32_t TMainForm::RunUpdate() {
   // The run is gone, and everything it held given back, before the operator is told.
-  const RunOutcome outcome = UpdateRun(session_, ui_, env_, OpenDialog1()).Run();
+  const RunOutcome outcome = UpdateRun(session_, ui_, env_, OpenDialog1(), lastRun_).Run();
   Report(outcome);
   return outcome.result;
 }
@@ -114,9 +120,12 @@ int32_t TMainForm::MakeUpdateApp(const std::string& packagePath) {
 }
 
 void TMainForm::Report(const RunOutcome& outcome) {
+  lastRun_.refused = outcome.refused;
   if (outcome.message.empty()) return;
   if (outcome.onStatusLine) ui_.SetStatusText(outcome.message);
-  lastRunSucceeded_ = outcome.success;
+  lastRun_.success = outcome.success;
+  lastRun_.message = outcome.message;
+  lastRun_.detail = outcome.detail;
   ui_.ShowMessage(outcome.message, outcome.caption,
                   outcome.success ? BoxIcon::kInformation : BoxIcon::kError, outcome.detail);
 }

@@ -11,6 +11,7 @@
 #include "app/main_window_ui.h"
 #include "app/outcome.h"
 #include "app/printer_session.h"
+#include "app/run_record.h"
 #include "app/stop_request.h"
 #include "app/workflow_environment.h"
 
@@ -51,9 +52,11 @@ class TMainForm {
   void SetStopSource(StopSource source);
 
   // True when the last operation ended with its success box.
-  bool LastRunSucceeded() const { return lastRunSucceeded_; }
+  bool LastRunSucceeded() const { return lastRun_.success; }
   // What stopped the last operation early, if anything did.
-  StopCause LastRunStopped() const { return lastRunStopped_; }
+  StopCause LastRunStopped() const { return lastRun_.stopped; }
+  // Everything known of how the last operation went.
+  const RunRecord& LastRun() const { return lastRun_; }
   // True when the window should close now that no operation runs: a close was asked for
   // during one, or a stop was requested.
   bool CloseRequested() const;
@@ -66,9 +69,9 @@ class TMainForm {
   PrinterSession session_;
   WorkflowEnvironment env_;
   StopSource stopSource_;
+  Clock& clock_;
   bool makerMode_ = false;
-  bool lastRunSucceeded_ = false;
-  StopCause lastRunStopped_ = StopCause::kNone;
+  RunRecord lastRun_;
   bool closeAfterRun_ = false;
 };
 

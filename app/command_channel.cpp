@@ -16,11 +16,35 @@ CommandChannel::ReplyGathering CommandChannel::GatherReplies(bool keepReply) {
 
 bool CommandChannel::OpenPrinterChannel() {
   if (IsPrinterChannelOpen()) return true;
-  std::vector<PrinterInfo> printers = port_.Discover();
+  // Once the run has its printer, a look at the whole bus could hand it another one: a
+  // second printer, or one that took the node the run's printer had before its restart.
+  std::vector<PrinterInfo> printers =
+      pinnedPort_.empty() ? port_.Discover() : port_.DiscoverOnPort(pinnedPort_);
   if (printers.empty()) return false;
-  // Only the first printer found is ever used.
-  printerPath_ = printers.front().openPath;
-  return port_.Open(printerPath_);
+  const PrinterInfo& printer = printers.front();
+  if (!pinnedPort_.empty() && printer.portPath != pinnedPort_) return false;
+  printerPath_ = printer.openPath;
+  if (!port_.Open(printerPath_)) return false;
+  if (pinnedPort_.empty()) pinnedPort_ = printer.portPath;
+  opened_ = printer;
+  Note("opened " + printer.openPath + " (USB port " + printer.portPath + ", serial " +
+       (printer.serial.empty() ? "none" : printer.serial) + ")");
+  return true;
+}
+
+void CommandChannel::ChoosePort(std::string portPath) {
+  chosenPort_ = std::move(portPath);
+  pinnedPort_ = chosenPort_;
+}
+
+void CommandChannel::BeginRun() {
+  pinnedPort_ = chosenPort_;
+  opened_.reset();
+}
+
+bool CommandChannel::PrinterAttached() {
+  if (pinnedPort_.empty()) return !port_.Discover().empty();
+  return !port_.DiscoverOnPort(pinnedPort_).empty();
 }
 
 bool CommandChannel::IsPrinterChannelOpen() const {
@@ -35,13 +59,18 @@ int32_t CommandChannel::WriteToPrinter(const void* data, int32_t count) {
 }
 
 int32_t CommandChannel::WriteToPrinter(std::string_view text) {
-  return WriteToPrinter(text.data(), static_cast<int32_t>(text.size()));
+  const int32_t result = WriteToPrinter(text.data(), static_cast<int32_t>(text.size()));
+  if (log_ != nullptr) log_->Sent(text, result);
+  return result;
 }
 
 int32_t CommandChannel::ReadFromPrinter(void* buffer, int32_t capacity) {
   if (!IsPrinterChannelOpen()) return -1;
   int32_t result = port_.Read(buffer, capacity);
   if (result < 0) port_.Close();
+  if (result > 0 && log_ != nullptr) {
+    log_->Received(std::string_view(static_cast<const char*>(buffer), static_cast<size_t>(result)));
+  }
   return result;
 }
 
@@ -76,6 +105,7 @@ int32_t CommandChannel::ReadReplyUntil(char* buffer, int32_t capacity, int32_t i
 }
 
 bool CommandChannel::ClosePrinterChannel() {
+  if (IsPrinterChannelOpen()) Note("closed " + printerPath_);
   port_.Close();
   return true;
 }

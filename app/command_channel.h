@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/clock.h"
+#include "app/dialogue_log.h"
 #include "app/printer_port.h"
 
 namespace app {
@@ -54,13 +56,33 @@ class CommandChannel {
   const std::string& ReplyText() const { return replyText_; }
   bool ReplyPumpActive() const { return replyPumpActive_; }
 
-  // Opens the first printer that discovery finds, unless the channel is open already.
+  // Opens the run's printer, unless the channel is open already: the first printer that
+  // discovery finds, or once the run has a printer, only the one on its USB port. A run
+  // keeps its printer through the printer's restart, whatever node it comes back on,
+  // and never takes another printer that is attached or appears meanwhile.
   bool OpenPrinterChannel();
   bool IsPrinterChannelOpen() const;
   // Why the last open found no usable printer (see PrinterPort::LastOpenFailure).
   OpenFailure LastOpenFailure() const { return port_.LastOpenFailure(); }
   // The node of the printer the channel opened last; empty before the first one.
   const std::string& PrinterPath() const { return printerPath_; }
+  // The printer the channel opened last, with its USB port and serial number.
+  const std::optional<PrinterInfo>& OpenedPrinter() const { return opened_; }
+
+  // Every run uses only the printer on this USB port (a choice made before the run).
+  void ChoosePort(std::string portPath);
+  // A run begins: it has no printer yet, unless one was chosen beforehand.
+  void BeginRun();
+  // The USB port the run is held to; "" until its first printer opened.
+  const std::string& PinnedPort() const { return pinnedPort_; }
+  // True when the run's printer is on its USB port now (a fresh look at the bus).
+  bool PrinterAttached();
+
+  // Hears the dialogue from now on; nullptr for nobody. The log must outlive its use.
+  void SetDialogueLog(DialogueLog* log) { log_ = log; }
+  void Note(const std::string& text) {
+    if (log_ != nullptr) log_->Note(text);
+  }
   // The port's result; -1 without touching the port when the channel is not open. A
   // negative port result closes the port, so the next open starts afresh.
   int32_t WriteToPrinter(const void* data, int32_t count);
@@ -92,6 +114,10 @@ class CommandChannel {
   bool replyPumpActive_ = false;
   std::string replyText_;
   std::string printerPath_;
+  std::optional<PrinterInfo> opened_;
+  std::string chosenPort_;  // chosen before any run; "" for the first printer found
+  std::string pinnedPort_;  // the run's printer's port
+  DialogueLog* log_ = nullptr;
 };
 
 }  // namespace app

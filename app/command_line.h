@@ -6,13 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace app {
+#include "app/exit_status.h"
 
-inline constexpr int kExitSuccess = 0;  // "Update Success!", the maker's success, --list
-inline constexpr int kExitFailure = 1;  // an error box, or the operator declined
-inline constexpr int kExitUsage = 2;    // the command line itself is wrong
-inline constexpr int kExitInterrupted = 130;  // stopped by SIGINT
-inline constexpr int kExitTerminated = 143;   // stopped by SIGTERM or SIGHUP
+namespace app {
 
 struct CommandLine {
   bool maker = false;  // --maker: the window, in maker mode
@@ -21,8 +17,12 @@ struct CommandLine {
   bool list = false;
   bool help = false;
   bool version = false;
+  bool json = false;     // --json: events and outcome as JSON lines on standard output
+  bool verbose = false;  // --verbose: the dialogue on standard error
+  bool all = false;      // --all: every printer attached, one child process each
   std::optional<std::string> package;  // --package FILE
   std::optional<std::string> make;     // --make FILE
+  std::optional<std::string> device;   // --device SPEC: port path, node or serial
   std::string error;                   // set when the command line is not understood
 };
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/flash_pacing.h"
 #include "app/printer_vocabulary.h"
 #include "platform/file.h"
 
@@ -14,7 +15,6 @@ constexpr int64_t kImageBufferSize = 1048576;
 constexpr int kReconnectAttempts = 80;
 constexpr uint32_t kConnectWaitMs = 3000;
 constexpr uint32_t kSendNextWaitMs = 20000;
-constexpr uint32_t kFirmwareStartMs = 5000;
 constexpr uint32_t kReconnectDelayMs = 500;
 
 const fwp::TFileBase* FirstFirmwareItem(const fwp::TOPFile& package) {
@@ -83,6 +83,7 @@ StepResult SendImage(PrinterSession& session, std::vector<uint8_t> image) {
   if (session.Write(announce) != static_cast<int32_t>(announce.size())) {
     return NotTaken("the DF line");
   }
+  session.NoteData("frw image: " + std::to_string(image.size()) + " bytes");
   if (session.Write(image.data(), static_cast<int32_t>(image.size())) !=
       static_cast<int32_t>(image.size())) {
     return NotTaken("the frw image");
@@ -111,7 +112,7 @@ std::string NotBack(const OpenFailure& failure) {
 StepResult AwaitRestart(PrinterSession& session) {
   session.Close();
   session.ShowStatus("wait frw start");
-  session.Sleep(kFirmwareStartMs);
+  session.Sleep(pacing::kFirmwareStartMs);
 
   session.ShowStatus("check open usb");
   for (int attempt = 0; attempt < kReconnectAttempts; ++attempt) {

@@ -16,6 +16,9 @@ namespace {
 
 constexpr int kFontSize = 11;  // 8 point at 96 dpi
 constexpr int kPanel0Width = 50;
+constexpr int kPortPanelWidth = 90;
+constexpr int kStatusTop = 125;
+constexpr int kStatusHeight = 19;
 
 // A status text on one line, with FLTK's "@" symbols shown as they are.
 std::string PanelText(const std::string& text) {
@@ -34,8 +37,9 @@ FltkMainWindow::FltkMainWindow(Clock& clock, FltkFdWatch& events)
       Events(events),
       Window(kClientWidth, kClientHeight, "VRQ Update Maker"),
       Button1(96, 24, 137, 41, "Update"),
-      StatusBar1(0, 125, kPanel0Width, 19, "Info:"),
-      StatusPanel1(kPanel0Width, 125, kClientWidth - kPanel0Width, 19),
+      StatusBar1(0, kStatusTop, kPanel0Width, kStatusHeight, "Info:"),
+      StatusPanel1(kPanel0Width, kStatusTop, kClientWidth - kPanel0Width, kStatusHeight),
+      PortPanel(kClientWidth - kPortPanelWidth, kStatusTop, kPortPanelWidth, kStatusHeight),
       ProgressBar1(40, 80, 265, 17) {
   // FLTK's own chooser: the GTK one stops the timer while it is open.
   Fl::option(Fl::OPTION_FNFC_USES_GTK, false);
@@ -44,11 +48,12 @@ FltkMainWindow::FltkMainWindow(Clock& clock, FltkFdWatch& events)
   Window.labelsize(kFontSize);
   Button1.labelsize(kFontSize);
   Button1.callback(&FltkMainWindow::Button1Event, this);
-  for (Fl_Box* panel : {&StatusBar1, &StatusPanel1}) {
+  for (Fl_Box* panel : {&StatusBar1, &StatusPanel1, &PortPanel}) {
     panel->box(FL_THIN_DOWN_BOX);
     panel->labelsize(kFontSize);
     panel->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
   }
+  PortPanel.hide();
   ProgressBar1.minimum(0);
   ProgressBar1.maximum(100);
   ProgressBar1.value(0);
@@ -104,6 +109,21 @@ void FltkMainWindow::SetProgressVisible(bool visible) {
 
 void FltkMainWindow::SetProgress(int position) {
   ProgressBar1.value(static_cast<float>(std::clamp(position, 0, 100)));
+}
+
+// The status text keeps its panel; the port gets one of its own at the right end while
+// an update runs, so that with several printers attached the operator sees which one
+// is being written.
+void FltkMainWindow::ShowPrinterPort(const std::string& portPath) {
+  const int statusWidth = kClientWidth - kPanel0Width - (portPath.empty() ? 0 : kPortPanelWidth);
+  StatusPanel1.resize(kPanel0Width, kStatusTop, statusWidth, kStatusHeight);
+  if (portPath.empty()) {
+    PortPanel.hide();
+  } else {
+    PortPanel.copy_label(PanelText("USB " + portPath).c_str());
+    PortPanel.show();
+  }
+  Window.redraw();
 }
 
 void FltkMainWindow::Refresh() {

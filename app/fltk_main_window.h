@@ -49,6 +49,7 @@ class FltkMainWindow final : public MainWindowUi {
   void SetStatusText(const std::string& text) override;
   void SetProgressVisible(bool visible) override;
   void SetProgress(int position) override;
+  void ShowPrinterPort(const std::string& portPath) override;
   void Refresh() override;
   void PumpMessages() override;
   void ShowMessage(const std::string& text, const std::string& caption, BoxIcon icon,
@@ -70,6 +71,7 @@ class FltkMainWindow final : public MainWindowUi {
   Fl_Button Button1;
   Fl_Box StatusBar1;    // panel 0, "Info:"
   Fl_Box StatusPanel1;  // panel 1, the status text
+  Fl_Box PortPanel;     // while an update runs: the USB port of its printer
   Fl_Progress ProgressBar1;
   bool Held = false;        // only repainting
   bool CloseAsked = false;  // a close came while held

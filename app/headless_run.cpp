@@ -2,23 +2,22 @@
 
 namespace app {
 
-int RunHeadlessOperation(TMainForm& form, const CommandLine& line) {
+int RunHeadlessOperation(TMainForm& form, const CommandLine& line, JsonEvents* json) {
   form.SetMakerMode(line.make.has_value());
   form.RunOperation(line.make.value_or(std::string()));
-  return ExitStatusOf(form);
+  const int status = ExitStatusOf(form.LastRun());
+  if (json != nullptr) json->Outcome(form.LastRun(), status);
+  return status;
 }
 
-int ExitStatusOf(const TMainForm& form) {
-  switch (form.LastRunStopped()) {
-    case StopCause::kInterrupt:
-      return kExitInterrupted;
-    case StopCause::kTermination:
-      return kExitTerminated;
-    case StopCause::kWindowClosed:
-    case StopCause::kNone:
-      break;
-  }
-  return form.LastRunSucceeded() ? kExitSuccess : kExitFailure;
+int RefusePrinterChoice(const std::string& problem, std::ostream& err, JsonEvents* json) {
+  RunRecord refused;
+  refused.refused = true;
+  refused.detail = problem;
+  err << "vrq-update: " << problem << '\n';
+  const int status = ExitStatusOf(refused);
+  if (json != nullptr) json->Outcome(refused, status);
+  return status;
 }
 
 }  // namespace app

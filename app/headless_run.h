@@ -1,17 +1,23 @@
 // What a command line without a window runs, and the exit status it ends with.
 #pragma once
 
+#include <ostream>
+#include <string>
+
 #include "app/Unit_mainform.h"
 #include "app/command_line.h"
+#include "app/exit_status.h"
+#include "app/json_events.h"
 
 namespace app {
 
 // Runs the operation the command line names on a created form: --make always makes,
 // everything else always updates (the settings file chooses only the window's mode).
-// Returns the exit status.
-int RunHeadlessOperation(TMainForm& form, const CommandLine& line);
+// Returns the exit status; json, when given, is told the outcome.
+int RunHeadlessOperation(TMainForm& form, const CommandLine& line, JsonEvents* json = nullptr);
 
-// The exit status for how the form's last operation ended.
-int ExitStatusOf(const TMainForm& form);
+// An update that may not start because no printer can be chosen: says why on err (and
+// to json), and returns the exit status.
+int RefusePrinterChoice(const std::string& problem, std::ostream& err, JsonEvents* json);
 
 }  // namespace app

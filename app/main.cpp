@@ -7,7 +7,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,9 +20,12 @@
 #include "app/fltk_fd_watch.h"
 #include "app/fltk_main_window.h"
 #include "app/headless_run.h"
+#include "app/json_events.h"
 #include "app/logind_stay_awake.h"
+#include "app/printer_choice.h"
 #include "app/terminal_front_end.h"
 #include "app/usb_printer_port.h"
+#include "app/verbose_log.h"
 #include "hidlib/HidLibrary.h"
 #include "package/leftovers.h"
 #include "package/linked_package.h"
@@ -29,6 +34,7 @@
 #include "platform/poll_loop.h"
 #include "platform/stop_signals.h"
 #include "platform/terminal.h"
+#include "platform/terminal_input.h"
 #include "usb/Unit_UsbEnumForm.h"
 #include "usb/_printer_comm.h"
 
@@ -40,16 +46,42 @@ namespace {
 
 using app::CommandLine;
 
-app::WorkflowEnvironment Environment(bool makerModeRequested = false) {
+// noLock hears why no sleep lock could be had, when someone wants to know.
+app::WorkflowEnvironment Environment(bool makerModeRequested = false,
+                                     std::function<void(const std::string&)> noLock = {}) {
   return {platform::ExecutablePath(), [] { return platform::FindBlob("rc_dll", "dll"); },
-          makerModeRequested, app::LogindStayAwake()};
+          makerModeRequested, app::LogindStayAwake(std::move(noLock))};
 }
 
-int ListPrinters(app::PrinterPort& port) {
-  for (const app::PrinterInfo& printer : port.Discover()) {
-    std::cout << printer.portNumber << ' ' << printer.id << ' ' << printer.openPath << '\n';
+int ListPrinters(app::PrinterPort& port, bool json) {
+  const std::vector<app::PrinterInfo> printers = port.Discover();
+  std::cout << (json ? app::PrinterListJson(printers) : app::PrinterTable(printers));
+  if (!printers.empty()) return app::kExitSuccess;
+  std::cerr << "vrq-update: no printer found (no VRQPrinter of vendor 0471 with a printer node "
+               "on USB)\n";
+  return app::kExitFailure;
+}
+
+app::TerminalAnswers AnswersFor(const CommandLine& line, platform::TerminalLineReader& reader) {
+  app::TerminalAnswers answers{line.yes, line.package, {}};
+  if (platform::StandardInputIsTerminal()) {
+    answers.input = [&reader](int timeoutMs) {
+      app::TypedLine typed;
+      switch (reader.Poll(timeoutMs, typed.text)) {
+        case platform::TerminalLineReader::Result::kLine:
+          typed.state = app::TypedLine::State::kLine;
+          break;
+        case platform::TerminalLineReader::Result::kNothingYet:
+          typed.state = app::TypedLine::State::kNothingYet;
+          break;
+        case platform::TerminalLineReader::Result::kEnd:
+          typed.state = app::TypedLine::State::kEnd;
+          break;
+      }
+      return typed;
+    };
   }
-  return app::kExitSuccess;
+  return answers;
 }
 
 // What earlier runs left behind when they were killed or the power went goes first;
@@ -68,15 +100,34 @@ int RunHeadless(const CommandLine& line) {
   usb::_struct_printer_comm_ UsbPrinterList;
   usb::TUsbPrinter UsbPrinter(events);
   app::UsbPrinterPort port(UsbPrinterList, UsbPrinter);
-  if (line.list) return ListPrinters(port);
+  if (line.list) return ListPrinters(port, line.json);
 
   platform::StopSignals signals;
   SweepLeftovers();
   app::SteadyClock clock;
+  std::optional<app::JsonEvents> json;
+  if (line.json) json.emplace(std::cout, clock);
   app::CommandChannel channel(port, clock);
+  if (!line.make) {
+    const app::PrinterChoice choice = app::ChoosePrinter(port.Discover(), line.device);
+    if (!choice.problem.empty()) {
+      return app::RefusePrinterChoice(choice.problem, std::cerr, json ? &*json : nullptr);
+    }
+    if (!choice.portPath.empty()) channel.ChoosePort(choice.portPath);
+  }
+  platform::TerminalLineReader reader;
   app::TerminalFrontEnd terminal(clock, std::cerr, platform::StandardErrorIsTerminal(),
-                                 {line.yes, line.package});
-  app::TMainForm MainForm(terminal, channel, clock, Environment());
+                                 AnswersFor(line, reader));
+  terminal.SetJsonEvents(json ? &*json : nullptr);
+  std::optional<app::VerboseLog> verbose;
+  if (line.verbose) {
+    verbose.emplace(clock, [&terminal](const std::string& text) { terminal.WriteLine(text); });
+    channel.SetDialogueLog(&*verbose);
+  }
+  auto noLock = [&verbose](const std::string& problem) {
+    if (verbose) verbose->Note("no sleep lock (" + problem + "): the update goes on without one");
+  };
+  app::TMainForm MainForm(terminal, channel, clock, Environment(false, noLock));
   terminal.SetTickHandler([&MainForm] { MainForm.Timer1Timer(); });
   terminal.SetEventPoller([&events] { events.RunOnce(0); });
   MainForm.SetStopSource(StopSourceOf(signals));
@@ -84,7 +135,7 @@ int RunHeadless(const CommandLine& line) {
   usb::TUsbEnumForm UsbEnumForm;
 
   terminal.StartTimer();
-  return app::RunHeadlessOperation(MainForm, line);
+  return app::RunHeadlessOperation(MainForm, line, json ? &*json : nullptr);
 }
 
 [[noreturn]] void NoDisplay(const char* why) {

@@ -2,12 +2,41 @@
 // tests' fake each implement it; the workflow knows nothing else of them.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace app {
 
 enum class BoxIcon { kError, kInformation };
+
+// Where an update stands, for front ends that show more than the bar: the section being
+// written and its share done (the bar's position), the whole run's share done and the
+// time the dialogue still takes at the least, by its fixed pacing.
+struct ProgressFigures {
+  std::string section;  // "" outside the flash sections
+  int sectionPercent = 0;
+  int runPercent = 0;
+  uint64_t msLeft = 0;
+};
+
+// What the operator is asked to confirm before anything is sent to a printer.
+struct UpdateSummary {
+  std::string packagePath;
+  std::string versionLabel;
+  std::vector<std::pair<std::string, int64_t>> items;  // type and size, in package order
+  std::string portPath, serial, node;                  // the printer
+  uint64_t flashMs = 0;                                // what writing it takes at the least
+};
+
+enum class Confirmation {
+  kYes,
+  kNo,         // the operator said no
+  kCannotAsk,  // nobody can be asked, and nothing said yes beforehand
+};
 
 struct FileDialogRequest {
   std::string title;
@@ -27,6 +56,11 @@ class MainWindowUi {
   virtual void SetStatusText(const std::string& text) = 0;
   virtual void SetProgressVisible(bool visible) = 0;
   virtual void SetProgress(int position) = 0;  // 0 to 100
+  // The figures behind the bar; the window's bar and status line show enough already.
+  virtual void ShowProgressFigures(const ProgressFigures& figures) { (void)figures; }
+  // The USB port of the printer being updated, "" when none is; beside the status text,
+  // never in its place.
+  virtual void ShowPrinterPort(const std::string& portPath) { (void)portPath; }
   // Redraws what changed, now.
   virtual void Refresh() = 0;
   // Handles the events that are waiting, once, without blocking; a due timer tick runs
@@ -42,6 +76,15 @@ class MainWindowUi {
   virtual void ShowNotice(const std::string& text) = 0;
   // The OK/Cancel question (Cancel is the default); true for OK.
   virtual bool AskOkCancel(const std::string& text, const std::string& caption) = 0;
+  // Asks whether to update this printer with this package. The window's button click is
+  // the confirmation already. whileWaiting runs often while the operator thinks (it may
+  // throw to end the run).
+  virtual Confirmation ConfirmUpdate(const UpdateSummary& summary,
+                                     const std::function<void()>& whileWaiting) {
+    (void)summary;
+    (void)whileWaiting;
+    return Confirmation::kYes;
+  }
   // The open-file dialog; nullopt when cancelled.
   virtual std::optional<std::string> ChooseFile(const FileDialogRequest& request) = 0;
 };

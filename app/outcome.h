@@ -25,13 +25,15 @@ struct RunOutcome {
   std::string detail;   // the cause, below the text
   std::string caption = "Error";
   bool onStatusLine = false;  // the status line shows the text too
+  // The operator could not be asked to confirm, and nothing answered beforehand.
+  bool refused = false;
 
-  static RunOutcome Quiet(int32_t result) { return {result, false, {}, {}, {}, false}; }
+  static RunOutcome Quiet(int32_t result) { return {result, false, {}, {}, {}, false, false}; }
   static RunOutcome Error(std::string text, std::string why = {}, int32_t result = 0) {
-    return {result, false, std::move(text), std::move(why), "Error", false};
+    return {result, false, std::move(text), std::move(why), "Error", false, false};
   }
   static RunOutcome Success(std::string text, std::string caption) {
-    return {0, true, std::move(text), {}, std::move(caption), false};
+    return {0, true, std::move(text), {}, std::move(caption), false, false};
   }
 };
 

@@ -19,6 +19,8 @@ PrinterSession::PrinterSession(CommandChannel& channel, MainWindowUi& ui, Clock&
 PrinterSession::RunScope PrinterSession::BeginRun() {
   runActive_ = true;
   writingPrinter_ = false;
+  flashStartedMs_.reset();
+  channel_.BeginRun();
   windowClosed_ = false;
   interruptsWarned_ = 0;
   return RunScope(*this);
@@ -34,6 +36,7 @@ void PrinterSession::EndRun() {
 void PrinterSession::BeginPrinterWrite() {
   CheckStop();
   writingPrinter_ = true;
+  if (!flashStartedMs_) flashStartedMs_ = clock_.NowMs();
 }
 
 StopRequests PrinterSession::PendingRequests() const {

@@ -85,6 +85,9 @@ class PrinterSession {
   void BeginPrinterWrite();
   void EndPrinterWrite() { writingPrinter_ = false; }
   bool WritingPrinter() const { return runActive_ && writingPrinter_; }
+  // When the last run began to write the printer (the firmware image); nullopt when it
+  // never got that far. Kept after the run, until the next one begins.
+  std::optional<uint64_t> FlashStartedMs() const { return flashStartedMs_; }
   // Asks the run to stop at its next wait or check (the window's close, confirmed).
   void RequestStop() { windowClosed_ = true; }
   // Requests that came in since the run began (or since the last run ended).
@@ -111,6 +114,11 @@ class PrinterSession {
   // Why the last Open or Reopen found no usable printer; for the detail line only.
   OpenFailure LastOpenFailure() const { return channel_.LastOpenFailure(); }
   const std::string& PrinterPath() const { return channel_.PrinterPath(); }
+  const std::optional<PrinterInfo>& OpenedPrinter() const { return channel_.OpenedPrinter(); }
+  // True when the run's printer is on its USB port now.
+  bool PrinterAttached() { return channel_.PrinterAttached(); }
+  // A note for the dialogue's listener: a data block summarised, never its bytes.
+  void NoteData(const std::string& summary) { channel_.Note(summary); }
   void Close() { channel_.ClosePrinterChannel(); }
   int32_t Write(std::string_view text) { return channel_.WriteToPrinter(text); }
   int32_t Write(const void* data, int32_t count) { return channel_.WriteToPrinter(data, count); }
@@ -134,6 +142,7 @@ class PrinterSession {
   StopRequests baseline_;
   bool runActive_ = false;
   bool writingPrinter_ = false;
+  std::optional<uint64_t> flashStartedMs_;
   bool windowClosed_ = false;
   int interruptsWarned_ = 0;
 };

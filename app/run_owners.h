@@ -4,6 +4,8 @@
 // everything back as it unwinds.
 #pragma once
 
+#include <string>
+
 #include "app/main_window_ui.h"
 #include "package/opfile.h"
 
@@ -34,6 +36,20 @@ class ProgressShown {
     ui_.SetProgressVisible(false);
     ui_.SetProgress(0);
   }
+
+ private:
+  MainWindowUi& ui_;
+};
+
+// The USB port of the printer being updated, shown beside the status while it lives.
+class PrinterPortShown {
+ public:
+  PrinterPortShown(MainWindowUi& ui, const std::string& portPath) : ui_(ui) {
+    ui_.ShowPrinterPort(portPath);
+  }
+  PrinterPortShown(const PrinterPortShown&) = delete;
+  PrinterPortShown& operator=(const PrinterPortShown&) = delete;
+  ~PrinterPortShown() { ui_.ShowPrinterPort({}); }
 
  private:
   MainWindowUi& ui_;

@@ -8,6 +8,7 @@
 #include "app/main_window_ui.h"
 #include "app/outcome.h"
 #include "app/printer_session.h"
+#include "app/run_progress.h"
 
 namespace app {
 
@@ -20,9 +21,18 @@ struct FlashSection {
 // The section that items of this type are written to; nullptr for any other type.
 const FlashSection* SectionFor(const std::string& type);
 
-// Writes the file at path as the section: "BUZZER TP=1", then every block. Done when
-// every block was acknowledged; otherwise why not. The progress bar runs 0 to 100.
-StepResult WriteSection(PrinterSession& session, MainWindowUi& ui, const std::string& path,
-                        const std::string& itemName, const FlashSection& section, int32_t mode);
+// One section item of the package, as the update writes it.
+struct SectionItem {
+  std::string path;      // the extracted file
+  std::string itemName;  // its name in the package
+  const FlashSection& section;
+  size_t planIndex;  // its place among the plan's sections
+};
+
+// Writes the item as its section: "BUZZER TP=1", then every block. Done when every block
+// was acknowledged; otherwise why not (a printer that left USB while a block went out is
+// named as such). The progress bar runs 0 to 100.
+StepResult WriteSection(PrinterSession& session, MainWindowUi& ui, RunProgress& progress,
+                        const SectionItem& item, int32_t mode);
 
 }  // namespace app

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/firmware_step.h"
+#include "app/flash_pacing.h"
 #include "app/printer_vocabulary.h"
 #include "app/section_transfer.h"
 #include "app/text_tools.h"
@@ -18,7 +19,6 @@ namespace {
 
 constexpr char kPrinterName[] = "VRQPrinter";
 constexpr char kPackageKind[] = "Update";
-constexpr uint32_t kSettleMs = 500;
 
 // The mode of the "SETIT" lines: the last "frw" item's Mode, 0 when none is a number.
 int32_t SectionMode(const fwp::TOPFile& package) {
@@ -109,11 +109,54 @@ StepResult UpdateRun::CopyLinkedPackage() {
   return StepResult::Done();
 }
 
-StepResult UpdateRun::CheckPackage() const {
+StepResult UpdateRun::CheckPackage() {
   if (packagePath_.empty()) return StepResult::Failed("the linked package could not be extracted");
-  const std::string problem =
-      fwp::ProbePackageHeader(packagePath_).ProblemFor(packagePath_, kPrinterName, kPackageKind);
+  const fwp::HeaderProbe probe = fwp::ProbePackageHeader(packagePath_);
+  const std::string problem = probe.ProblemFor(packagePath_, kPrinterName, kPackageKind);
+  versionLabel_ = probe.header.versionLabel;
   return problem.empty() ? StepResult::Done() : StepResult::Failed(problem);
+}
+
+namespace {
+
+PackageFacts FactsOf(const fwp::TOPFile& package, const std::string& versionLabel) {
+  PackageFacts facts{versionLabel, {}};
+  for (size_t i = 0; i < package.ItemNames().size(); ++i) {
+    const fwp::TFileBase* item = package.ItemAt(i);
+    if (item == nullptr) continue;
+    facts.items.push_back(
+        {item->Type, item->FileName, platform::FileSize(package.WorkFolder() + item->FileName)});
+  }
+  return facts;
+}
+
+}  // namespace
+
+// The printer is open and the package unpacked, and nothing has been sent yet: the
+// moment to say which package goes to which printer.
+std::optional<RunOutcome> UpdateRun::Confirm(const FlashPlan& plan) {
+  UpdateSummary summary;
+  summary.packagePath = extracted_.IsOpen() ? env_.executablePath : packagePath_;
+  summary.versionLabel = versionLabel_;
+  for (const ItemSize& item : record_.package->items)
+    summary.items.push_back({item.type, item.size});
+  if (const std::optional<PrinterInfo>& printer = session_.OpenedPrinter()) {
+    summary.portPath = printer->portPath;
+    summary.serial = printer->serial;
+    summary.node = printer->openPath;
+  }
+  summary.flashMs = plan.TotalMs();
+  switch (ui_.ConfirmUpdate(summary, [this] { session_.CheckStop(); })) {
+    case Confirmation::kYes:
+      return std::nullopt;
+    case Confirmation::kNo:
+      return RunOutcome::Quiet(0);
+    case Confirmation::kCannotAsk:
+      break;
+  }
+  RunOutcome refused = RunOutcome::Quiet(0);
+  refused.refused = true;
+  return refused;
 }
 
 RunOutcome UpdateRun::TalkToPrinter() {
@@ -127,7 +170,8 @@ RunOutcome UpdateRun::TalkToPrinter() {
     outcome.onStatusLine = true;
     return outcome;
   }
-  KeepMachineAwake();
+  record_.printer = session_.OpenedPrinter();
+  portShown_.emplace(ui_, record_.printer ? record_.printer->portPath : std::string());
   fwp::TOPFile& package = items_.emplace().Package();
   if (!package.Load(packagePath_)) {
     // Nothing of a package that did not load completely goes to the printer.
@@ -135,14 +179,21 @@ RunOutcome UpdateRun::TalkToPrinter() {
     outcome.onStatusLine = true;
     return outcome;
   }
+  record_.package = FactsOf(package, versionLabel_);
+  RunProgress progress(ui_, FlashPlan(record_.package->items));
+  if (std::optional<RunOutcome> declined = Confirm(progress.Plan())) return *declined;
+  KeepMachineAwake();
   session_.CheckStop();
   progress_.emplace(ui_);
+  progress.Reached(RunProgress::Milestone::kFirmware);
   if (StepResult firmware = SendFirmware(session_, package); !firmware) {
     return RunOutcome::Error("Can not Run FRW!", firmware.reason);
   }
+  progress.Reached(RunProgress::Milestone::kPrinterBack);
   if (StepResult mac = CheckMacAddress(); !mac)
     return RunOutcome::Error("No MAC ADDR!", mac.reason);
-  if (StepResult sections = WriteSections(); !sections) {
+  progress.Reached(RunProgress::Milestone::kMacChecked);
+  if (StepResult sections = WriteSections(progress); !sections) {
     return RunOutcome::Error("Write Flash Error!", sections.reason);
   }
   return CloseDialogue();
@@ -158,7 +209,7 @@ void UpdateRun::KeepMachineAwake() {
 
 StepResult UpdateRun::CheckMacAddress() {
   session_.ShowStatus("Check MAC ADDR...");
-  session_.Sleep(kSettleMs);
+  session_.Sleep(pacing::kSettleMs);
   session_.Write(CkidCommand());
   const DirectReply reply = session_.ReadReply();
   if (reply.count > 0 && TrimReply(reply.text) == reply::kOk) return StepResult::Done();
@@ -168,24 +219,26 @@ StepResult UpdateRun::CheckMacAddress() {
                                 : "the printer did not answer \"CKID\"");
 }
 
-StepResult UpdateRun::WriteSections() {
+StepResult UpdateRun::WriteSections(RunProgress& progress) {
   session_.ShowStatus("Update...");
   fwp::TOPFile& package = items_->Package();
   const int32_t mode = SectionMode(package);
+  size_t planIndex = 0;
   for (size_t i = 0; i < package.ItemNames().size(); ++i) {
     const fwp::TFileBase* item = package.ItemAt(i);
     if (item == nullptr) continue;
     const FlashSection* section = SectionFor(item->Type);
     if (section == nullptr) continue;
-    StepResult written = WriteSection(session_, ui_, package.WorkFolder() + item->FileName,
-                                      item->FileName, *section, mode);
+    const SectionItem sectionItem{package.WorkFolder() + item->FileName, item->FileName, *section,
+                                  planIndex++};
+    StepResult written = WriteSection(session_, ui_, progress, sectionItem, mode);
     if (!written) return written;
   }
   return StepResult::Done();
 }
 
 RunOutcome UpdateRun::CloseDialogue() {
-  session_.Sleep(kSettleMs);
+  session_.Sleep(pacing::kSettleMs);
   session_.Write(LinkCommand());
   session_.EndPrinterWrite();
   const DirectReply reply = session_.ReadReply();

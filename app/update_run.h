@@ -11,6 +11,8 @@
 #include "app/outcome.h"
 #include "app/printer_session.h"
 #include "app/run_owners.h"
+#include "app/run_progress.h"
+#include "app/run_record.h"
 #include "app/stay_awake.h"
 #include "app/workflow_environment.h"
 #include "package/linked_package.h"
@@ -25,10 +27,15 @@ inline constexpr char kUpdateSuccess[] = "Update Success!";
 // outcome is meant to be reported once the run is gone.
 class UpdateRun {
  public:
-  // openDialog: how to ask for a package file when the executable carries none.
+  // openDialog: how to ask for a package file when the executable carries none. record
+  // hears what the run worked on (its printer, its package) as it learns it.
   UpdateRun(PrinterSession& session, MainWindowUi& ui, const WorkflowEnvironment& env,
-            FileDialogRequest openDialog)
-      : session_(session), ui_(ui), env_(env), openDialog_(std::move(openDialog)) {}
+            FileDialogRequest openDialog, RunRecord& record)
+      : session_(session),
+        ui_(ui),
+        env_(env),
+        openDialog_(std::move(openDialog)),
+        record_(record) {}
   UpdateRun(const UpdateRun&) = delete;
   UpdateRun& operator=(const UpdateRun&) = delete;
 
@@ -40,17 +47,20 @@ class UpdateRun {
   bool FindPackage();
   StepResult WriteLibraryImage();
   StepResult CopyLinkedPackage();
-  StepResult CheckPackage() const;
+  StepResult CheckPackage();
   RunOutcome TalkToPrinter();
+  std::optional<RunOutcome> Confirm(const FlashPlan& plan);
   void KeepMachineAwake();
   StepResult CheckMacAddress();
-  StepResult WriteSections();
+  StepResult WriteSections(RunProgress& progress);
   RunOutcome CloseDialogue();
 
   PrinterSession& session_;
   MainWindowUi& ui_;
   const WorkflowEnvironment& env_;
   const FileDialogRequest openDialog_;
+  RunRecord& record_;
+  std::string versionLabel_;
 
   // Given back in the reverse order: the item files before the printer closes, the
   // temporary files last.
@@ -59,6 +69,7 @@ class UpdateRun {
   platform::TempFile extracted_;              // its copy
   std::string packagePath_;
   std::optional<ProgressShown> progress_;
+  std::optional<PrinterPortShown> portShown_;
   std::unique_ptr<AwakeLock> awake_;  // outlives the printer connection
   std::optional<OpenPrinter> printer_;
   std::optional<ExtractedItems> items_;

@@ -38,6 +38,8 @@ class FakeUi final : public app::MainWindowUi {
   void SetStatusText(const std::string& text) override { statuses.push_back(text); }
   void SetProgressVisible(bool visible) override { progressVisible = visible; }
   void SetProgress(int position) override { progress.push_back(position); }
+  void ShowProgressFigures(const app::ProgressFigures& shown) override { figures.push_back(shown); }
+  void ShowPrinterPort(const std::string& portPath) override { ports.push_back(portPath); }
   void Refresh() override {}
   void PumpMessages() override {
     ++pumps;
@@ -48,6 +50,12 @@ class FakeUi final : public app::MainWindowUi {
     boxes.push_back({text, caption, detail, icon});
   }
   void ShowNotice(const std::string& text) override { notices.push_back(text); }
+  app::Confirmation ConfirmUpdate(const app::UpdateSummary& summary,
+                                  const std::function<void()>& whileWaiting) override {
+    summaries.push_back(summary);
+    if (whileWaiting) whileWaiting();
+    return confirmation;
+  }
   bool AskOkCancel(const std::string&, const std::string&) override {
     ++questions;
     return answerOk;
@@ -62,6 +70,10 @@ class FakeUi final : public app::MainWindowUi {
   std::vector<bool> buttonStates;
   std::vector<std::string> statuses;
   std::vector<int> progress;
+  std::vector<app::ProgressFigures> figures;
+  std::vector<std::string> ports;
+  std::vector<app::UpdateSummary> summaries;
+  app::Confirmation confirmation = app::Confirmation::kYes;
   bool progressVisible = false;
   std::vector<Box> boxes;
   std::vector<std::string> notices;
