@@ -57,7 +57,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                      line.json || line.verbose || choosesPrinter)) {
     line.error = "--maker opens the window; it goes with no other option";
   }
-  if (line.package || line.make || choosesPrinter || line.json || line.verbose) {
+  if (line.package || line.make || choosesPrinter || (line.json && !line.list) || line.verbose) {
     line.headless = true;
   }
   return line;

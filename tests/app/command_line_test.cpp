@@ -17,11 +17,26 @@ TEST(CommandLineTest, OptionsAndTheirMistakes) {
   EXPECT_EQ(line.make, "b.fwp");
 
   EXPECT_FALSE(app::ParseCommandLine({}).headless);
+  // Choosing printers or asking for output for scripts means no window.
+  line = app::ParseCommandLine({"--device", "1-1.4", "--json", "--verbose"});
+  EXPECT_TRUE(line.error.empty());
+  EXPECT_TRUE(line.headless && line.json && line.verbose);
+  EXPECT_EQ(line.device, "1-1.4");
+  EXPECT_TRUE(app::ParseCommandLine({"--all"}).headless);
+  line = app::ParseCommandLine({"--list", "--json"});
+  EXPECT_TRUE(line.error.empty());
+  EXPECT_FALSE(line.headless);
   for (auto args : std::vector<std::vector<std::string>>{{"--package"},
                                                          {"--make", ""},
                                                          {"--package", "a", "--make", "b"},
                                                          {"--package", "a", "--package", "b"},
-                                                         {"-x"}}) {
+                                                         {"-x"},
+                                                         {"--device"},
+                                                         {"--device", "a", "--all"},
+                                                         {"--make", "b", "--device", "a"},
+                                                         {"--list", "--all"},
+                                                         {"--list", "--package", "a"},
+                                                         {"--maker", "--json"}}) {
     EXPECT_FALSE(app::ParseCommandLine(args).error.empty()) << args[0];
   }
 }

@@ -8,16 +8,20 @@ namespace apptest {
 
 std::vector<app::PrinterInfo> ScriptedPrinter::Discover() {
   ++discoveries;
-  if (!present || clock_.now < backAtMs_) {
+  std::vector<app::PrinterInfo> found = others;
+  if (present && clock_.now >= backAtMs_) {
+    found.push_back({1, "04710055", node, "1-1.4", "VRQSIM0001", node.substr(node.rfind('/') + 1)});
+  } else {
     lastFailure_ = {app::OpenFailure::Reason::kNoPrinter, 0, "", "", absentDetail};
-    return {};
   }
-  return {{1, "04710055", "/dev/usb/lp0", "1-1.4", "VRQSIM0001", "lp0"}};
+  return found;
 }
 
-bool ScriptedPrinter::Open(const std::string&) {
+bool ScriptedPrinter::Open(const std::string& path) {
   if (open_) return true;
+  openedPaths.push_back(path);
   clock_.now += openCostMs;
+  if (path != node) return false;
   if (!present || opensFail || clock_.now < backAtMs_) return false;
   if (openFailure && (restarted_ || !failOpensAfterRestart)) {
     lastFailure_ = *openFailure;
@@ -34,7 +38,13 @@ bool ScriptedPrinter::Open(const std::string&) {
 }
 
 int32_t ScriptedPrinter::Write(const void* data, int32_t length) {
-  if (!open_) return -1;
+  if (!open_ || writesFail) return -1;
+  if (unplugInBlock && state_ == State::kHex && static_cast<int>(blocks.size()) == *unplugInBlock &&
+      blocks.back().hex.size() * 2 >= left_) {
+    present = false;
+    open_ = false;
+    return -1;
+  }
   if (state_ == State::kImage && left_ == 0) {  // the write of an empty image
     state_ = State::kCommand;
     Restart();

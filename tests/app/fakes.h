@@ -38,7 +38,10 @@ class FakeUi final : public app::MainWindowUi {
   void SetStatusText(const std::string& text) override { statuses.push_back(text); }
   void SetProgressVisible(bool visible) override { progressVisible = visible; }
   void SetProgress(int position) override { progress.push_back(position); }
-  void ShowProgressFigures(const app::ProgressFigures& shown) override { figures.push_back(shown); }
+  void ShowProgressFigures(const app::ProgressFigures& shown) override {
+    figures.push_back(shown);
+    figureTimes.push_back(clock_.NowMs());
+  }
   void ShowPrinterPort(const std::string& portPath) override { ports.push_back(portPath); }
   void Refresh() override {}
   void PumpMessages() override {
@@ -71,6 +74,7 @@ class FakeUi final : public app::MainWindowUi {
   std::vector<std::string> statuses;
   std::vector<int> progress;
   std::vector<app::ProgressFigures> figures;
+  std::vector<uint64_t> figureTimes;
   std::vector<std::string> ports;
   std::vector<app::UpdateSummary> summaries;
   app::Confirmation confirmation = app::Confirmation::kYes;
@@ -134,6 +138,13 @@ class ScriptedPrinter final : public app::PrinterPort {
   bool opensFail = false;    // found by discovery, but its node will not open
   uint64_t openCostMs = 0;   // what an attempt to open takes
   uint64_t readCostMs = 0;   // what a read of the receive buffer takes
+  // Pulled out of USB halfway through the hex text of this block (from 1).
+  std::optional<int> unplugInBlock;
+  bool writesFail = false;  // it takes no more data: every write fails, as after a stall
+  // Other printers on the bus, listed before this one; their nodes never open here.
+  std::vector<app::PrinterInfo> others;
+  std::string node = "/dev/usb/lp0";     // this printer's node; it may change as it restarts
+  std::vector<std::string> openedPaths;  // every node an open was tried on
 
   // What arrived.
   std::vector<std::string> lines;  // command lines without CR LF

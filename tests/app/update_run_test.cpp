@@ -8,6 +8,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "app/exit_status.h"
 #include "package/linked_package.h"
 #include "platform/file.h"
 #include "workflow_fixture.h"
@@ -97,6 +98,8 @@ struct FailureCase {
   const char* box;
   const char* lastLine;     // how the last line the printer got begins; "" for none at all
   const char* detail = "";  // a part of the box's detail line
+  // The firmware image went out before the failure: the printer may be half written.
+  bool afterImage = false;
 };
 
 void PrintTo(const FailureCase& c, std::ostream* out) {
@@ -120,6 +123,8 @@ TEST_P(UpdateFailureTest, EndsWithItsMessageAndCleansUp) {
     EXPECT_THAT(printer.lines.back(), ::testing::StartsWith(c.lastLine));
   }
   EXPECT_THAT(ui.boxes[0].detail, ::testing::HasSubstr(c.detail));
+  EXPECT_EQ(app::ExitStatusOf(form->LastRun()), c.afterImage ? 3 : 1);
+  EXPECT_EQ(form->LastRun().flashStartedMs.has_value(), c.afterImage);
   EXPECT_FALSE(channel.IsPrinterChannelOpen());
   EXPECT_FALSE(channel.ReplyPumpActive());
   EXPECT_FALSE(ui.progressVisible);
@@ -195,25 +200,25 @@ const FailureCase kFailures[] = {
        t.printer.absentDetail = "no printer of vendor 0471 is on USB";
      },
      "Can not Run FRW!", "DF 0 536870912 2 3",
-     "the printer did not come back after the frw image\nno printer of vendor 0471 is on USB"},
+     "the printer did not come back after the frw image\nno printer of vendor 0471 is on USB", true},
     {"FrwImageTakenInPart",
      [](UpdateTest& t) {
        t.printer.onLine = [&t](const std::string& line) {
          if (line.rfind("DF ", 0) == 0) t.printer.takeAtMost = 1;
        };
      },
-     "Can not Run FRW!", "DF 0 536870912 2 3", "frw image"},
+     "Can not Run FRW!", "DF 0 536870912 2 3", "frw image", true},
     {"NoSendNext", [](UpdateTest& t) { t.printer.sendNextReply = ""; }, "Can not Run FRW!",
-     "DF 0 536870912 2 3"},
+     "DF 0 536870912 2 3", "", true},
     {"NoMacAddress", [](UpdateTest& t) { t.printer.ckidReply = "NG\r\n"; }, "No MAC ADDR!",
-     "LED TP=6"},
+     "LED TP=6", "", true},
     {"BlockRefused",
      [](UpdateTest& t) {
        t.printer.blockReply = [](const BlockSeen& b) { return b.add > 0 ? "ERR\r\n" : "OK\r\n"; };
      },
-     "Write Flash Error!", "SETIT TP=4,ADD=131072,LEN=131072,", "font block at 131072"},
+     "Write Flash Error!", "SETIT TP=4,ADD=131072,LEN=131072,", "font block at 131072", true},
     {"NoLinkReply", [](UpdateTest& t) { t.printer.linkReply.reset(); }, "Write Flash Error!",
-     "BUZZER TP=3"},
+     "BUZZER TP=3", "", true},
     {"ItemFileVanishes",
      [](UpdateTest& t) {
        t.printer.onLine = [&t](const std::string& line) {
@@ -223,18 +228,71 @@ const FailureCase kFailures[] = {
          }
        };
      },
-     "Write Flash Error!", "CKID", "f.bin"},
+     "Write Flash Error!", "CKID", "f.bin", true},
     {"ErrorThrownInside",
      [](UpdateTest& t) {
        t.printer.onLine = [](const std::string& line) {
          if (line == "BUZZER TP=1") throw std::runtime_error("printer port broke");
        };
      },
-     "printer port broke", "BUZZER TP=1"},
+     "printer port broke", "BUZZER TP=1", "", true},
+    // A printer that leaves USB in the middle of a block, and one that takes no more data
+    // (the port gives up on a write after 20 s): told apart when the run ends.
+    {"UnpluggedInABlock", [](UpdateTest& t) { t.printer.unplugInBlock = 2; }, "Write Flash Error!",
+     "SETIT TP=4,ADD=131072", "disconnected from USB while the font block at 131072", true},
+    {"StopsTakingData",
+     [](UpdateTest& t) {
+       t.printer.onLine = [&t](const std::string& line) {
+         if (line.rfind("SETIT TP=4,ADD=131072", 0) == 0) t.printer.writesFail = true;
+       };
+     },
+     "Write Flash Error!", "SETIT TP=4,ADD=131072",
+     "the printer stopped taking data during the font block at 131072", true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, UpdateFailureTest, ::testing::ValuesIn(kFailures),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UpdateTest, ThePrescribedWaitsRunOutWhenThePrinterLeavesInABlock) {
+  WritePackage({Item("frw", "fw.bin", {1, 2}), Item("font", "f.bin", Bytes(300000))});
+  printer.unplugInBlock = 1;
+  uint64_t goneAt = 0;
+  printer.onLine = [&](const std::string& line) {
+    if (line.rfind("SETIT", 0) == 0) goneAt = clock.now;
+  };
+  form->RunUpdate();
+  EXPECT_GE(clock.now - goneAt, 60000u);
+  EXPECT_LT(clock.now - goneAt, 64000u);  // half a block went out before
+}
+
+// The question comes once the printer is open and the package unpacked, before the
+// printer is sent anything; a run that may not ask sends nothing either.
+TEST_F(UpdateTest, TheOperatorConfirmsWhichPackageGoesToWhichPrinter) {
+  fwp::PackageHeaderFields header;
+  header.versionLabel = "Model 5 v2.3";
+  const std::string path = WritePackage(
+      {Item("frw", "fw.bin", {1, 2}), Item("system", "s.bin", Bytes(5000))}, header);
+  ui.confirmation = app::Confirmation::kNo;
+  form->RunUpdate();
+  ASSERT_EQ(ui.summaries.size(), 1u);
+  const app::UpdateSummary& summary = ui.summaries[0];
+  EXPECT_EQ(summary.packagePath, path);
+  EXPECT_EQ(summary.versionLabel, "Model 5 v2.3");
+  EXPECT_THAT(summary.items, ElementsAre(std::pair<std::string, int64_t>{"frw", 2},
+                                         std::pair<std::string, int64_t>{"system", 5000}));
+  EXPECT_EQ(summary.portPath, "1-1.4");
+  EXPECT_EQ(summary.serial, "VRQSIM0001");
+  EXPECT_EQ(summary.flashMs, 5000u + 1000u + 11u * 20u);
+  EXPECT_THAT(printer.lines, ElementsAre());
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_EQ(app::ExitStatusOf(form->LastRun()), app::kExitFailure);
+  EXPECT_THAT(LeftOvers(), ElementsAre());
+
+  ui.confirmation = app::Confirmation::kCannotAsk;
+  form->RunUpdate();
+  EXPECT_THAT(printer.lines, ElementsAre());
+  EXPECT_EQ(app::ExitStatusOf(form->LastRun()), app::kExitUsage);
+}
 
 TEST_F(UpdateTest, DecliningOrCancellingEndsQuietly) {
   WritePackage({Item("frw", "fw.bin", {1})});
@@ -329,6 +387,44 @@ TEST_F(UpdateTest, TemporaryFilesGoToTheTempFolderWhenTheProgramsFolderIsNotWrit
   EXPECT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
   EXPECT_THAT(duringRun, ::testing::Contains(::testing::StartsWith("tmp/_^~")));
   EXPECT_THAT(LeftOvers(), ElementsAre());
+}
+
+}  // namespace
+}  // namespace apptest
+
+namespace apptest {
+namespace {
+
+// A run keeps the printer it opened first. While the printer restarts after its image,
+// another one appears, first in discovery's order and on the node the run's printer had;
+// the run waits for its own printer, back on another node, and never opens the other.
+TEST_F(UpdateTest, TheRunKeepsItsPrinterThroughTheRestart) {
+  WritePackage({Item("frw", "fw.bin", {1, 2}), Item("font", "f.bin", Bytes(3000))});
+  const app::PrinterInfo other{1, "04710055", "/dev/usb/lp0", "1-1.5", "OTHER", "lp0"};
+  size_t opensBeforeImage = 0;
+  printer.onLine = [&](const std::string& line) {
+    if (line.rfind("DF ", 0) != 0) return;
+    opensBeforeImage = printer.openedPaths.size();
+    printer.others = {other};
+    printer.node = "/dev/usb/lp1";
+  };
+  form->RunUpdate();
+  EXPECT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
+  const std::vector<std::string> afterImage(printer.openedPaths.begin() + opensBeforeImage,
+                                            printer.openedPaths.end());
+  EXPECT_THAT(afterImage, ::testing::Each(std::string("/dev/usb/lp1")));
+  EXPECT_THAT(afterImage, ::testing::Not(ElementsAre()));
+  ASSERT_TRUE(form->LastRun().printer);
+  EXPECT_EQ(form->LastRun().printer->portPath, "1-1.4");
+
+  // A printer chosen beforehand is the only one ever opened, whatever comes first.
+  printer.openedPaths.clear();
+  printer.node = "/dev/usb/lp1";
+  channel.ChoosePort("1-1.4");
+  printer.onLine = nullptr;
+  form->RunUpdate();
+  EXPECT_THAT(BoxTexts(), ElementsAre("Info: Update Success!", "Info: Update Success!"));
+  EXPECT_THAT(printer.openedPaths, ::testing::Each(std::string("/dev/usb/lp1")));
 }
 
 }  // namespace
