@@ -75,12 +75,12 @@ std::string Duration(uint64_t ms) {
 std::string ProgressLine(const std::string& step, const ProgressFigures& figures) {
   std::string line = OneLine(step);
   if (line.size() > kStepWidth) line = line.substr(0, kStepWidth - 3) + "...";
+  if (!line.empty()) line += " | ";
   if (!figures.section.empty()) {
-    line += " | " + figures.section + " " + std::to_string(figures.sectionPercent) + "%";
+    line += figures.section + " " + std::to_string(figures.sectionPercent) + "% | ";
   }
-  line += " | total " + std::to_string(figures.runPercent) + "% | " + Duration(figures.msLeft) +
-          " left";
-  return line;
+  return line + "total " + std::to_string(figures.runPercent) + "% | " + Duration(figures.msLeft) +
+         " left";
 }
 
 TerminalFrontEnd::TerminalFrontEnd(Clock& clock, std::ostream& out, bool onTerminal,

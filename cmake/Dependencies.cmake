@@ -97,7 +97,7 @@ if(BUILD_TESTING)
   foreach(entry xvfb-run:xvfb xauth:xauth xdotool:xdotool import:imagemagick
                 xwininfo:x11-utils man:man-db groff:groff-base
                 desktop-file-validate:desktop-file-utils appstreamcli:appstream
-                dbus-daemon:dbus)
+                dbus-daemon:dbus script:bsdutils)
     string(REPLACE ":" ";" entry ${entry})
     list(GET entry 0 program)
     list(GET entry 1 package)

@@ -70,6 +70,7 @@ TEST(TerminalFrontEndTest, ProgressLineNamesStepSectionRunAndTimeLeft) {
             "wait frw start | total 0% | 1:05 left");
   EXPECT_EQ(app::ProgressLine(std::string(40, 'x') + "\r\n", {"", 0, 5, 0}),
             std::string(29, 'x') + "... | total 5% | 0:00 left");
+  EXPECT_EQ(app::ProgressLine("", {"", 0, 0, 1000}), "total 0% | 0:01 left");
   EXPECT_EQ(app::Duration(3600000 + 62000), "1:01:02");
 }
 

@@ -270,8 +270,8 @@ TEST_F(UpdateTest, ThePrescribedWaitsRunOutWhenThePrinterLeavesInABlock) {
 TEST_F(UpdateTest, TheOperatorConfirmsWhichPackageGoesToWhichPrinter) {
   fwp::PackageHeaderFields header;
   header.versionLabel = "Model 5 v2.3";
-  const std::string path = WritePackage(
-      {Item("frw", "fw.bin", {1, 2}), Item("system", "s.bin", Bytes(5000))}, header);
+  const std::string path =
+      WritePackage({Item("frw", "fw.bin", {1, 2}), Item("system", "s.bin", Bytes(5000))}, header);
   ui.confirmation = app::Confirmation::kNo;
   form->RunUpdate();
   ASSERT_EQ(ui.summaries.size(), 1u);

@@ -42,10 +42,9 @@ TEST_F(WorkflowTest, AVerboseUpdateSummarisesEveryDataBlock) {
   EXPECT_THAT(blocks, ::testing::ElementsAre(
                           ::testing::StartsWith("font block: offset 0, 131072 bytes, sum "),
                           ::testing::StartsWith("font block: offset 131072, 8928 bytes, sum ")));
-  EXPECT_THAT(sent, ::testing::IsSupersetOf({"CONNECT\\r\\n", "DF 0 536870912 2 3\\r\\n",
-                                             "CKID\\r\\n", "LINK\\r\\n"}));
-  EXPECT_THAT(lines, ::testing::Contains(::testing::HasSubstr(
-                         "<- Connect Success!\\r\\n")));
+  EXPECT_THAT(sent, ::testing::IsSupersetOf(
+                        {"CONNECT\\r\\n", "DF 0 536870912 2 3\\r\\n", "CKID\\r\\n", "LINK\\r\\n"}));
+  EXPECT_THAT(lines, ::testing::Contains(::testing::HasSubstr("<- Connect Success!\\r\\n")));
   EXPECT_THAT(lines, ::testing::Contains(::testing::HasSubstr(
                          "-- opened /dev/usb/lp0 (USB port 1-1.4, serial VRQSIM0001)")));
 }

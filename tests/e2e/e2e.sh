@@ -123,14 +123,24 @@ finish_update() {
   status=$?
 }
 
-# run_failure FAULT MESSAGE: one failure row under an injected fault.
+# check_json LOG STATUS [WORD]: LOG.out holds the run's --json events, ending in an
+# outcome with that exit status (and status word).
+check_json() {
+  local why
+  why=$(python3 "$(dirname "${BASH_SOURCE[0]}")/json_check.py" "$1.out" "${@:2}" 2>&1) ||
+    fail "--json output: $why"
+}
+
+# run_failure FAULT MESSAGE STATUS: one failure row under an injected fault; the exit
+# status says whether the printer may have been left half written.
 run_failure() {
   make_items
   build_package "$work/pkg.fwp"
-  run_update "$work/log" --fault "$1" -- --package "$work/pkg.fwp" --yes
-  expect_status 1 "$work/log"
+  run_update "$work/log" --fault "$1" -- --package "$work/pkg.fwp" --yes --json
+  expect_status "$3" "$work/log"
   expect_line "$work/log" "Error: $2"
   expect_no_line "$work/log" "Update Success!"
+  check_json "$work/log" "$3"
   expect_clean
 }
 
@@ -138,10 +148,60 @@ case "$case_name" in
   update-packed | update-stored)
     make_items
     build_package "$work/pkg.fwp" "--${case_name#update-}"
-    run_update "$work/log" -- --package "$work/pkg.fwp" --yes
+    run_update "$work/log" -- --package "$work/pkg.fwp" --yes --json
     expect_status 0 "$work/log"
     expect_line "$work/log" "Info: Update Success!"
     expect_flash_equals_items
+    check_json "$work/log" 0 success
+    # Standard error is a file: a line at every step and at every tenth of a section.
+    for step in "Send frw" "wait frw start" "Check MAC ADDR..." "Update..."; do
+      expect_line "$work/log" "$step"
+    done
+    for section in bootloader system font; do
+      tenths=$(grep -cE "^Update\.\.\. \| $section (0|[1-9]0|100)% \| total [0-9]+% \| [0-9]+:[0-5][0-9] left$" "$work/log")
+      [ "$tenths" -eq 11 ] || fail "$tenths lines at tenths of the $section section, expected 11"
+    done
+    expect_clean
+    ;;
+  terminal)
+    # On a terminal (script's pty) the operator confirms, and one progress line names the
+    # step, the section and both shares and the time left. "n" sends the printer nothing.
+    make_items
+    build_package "$work/pkg.fwp" --version-label "Model 5 v2.3"
+    for answer in y n; do
+      rm -rf "$work/flash"
+      (sleep 2; printf '%s\n' "$answer") | TMPDIR=$work/tmp script -qefc \
+        "'$BIN/vrq-printer-sim' --flash-dir '$work/flash' -- '$app/vrq-update' --package '$work/pkg.fwp'" \
+        "$work/$answer.tty" >/dev/null 2>&1
+      status=$?
+      tr '\r' '\n' <"$work/$answer.tty" | sed 's/\x1b\[K//g' >"$work/$answer.log"
+      expect_line "$work/$answer.log" 'Package: '"$work"'/pkg.fwp, version "Model 5 v2.3"'
+      expect_line "$work/$answer.log" "Printer: USB port 1-1.4, serial VRQSIM0001 (/dev/usb/lp0)"
+      grep -q "^Update this printer? \[y/N\] $answer" "$work/$answer.log" ||
+        fail "no question answered $answer on the terminal"
+      if [ "$answer" = y ]; then
+        grep -q 'COMMAND_EXIT_CODE="0"' "$work/y.tty" || fail "the confirmed update did not exit 0"
+        expect_line "$work/y.log" "Info: Update Success!"
+        grep -qE '^Update\.\.\. \| font [0-9]+% \| total [0-9]+% \| [0-9]+:[0-5][0-9] left$' "$work/y.log" ||
+          fail "no progress line for the font section"
+        expect_flash_equals_items
+      else
+        grep -q 'COMMAND_EXIT_CODE="1"' "$work/n.tty" || fail "the declined update did not exit 1"
+        [ ! -s "$work/flash/transcript.txt" ] || fail "the declined update sent the printer something"
+      fi
+    done
+    status=0
+    expect_clean
+    ;;
+  unplug-block)
+    # The printer is pulled out halfway through a block: the block's wait runs out as it
+    # must, and the run says the printer was disconnected, exiting 3.
+    make_items
+    build_package "$work/pkg.fwp"
+    run_update "$work/log" --fault unplug-block:font:1 -- --package "$work/pkg.fwp" --yes
+    expect_status 3 "$work/log"
+    expect_line "$work/log" "Error: Write Flash Error!"
+    expect_line "$work/log" "  the printer was disconnected from USB while the font block at 0 was being sent; connect it again and run the update again"
     expect_clean
     ;;
   maker)
@@ -229,11 +289,14 @@ case "$case_name" in
     TMPDIR=$work/tmp "$BIN/vrq-printer-sim" -- "$app/vrq-update" --list >"$work/list.out" 2>&1
     status=$?
     expect_status 0 "$work/list.out"
-    expect_line "$work/list.out" "1 04710055 /dev/usb/lp0"
-    # Declined question: nothing more happens.
-    run_update "$work/declined.log" -- --package "$work/no-frw.fwp"
-    expect_status 1 "$work/declined.log"
-    expect_no_line "$work/declined.log" "Error"
+    expect_line "$work/list.out" "1     04710055  /dev/usb/lp0  1-1.4     VRQSIM0001"
+    # No terminal to confirm at, and no --yes: the printer is sent nothing, exit 2.
+    build_package "$work/pkg.fwp"
+    run_update "$work/refused.log" -- --package "$work/pkg.fwp"
+    expect_status 2 "$work/refused.log"
+    expect_line "$work/refused.log" "  Not updated: there is no terminal to answer at. Give --yes to update without the question."
+    expect_no_line "$work/refused.log" "Error"
+    [ ! -s "$work/flash/transcript.txt" ] || fail "the unconfirmed update sent the printer something"
     expect_clean
     # No printer at all (no simulator).
     TMPDIR=$work/tmp "$app/vrq-update" --package "$work/no-frw.fwp" --yes 2>"$work/none.log"
@@ -243,11 +306,11 @@ case "$case_name" in
     expect_line "$work/none.log" "Error: Can not open usb port!"
     expect_clean
     ;;
-  no-connect-reply) run_failure no-connect-reply "Can not Run FRW!" ;;
-  no-mac) run_failure no-mac "No MAC ADDR!" ;;
-  block-error) run_failure block-error:font:2 "Write Flash Error!" ;;
-  block-silent) run_failure block-silent:2 "Write Flash Error!" ;;
-  no-link-reply) run_failure no-link-reply "Write Flash Error!" ;;
+  no-connect-reply) run_failure no-connect-reply "Can not Run FRW!" 1 ;;
+  no-mac) run_failure no-mac "No MAC ADDR!" 3 ;;
+  block-error) run_failure block-error:font:2 "Write Flash Error!" 3 ;;
+  block-silent) run_failure block-silent:2 "Write Flash Error!" 3 ;;
+  no-link-reply) run_failure no-link-reply "Write Flash Error!" 3 ;;
   block-stall)
     # The printer stops taking data halfway through a block: the write gives up after
     # 20 s without progress, the block's 60 s wait runs out, and the run ends well
