@@ -156,7 +156,8 @@ const FailureCase kFailures[] = {
      },
      "Can not Run FRW!", "DF 0 536870912 2 3",
      "the printer came back after the frw image but could not be opened: permission denied on "
-     "/dev/usb/lp1"},
+     "/dev/usb/lp1",
+     true},
     {"WrongPrinterName",
      [](UpdateTest& t) {
        fwp::PackageHeaderFields header;
