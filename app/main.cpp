@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/Unit_mainform.h"
+#include "app/all_printers.h"
 #include "app/clock.h"
 #include "app/command_channel.h"
 #include "app/command_line.h"
@@ -21,6 +22,7 @@
 #include "app/fltk_main_window.h"
 #include "app/headless_run.h"
 #include "app/json_events.h"
+#include "app/json_writer.h"
 #include "app/logind_stay_awake.h"
 #include "app/printer_choice.h"
 #include "app/terminal_front_end.h"
@@ -30,6 +32,7 @@
 #include "package/leftovers.h"
 #include "package/linked_package.h"
 #include "platform/blob.h"
+#include "platform/child_processes.h"
 #include "platform/fs.h"
 #include "platform/poll_loop.h"
 #include "platform/stop_signals.h"
@@ -90,17 +93,102 @@ void SweepLeftovers() {
   fwp::SweepLeftovers(platform::FolderOf(platform::ExecutablePath()));
 }
 
+// The children of --all: this program again, as the platform starts and watches it.
+class ProcessRunner final : public app::ChildRunner {
+ public:
+  bool Start(const std::vector<std::string>& args, std::string& error) override {
+    return children_.Start(platform::ExecutablePath(), args, error) >= 0;
+  }
+  std::vector<Event> Poll(int timeoutMs) override {
+    std::vector<Event> events;
+    for (const platform::ChildProcesses::Event& event : children_.Poll(timeoutMs)) {
+      Event::Kind kind = Event::Kind::kExited;
+      if (event.kind == platform::ChildProcesses::Event::Kind::kOutputLine) {
+        kind = Event::Kind::kOutputLine;
+      } else if (event.kind == platform::ChildProcesses::Event::Kind::kErrorLine) {
+        kind = Event::Kind::kErrorLine;
+      }
+      events.push_back({event.child, kind, event.text, event.status});
+    }
+    return events;
+  }
+  bool AllExited() const override { return children_.AllExited(); }
+  void Interrupt() override { children_.InterruptAll(); }
+  void Terminate() override { children_.TerminateAll(); }
+
+ private:
+  platform::ChildProcesses children_;
+};
+
 app::StopSource StopSourceOf(const platform::StopSignals& signals) {
   return [&signals] { return app::StopRequests{signals.Interrupts(), signals.Terminations()}; };
 }
 
+std::string OutcomesJson(const std::vector<app::AllPrinters::Job>& jobs) {
+  std::vector<app::JsonObject> outcomes;
+  for (const app::AllPrinters::Job& job : jobs) {
+    outcomes.push_back(
+        app::JsonObject()
+            .Text("port_path", job.printer.portPath)
+            .Text("serial", job.printer.serial)
+            .Number("exit_status", job.exitStatus)
+            .Text("message", job.message)
+            .Text("detail", job.detail.empty() && job.exitStatus != 0 ? job.lastError : job.detail)
+            .Seconds("seconds", job.endMs - job.startMs));
+  }
+  return app::JsonArray(outcomes) + "\n";
+}
+
+// --all: the printers attached now, each updated by a child of this program pinned to
+// its port.
+int RunAllPrinters(const CommandLine& line, app::PrinterPort& port) {
+  const bool linked = fwp::HasLinkedPackage(platform::ExecutablePath());
+  if (!line.package && !linked) {
+    std::cerr << "vrq-update: --all needs --package FILE, unless the program is an update "
+                 "application\n";
+    return app::kExitUsage;
+  }
+  const std::vector<app::PrinterInfo> printers = port.Discover();
+  if (printers.empty()) {
+    std::cerr << "Error: Can not open usb port!\n  no VRQPrinter found on USB\n";
+    return app::kExitFailure;
+  }
+  platform::StopSignals signals;
+  app::SteadyClock clock;
+  ProcessRunner runner;
+  const std::vector<std::string> childArgs =
+      line.package ? std::vector<std::string>{"--package", *line.package}
+                   : std::vector<std::string>{"--headless"};
+  app::AllPrinters all(printers, childArgs, runner, clock, std::cerr,
+                       platform::StandardErrorIsTerminal());
+  platform::TerminalLineReader reader;
+  switch (all.Confirm(line.package.value_or(platform::ExecutablePath()), line.yes,
+                      AnswersFor(line, reader).input)) {
+    case app::Confirmation::kYes:
+      break;
+    case app::Confirmation::kNo:
+      return app::kExitFailure;
+    case app::Confirmation::kCannotAsk:
+      return app::kExitUsage;
+  }
+  const int status = all.Run(StopSourceOf(signals));
+  if (line.json) std::cout << OutcomesJson(all.Jobs());
+  return status;
+}
+
 int RunHeadless(const CommandLine& line) {
   hidlib::HidLibrary hidLibrary;
-  platform::PollLoop events;
   usb::_struct_printer_comm_ UsbPrinterList;
+  if (line.list || line.all) {
+    // Only discovery: no device watcher, whose events nobody here would read while the
+    // children restart their printers.
+    usb::TUsbPrinter unwatched;
+    app::UsbPrinterPort port(UsbPrinterList, unwatched);
+    return line.list ? ListPrinters(port, line.json) : RunAllPrinters(line, port);
+  }
+  platform::PollLoop events;
   usb::TUsbPrinter UsbPrinter(events);
   app::UsbPrinterPort port(UsbPrinterList, UsbPrinter);
-  if (line.list) return ListPrinters(port, line.json);
 
   platform::StopSignals signals;
   SweepLeftovers();

@@ -72,14 +72,16 @@ expect_clean() {
   [ -z "$left" ] || fail "left in TMPDIR: $left"
 }
 
+# expect_flash_equals_items [FLASH_DIR]: what the printer received (in $work/flash, or
+# in FLASH_DIR for one of several printers) is the package's items.
 expect_flash_equals_items() {
-  local pair
+  local pair flash=${1:-$work/flash}
   for pair in frw:firmware boot:bootloader sys:system font:font; do
-    cmp -s "$items/${pair%%:*}.bin" "$work/flash/${pair##*:}.bin" ||
-      fail "the printer's ${pair##*:}.bin differs from the package's ${pair%%:*}.bin"
+    cmp -s "$items/${pair%%:*}.bin" "$flash/${pair##*:}.bin" ||
+      fail "the printer's ${pair##*:}.bin in $flash differs from the package's ${pair%%:*}.bin"
   done
-  if grep -q '^VIOLATION:' "$work/flash/transcript.txt"; then
-    fail "protocol violations: $(grep '^VIOLATION:' "$work/flash/transcript.txt" | head -3)"
+  if grep -q '^VIOLATION:' "$flash/transcript.txt"; then
+    fail "protocol violations: $(grep '^VIOLATION:' "$flash/transcript.txt" | head -3)"
   fi
 }
 
@@ -517,6 +519,72 @@ case "$case_name" in
     expect_flash_equals_items
     expect_no_line "$work/log" "system bus"
     expect_no_line "$work/log" "logind"
+    expect_clean
+    ;;
+  device)
+    # Two printers; --device names one by its USB port path, its node or its serial, and
+    # only that one is written: the other is sent nothing. With the port path, the other
+    # printer restarts with ours and comes back first, on the node ours had: the run
+    # waits for its own printer, back on the other node, and goes on with it.
+    make_items
+    build_package "$work/pkg.fwp"
+    for pick in "1-1.4:1-1.4:1-1.5" "/dev/usb/lp1:1-1.5:1-1.4" "VRQSIM0001:1-1.4:1-1.5"; do
+      IFS=: read -r spec ours other <<<"$pick"
+      faults=()
+      [ "$spec" = 1-1.4 ] && faults=(--fault "restart-with:1-1.4@1-1.5")
+      run_update "$work/device.log" --printers 2 "${faults[@]}" -- \
+        --package "$work/pkg.fwp" --yes --device "$spec"
+      expect_status 0 "$work/device.log"
+      expect_line "$work/device.log" "Info: Update Success!"
+      expect_flash_equals_items "$work/flash/$ours"
+      [ ! -s "$work/flash/$other/transcript.txt" ] ||
+        fail "--device $spec: the printer on $other was sent $(head -c 200 "$work/flash/$other/transcript.txt")"
+      [ -z "$(find "$work/flash/$other" -name '*.bin')" ] || fail "--device $spec: $other was flashed"
+      expect_clean
+    done
+    ;;
+  several-printers)
+    # Without --device a headless update does not guess: it writes no printer, names them
+    # all, and exits 2. --list names them under a header, also as JSON.
+    make_items
+    build_package "$work/pkg.fwp"
+    run_update "$work/log" --printers 2 -- --package "$work/pkg.fwp" --yes
+    expect_status 2 "$work/log"
+    expect_line "$work/log" "vrq-update: 2 printers are attached: 1-1.4 (serial VRQSIM0001, /dev/usb/lp0), 1-1.5 (serial VRQSIM0002, /dev/usb/lp1). Pick the one to update with --device (its USB port path, node or serial number), or update them all with --all."
+    for port in 1-1.4 1-1.5; do
+      [ ! -s "$work/flash/$port/transcript.txt" ] || fail "the printer on $port was sent something"
+    done
+    run_update "$work/nomatch.log" --printers 2 -- --package "$work/pkg.fwp" --yes --device lp7
+    expect_status 2 "$work/nomatch.log"
+    grep -q "^vrq-update: --device lp7 names no attached printer; attached: 1-1.4" "$work/nomatch.log" ||
+      fail "an unmatched --device does not name what is attached"
+    run_update "$work/list" --printers 2 -- --list
+    expect_status 0 "$work/list"
+    expect_line "$work/list.out" "PORT  ID        NODE          USB PORT  SERIAL"
+    expect_line "$work/list.out" "2     04710055  /dev/usb/lp1  1-1.5     VRQSIM0002"
+    run_update "$work/json" --printers 2 -- --list --json
+    python3 -m json.tool "$work/json.out" >/dev/null || fail "--list --json is no JSON: $(cat "$work/json.out")"
+    [ "$(python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))))' "$work/json.out")" = 2 ] ||
+      fail "--list --json does not list two printers"
+    TMPDIR=$work/tmp "$app/vrq-update" --list >"$work/none.out" 2>"$work/none.log"
+    status=$?
+    expect_status 1 "$work/none.log"
+    grep -q "no printer found" "$work/none.log" || fail "--list without printers does not say so"
+    expect_clean
+    ;;
+  all-printers)
+    # --all updates both printers at once, each by its own process, and ends with a table.
+    make_items
+    build_package "$work/pkg.fwp"
+    run_update "$work/log" --printers 2 -- --package "$work/pkg.fwp" --all --yes --json
+    expect_status 0 "$work/log"
+    for port in 1-1.4 1-1.5; do
+      expect_flash_equals_items "$work/flash/$port"
+      grep -qE "^$port +VRQSIM000[12] +Update Success! +[0-9]+:[0-5][0-9]$" "$work/log" ||
+        fail "no table row for $port"
+      grep -q "^$port: Update\.\.\. | font 50% " "$work/log" || fail "no progress line for $port"
+    done
+    python3 -m json.tool "$work/log.out" >/dev/null || fail "the outcomes are no JSON"
     expect_clean
     ;;
   *)

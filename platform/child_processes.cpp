@@ -1,0 +1,166 @@
+#include "platform/child_processes.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/descriptor.h"
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+void CloseIfOpen(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+int StatusOf(int waitStatus) {
+  if (WIFEXITED(waitStatus)) return WEXITSTATUS(waitStatus);
+  if (WIFSIGNALED(waitStatus)) return 128 + WTERMSIG(waitStatus);
+  return 255;
+}
+
+}  // namespace
+
+ChildProcesses::~ChildProcesses() {
+  SignalAll(SIGTERM);
+  std::vector<Event> ignored;
+  for (size_t i = 0; i < children_.size(); ++i) {
+    CloseIfOpen(children_[i].out);
+    CloseIfOpen(children_[i].err);
+    Reap(i, true, ignored);
+  }
+}
+
+int ChildProcesses::Start(const std::string& program, const std::vector<std::string>& args,
+                          std::string& error) {
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0) {
+    error = std::strerror(errno);
+    return -1;
+  }
+  if (pipe2(err, O_CLOEXEC) != 0) {
+    error = std::strerror(errno);
+    close(out[0]), close(out[1]);
+    return -1;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+
+  std::vector<std::string> argv = {program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> pointers;
+  for (std::string& arg : argv)
+    pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+
+  pid_t pid = -1;
+  const int spawned =
+      posix_spawn(&pid, program.c_str(), &actions, &attributes, pointers.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(out[1]);
+  close(err[1]);
+  if (spawned != 0) {
+    error = std::strerror(spawned);
+    close(out[0]), close(err[0]);
+    return -1;
+  }
+  children_.push_back({pid, out[0], err[0], {}, {}, false});
+  return static_cast<int>(children_.size() - 1);
+}
+
+std::vector<ChildProcesses::Event> ChildProcesses::Poll(int timeoutMs) {
+  std::vector<pollfd> fds;
+  std::vector<std::pair<size_t, bool>> owners;  // child, is standard error
+  for (size_t i = 0; i < children_.size(); ++i) {
+    if (children_[i].out >= 0)
+      fds.push_back({children_[i].out, POLLIN, 0}), owners.push_back({i, false});
+    if (children_[i].err >= 0)
+      fds.push_back({children_[i].err, POLLIN, 0}), owners.push_back({i, true});
+  }
+  std::vector<Event> events;
+  // With every pipe closed this only waits, for the exits to be looked at again.
+  if (poll(fds.data(), fds.size(), timeoutMs) > 0) {
+    for (size_t k = 0; k < fds.size(); ++k) {
+      if (fds[k].revents == 0) continue;
+      Child& child = children_[owners[k].first];
+      if (owners[k].second) {
+        ReadFrom(owners[k].first, child.err, child.errPending, Event::Kind::kErrorLine, events);
+      } else {
+        ReadFrom(owners[k].first, child.out, child.outPending, Event::Kind::kOutputLine, events);
+      }
+    }
+  }
+  // A child whose pipes are closed is about to exit, or has: it is reaped without
+  // waiting, and looked at again on the next poll if it has not yet.
+  for (size_t i = 0; i < children_.size(); ++i) {
+    if (children_[i].out < 0 && children_[i].err < 0) Reap(i, false, events);
+  }
+  return events;
+}
+
+void ChildProcesses::ReadFrom(size_t index, int& fd, std::string& pending, Event::Kind kind,
+                              std::vector<Event>& events) {
+  char buffer[4096];
+  const ssize_t got = RetryOnInterrupt([&] { return read(fd, buffer, sizeof buffer); });
+  if (got > 0) pending.append(buffer, static_cast<size_t>(got));
+  for (size_t end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
+    events.push_back({index, kind, pending.substr(0, end), 0});
+    pending.erase(0, end + 1);
+  }
+  if (got <= 0) {
+    if (!pending.empty()) events.push_back({index, kind, pending, 0});
+    pending.clear();
+    CloseIfOpen(fd);
+  }
+}
+
+void ChildProcesses::Reap(size_t index, bool block, std::vector<Event>& events) {
+  Child& child = children_[index];
+  if (child.exited || child.pid < 0) return;
+  int waitStatus = 0;
+  const pid_t done =
+      RetryOnInterrupt([&] { return waitpid(child.pid, &waitStatus, block ? 0 : WNOHANG); });
+  if (done != child.pid) return;
+  child.exited = true;
+  events.push_back({index, Event::Kind::kExited, {}, StatusOf(waitStatus)});
+}
+
+bool ChildProcesses::AllExited() const {
+  for (const Child& child : children_) {
+    if (!child.exited) return false;
+  }
+  return true;
+}
+
+void ChildProcesses::InterruptAll() {
+  SignalAll(SIGINT);
+}
+
+void ChildProcesses::TerminateAll() {
+  SignalAll(SIGTERM);
+}
+
+void ChildProcesses::SignalAll(int sig) {
+  for (const Child& child : children_) {
+    if (!child.exited && child.pid > 0) kill(child.pid, sig);
+  }
+}
+
+}  // namespace platform
