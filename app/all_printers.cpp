@@ -144,7 +144,13 @@ AllPrinters::AllPrinters(std::vector<PrinterInfo> printers, std::vector<std::str
 }
 
 Confirmation AllPrinters::Confirm(const std::string& packageName, bool yes,
-                                  const TerminalInput& input) {
+                                  const TerminalInput& input, const StopSource& stops) {
+  const StopRequests before = stops ? stops() : StopRequests{};
+  const auto stopRequested = [&] {
+    if (!stops) return false;
+    const StopRequests now = stops();
+    return now.interrupts > before.interrupts || now.terminations > before.terminations;
+  };
   std::vector<PrinterInfo> printers;
   for (const Job& job : jobs_)
     printers.push_back(job.printer);
@@ -164,7 +170,11 @@ Confirmation AllPrinters::Confirm(const std::string& packageName, bool yes,
   out_.flush();
   for (;;) {
     const TypedLine typed = input(kAnswerPollMs);
-    if (typed.state == TypedLine::State::kNothingYet) continue;
+    if (typed.state == TypedLine::State::kNothingYet && !stopRequested()) continue;
+    if (typed.state == TypedLine::State::kNothingYet) {
+      out_ << '\n';
+      return Confirmation::kNo;
+    }
     if (typed.state == TypedLine::State::kEnd) out_ << '\n';
     std::string answer = typed.text;
     std::transform(answer.begin(), answer.end(), answer.begin(),

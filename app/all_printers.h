@@ -66,8 +66,9 @@ class AllPrinters {
               ChildRunner& runner, Clock& clock, std::ostream& out, bool onTerminal);
 
   // Asks "Update all N printers? [y/N]" (yes answers beforehand; without input it
-  // refuses).
-  Confirmation Confirm(const std::string& packageName, bool yes, const TerminalInput& input);
+  // refuses). A request to stop while the question waits is a no.
+  Confirmation Confirm(const std::string& packageName, bool yes, const TerminalInput& input,
+                       const StopSource& stops = {});
   // Runs every child to its end; the exit status: 0 when every printer was updated,
   // otherwise the highest of the children's.
   int Run(const StopSource& stops);

@@ -163,11 +163,18 @@ int RunAllPrinters(const CommandLine& line, app::PrinterPort& port) {
                        platform::StandardErrorIsTerminal());
   platform::TerminalLineReader reader;
   switch (all.Confirm(line.package.value_or(platform::ExecutablePath()), line.yes,
-                      AnswersFor(line, reader).input)) {
+                      AnswersFor(line, reader).input, StopSourceOf(signals))) {
     case app::Confirmation::kYes:
       break;
-    case app::Confirmation::kNo:
-      return app::kExitFailure;
+    case app::Confirmation::kNo: {
+      app::RunRecord declined;
+      if (signals.Terminations() > 0) {
+        declined.stopped = app::StopCause::kTermination;
+      } else if (signals.Interrupts() > 0) {
+        declined.stopped = app::StopCause::kInterrupt;
+      }
+      return app::ExitStatusOf(declined);
+    }
     case app::Confirmation::kCannotAsk:
       return app::kExitUsage;
   }

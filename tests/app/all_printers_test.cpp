@@ -159,6 +159,19 @@ TEST_F(AllPrintersTest, TheQuestionNamesEveryPrinter) {
             "to answer at. Give --yes to update without the question.\n"
             "Package: p.fwp\nPrinters: 1-1.4 (serial S1, /dev/usb/lp0), 1-1.5 (serial S2, "
             "/dev/usb/lp1)\nUpdate all 2 printers? [y/N] ");
+
+  out.str("");
+  // Ctrl-C while the question waits.
+  app::StopRequests requests;
+  EXPECT_EQ(all.Confirm(
+                "p.fwp", false,
+                [&](int) {
+                  requests.interrupts = 1;
+                  return app::TypedLine{app::TypedLine::State::kNothingYet, {}};
+                },
+                [&] { return requests; }),
+            app::Confirmation::kNo);
+  EXPECT_EQ(out.str().substr(out.str().size() - 30), "Update all 2 printers? [y/N] \n");
 }
 
 }  // namespace
