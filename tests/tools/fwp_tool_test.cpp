@@ -448,6 +448,47 @@ TEST_F(FwpToolTest, UpdateApplicationsAreReadThroughTheirTrailer) {
   EXPECT_EQ(Tool({"verify", app.string()}).code, 0);
 }
 
+// Trailers that point outside their file, files shorter than a trailer, an update
+// application cut anywhere: each command says so, makes no folder and leaves no copy.
+TEST_F(FwpToolTest, BrokenUpdateApplicationsFailCleanly) {
+  ASSERT_EQ(Tool({"build", "--item", "frw:" + Path("items/small.bin"), Path("pkg.fwp")}).code, 0);
+  Bytes app = {0x7f, 'E', 'L', 'F'};
+  WriteFile(root_ / "made.run", app);
+  ASSERT_GT(fwp::AppendLinkedPackage(Path("made.run"), Path("pkg.fwp")), 0);
+  const Bytes made = ReadFile(root_ / "made.run");
+  const std::string block = std::string("LINK FILE 1.00\0\0CRC1", 20) + std::string(12, '\0');
+  std::vector<std::pair<std::string, Bytes>> files = {
+      {"length past the start", Bytes({'a', 'b', 0xE8, 0x03, 0, 0})},
+      {"length of 4 GiB", Bytes({'a', 'b', 0xFF, 0xFF, 0xFF, 0xFF})},
+      {"shorter than the trailer", {}},
+      {"a trailer block alone", {}},
+  };
+  files[0].second.insert(files[0].second.end(), block.begin(), block.end());
+  files[1].second.insert(files[1].second.end(), block.begin(), block.end());
+  files[2].second.assign(block.begin(), block.begin() + 20);
+  files[3].second.assign(block.begin(), block.end());
+  for (size_t cut = 0; cut < made.size(); cut += cut + 300 < made.size() ? 37 : 1) {
+    files.push_back({"cut at " + std::to_string(cut), Bytes(made.begin(), made.begin() + cut)});
+  }
+  const fs::path temp = root_ / "tmp";
+  fs::create_directories(temp);
+  setenv("TMPDIR", temp.c_str(), 1);
+  for (const auto& [what, bytes] : files) {
+    SCOPED_TRACE(what);
+    WriteFile(root_ / "broken.run", bytes);
+    for (const std::string command : {"list", "verify", "extract"}) {
+      std::vector<std::string> args{command, Path("broken.run")};
+      if (command == "extract") args.push_back(Path("out"));
+      const Result r = Tool(args);
+      ASSERT_EQ(r.code, 1) << command << r.out;
+      ASSERT_NE(r.err + r.out, "") << command;
+    }
+    ASSERT_FALSE(fs::exists(root_ / "out"));
+    ASSERT_TRUE(fs::is_empty(temp));
+  }
+  unsetenv("TMPDIR");
+}
+
 TEST_F(FwpToolTest, VerifyNamesEveryFinding) {
   // A stream that ends before its item: zeros at the end, a warning and no damage.
   ASSERT_EQ(Build("probe.fwp", {"--packed"}).code, 0);
