@@ -39,6 +39,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       line.verbose = true;
     } else if (arg == "--all") {
       line.all = true;
+    } else if (arg == "--check") {
+      // The file is optional: an update application checks its own package.
+      if (line.check) line.error = "--check given twice";
+      line.check = true;
+      if (i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-') {
+        line.checkFile = args[++i];
+      }
     } else {
       line.error = "unknown argument " + arg;
     }
@@ -52,6 +59,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   }
   if (line.list && (line.package || line.make || line.headless || line.yes || line.verbose)) {
     line.error = "--list goes with --json only";
+  }
+  if (line.check && (line.package || line.make || line.list || line.maker || line.yes ||
+                     line.json || line.verbose || choosesPrinter)) {
+    line.error = "--check [FILE] goes with no other option";
   }
   if (line.maker && (line.headless || line.package || line.make || line.list || line.yes ||
                      line.json || line.verbose || choosesPrinter)) {
@@ -89,13 +100,19 @@ std::string UsageText(const std::string& programName) {
          "                    list; with --all: every printer's outcome, at the end)\n"
          "  --verbose         write the dialogue with the printer on standard error, each\n"
          "                    line with its time (data blocks summarised)\n"
+         "  --check [FILE]    check FILE, or the package this program carries, as an update\n"
+         "                    would before it opens the printer, and tell how long the\n"
+         "                    flash takes; needs no printer\n"
          "  --help            show this text\n"
-         "  --version         show the version\n"
+         "  --version         show the version (and that of the package an update\n"
+         "                    application carries)\n"
          "\n"
          "Exit status:\n"
-         "  0    success: \"Update Success!\", the maker's success, printers listed\n"
+         "  0    success: \"Update Success!\", the maker's success, printers listed, a\n"
+         "       package that --check found ready\n"
          "  1    failed before anything reached the printer's flash (the printer is as it\n"
-         "       was), or the update was declined, or --list found no printer\n"
+         "       was), or the update was declined, or --list found no printer, or --check\n"
+         "       found that an update would fail\n"
          "  2    a wrong command line; --device that names no printer or several; several\n"
          "       printers and no --device; no terminal to confirm at and no --yes\n"
          "  3    failed after the firmware image was sent: the printer may hold incomplete\n"

@@ -23,7 +23,9 @@ struct CommandLine {
   std::optional<std::string> package;  // --package FILE
   std::optional<std::string> make;     // --make FILE
   std::optional<std::string> device;   // --device SPEC: port path, node or serial
-  std::string error;                   // set when the command line is not understood
+  bool check = false;                  // --check [FILE]: the package, without a printer
+  std::optional<std::string> checkFile;
+  std::string error;  // set when the command line is not understood
 };
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args);

@@ -24,6 +24,7 @@
 #include "app/json_events.h"
 #include "app/json_writer.h"
 #include "app/logind_stay_awake.h"
+#include "app/package_check_run.h"
 #include "app/printer_choice.h"
 #include "app/terminal_front_end.h"
 #include "app/usb_printer_port.h"
@@ -296,7 +297,12 @@ int Main(int argc, char** argv) {
   }
   if (line.version) {
     std::cout << "vrq-update " << VRQ_VERSION << '\n';
+    const std::string package = app::LinkedPackageVersionLine(platform::ExecutablePath());
+    if (!package.empty()) std::cout << package << '\n';
     return app::kExitSuccess;
+  }
+  if (line.check) {
+    return app::RunPackageCheck(platform::ExecutablePath(), line.checkFile, std::cout, std::cerr);
   }
   if (line.headless || line.list) return RunHeadless(line);
   // An update application takes its mode from the settings file beside it only: its

@@ -1,5 +1,7 @@
 #include "package/package_check.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -142,6 +144,18 @@ bool PackageCheck::Good() const {
     if (finding.kind != Finding::kWarning) return false;
   }
   return true;
+}
+
+std::optional<PackageHeader> LinkedPackageHeader(const std::string& executable) {
+  const LinkedPackage linked = FindLinkedPackage(executable);
+  if (!linked.found) return std::nullopt;
+  File file = File::Open(executable, File::Mode::kRead);
+  std::array<uint8_t, kHeaderSize> image{};
+  const int64_t want = std::min<int64_t>(linked.length, static_cast<int64_t>(kHeaderSize));
+  const int64_t got =
+      file.IsOpen() ? file.ReadAt(image.data(), static_cast<size_t>(want), linked.offset) : -1;
+  if (got != want) return std::nullopt;
+  return ParseHeader(std::span<const uint8_t>(image.data(), static_cast<size_t>(got)));
 }
 
 std::string EndMarkerWarning(const PackageLayout& layout) {

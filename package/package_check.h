@@ -64,6 +64,10 @@ struct PackageCheck {
 // the size limit and, for an update application, the trailer's checksum.
 PackageCheck CheckPackage(const PackageSource& source);
 
+// The header of the package linked to an update application, read where it lies;
+// nullopt when the file carries no linked package or cannot be read.
+std::optional<PackageHeader> LinkedPackageHeader(const std::string& executable);
+
 // The warning for a package without the four zero bytes that distributed packages end
 // with, "" when it has them or is no whole package.
 std::string EndMarkerWarning(const PackageLayout& layout);

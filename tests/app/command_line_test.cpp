@@ -26,6 +26,13 @@ TEST(CommandLineTest, OptionsAndTheirMistakes) {
   line = app::ParseCommandLine({"--list", "--json"});
   EXPECT_TRUE(line.error.empty());
   EXPECT_FALSE(line.headless);
+  // --check takes a file only when one follows.
+  line = app::ParseCommandLine({"--check", "a.fwp"});
+  EXPECT_TRUE(line.check && line.error.empty());
+  EXPECT_EQ(line.checkFile, "a.fwp");
+  line = app::ParseCommandLine({"--check", "--headless"});
+  EXPECT_TRUE(line.check && line.error.empty());
+  EXPECT_FALSE(line.checkFile);
   for (auto args : std::vector<std::vector<std::string>>{{"--package"},
                                                          {"--make", ""},
                                                          {"--package", "a", "--make", "b"},
@@ -36,7 +43,9 @@ TEST(CommandLineTest, OptionsAndTheirMistakes) {
                                                          {"--make", "b", "--device", "a"},
                                                          {"--list", "--all"},
                                                          {"--list", "--package", "a"},
-                                                         {"--maker", "--json"}}) {
+                                                         {"--maker", "--json"},
+                                                         {"--check", "a", "--package", "b"},
+                                                         {"--check", "--check"}}) {
     EXPECT_FALSE(app::ParseCommandLine(args).error.empty()) << args[0];
   }
 }

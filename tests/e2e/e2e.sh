@@ -268,6 +268,46 @@ case "$case_name" in
     expect_flash_equals_items
     expect_clean
     ;;
+  check)
+    # --check tells what an update would make of a package, and --version which package
+    # an update application carries, without a printer; damaged and cut applications
+    # fail cleanly.
+    make_items
+    build_package "$app/pkg.fwp" --packed --version-label "E2E 7"
+    check() { TMPDIR=$work/tmp "$@" >"$work/check.out" 2>"$work/check.log"; status=$?; }
+    check "$app/vrq-update" --check "$app/pkg.fwp"
+    expect_status 0 "$work/check.log"
+    expect_line "$work/check.out" "ready for the printer"
+    grep -q '^flash time: [0-9.]* s from the firmware image' "$work/check.out" || fail "no flash time"
+    "$app/vrq-update" --make "$app/pkg.fwp" 2>/dev/null || fail "the make failed"
+    check "$app/pkg.run" --check
+    expect_status 0 "$work/check.log"
+    grep -q ' bytes, checksum good$' "$work/check.out" || fail "no checksum state"
+    check "$app/pkg.run" --version
+    expect_line "$work/check.out" "package version: E2E 7"
+    check "$app/vrq-update" --version
+    expect_no_line "$work/check.out" "package version"
+    size=$(stat -c %s "$app/pkg.run")
+    cp "$app/pkg.run" "$app/damaged.run"
+    printf '\125' | dd of="$app/damaged.run" bs=1 seek=$((size - 600)) conv=notrunc 2>/dev/null
+    check "$app/damaged.run" --check
+    expect_status 1 "$work/check.log"
+    expect_line "$work/check.log" "Error: Error fwp data!"
+    head -c $((size - 100)) "$app/pkg.run" >"$app/cut.run"
+    cp "$app/vrq-update" "$app/outside.run"
+    printf '\377\377\377\177LINK FILE 1.00\0\0CRC1' >>"$app/outside.run"
+    head -c 12 /dev/zero >>"$app/outside.run"
+    chmod +x "$app/cut.run" "$app/outside.run"
+    for broken in cut outside; do
+      check "$app/$broken.run" --check
+      expect_status 1 "$work/check.log"
+      grep -q "carries no linked package" "$work/check.log" || fail "$broken.run: $(cat "$work/check.log")"
+      check "$app/$broken.run" --version
+      expect_status 0 "$work/check.log"
+      expect_no_line "$work/check.out" "package version"
+    done
+    expect_clean
+    ;;
   bad-packages)
     make_items
     build_package "$work/other-printer.fwp" --printer vrqprinter

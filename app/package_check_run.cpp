@@ -1,0 +1,148 @@
+#include "app/package_check_run.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "app/exit_status.h"
+#include "app/flash_pacing.h"
+#include "app/printer_vocabulary.h"
+#include "app/run_record.h"
+#include "app/terminal_front_end.h"
+#include "package/linked_package.h"
+#include "package/opfile.h"
+#include "package/package_check.h"
+#include "package/package_scan.h"
+
+namespace app {
+namespace {
+
+// The firmware loader buffer of the printer: a larger image is refused by the update.
+constexpr int64_t kImageLimit = 1 << 20;
+// What the printer's USB full-speed bulk pipe carries at most: 19 packets of 64 bytes in
+// every 1 ms frame. The paced waits do not cover the writes themselves.
+constexpr int64_t kWireBytesPerMs = 19 * 64;
+
+// A refusal, in the words the update itself would end with.
+struct Refusal {
+  std::string text;
+  std::string detail;
+};
+
+std::string Quoted(const std::string& text) {
+  return "\"" + Printable(text) + "\"";
+}
+
+std::string Seconds(uint64_t ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ms) / 1000);
+  return text;
+}
+
+std::string Blocks(int64_t size, int64_t blockSize) {
+  const int64_t blocks = (size + blockSize - 1) / blockSize;
+  const std::string most = blockSize % (1 << 20) == 0 ? std::to_string(blockSize >> 20) + " MiB"
+                                                      : std::to_string(blockSize >> 10) + " KiB";
+  return std::to_string(blocks) + (blocks == 1 ? " block" : " blocks") + " of up to " + most;
+}
+
+// The linked package copied out, as the update copies it; its checksum compared.
+std::optional<Refusal> CopyLinkedPackage(const std::string& executable, platform::TempFile& copy,
+                                         std::ostream& out) {
+  const fwp::LinkedPackage linked = fwp::FindLinkedPackage(executable);
+  if (!linked.found) {
+    return Refusal{"no found resource file",
+                   executable +
+                       " carries no linked package; check a package file with "
+                       "vrq-update --check FILE"};
+  }
+  std::string problem;
+  copy = fwp::ExtractLinkedPackageToTemp(executable, linked, &problem);
+  if (!copy.IsOpen()) return Refusal{"Error fwp data!", problem};
+  out << "update application " << executable << ": package of " << linked.length
+      << " bytes, checksum "
+      << (linked.checksum ? "good" : "none (made before update applications carried one)") << "\n";
+  return std::nullopt;
+}
+
+// What the update loads, and what its firmware step needs of the "frw" item.
+std::optional<Refusal> LoadPackage(const std::string& path, fwp::TOPFile& package) {
+  const std::string problem =
+      fwp::ProbePackageHeader(path).ProblemFor(path, fwp::kPrinterFamily, fwp::kUpdateKind);
+  if (!problem.empty()) return Refusal{"Error fwp data!", problem};
+  if (!package.Load(path)) return Refusal{"Error fwp data!", package.LoadError()};
+  for (size_t i = 0; i < package.ItemNames().size(); ++i) {
+    const fwp::TFileBase* item = package.ItemAt(i);
+    if (item == nullptr || item->Type != "frw") continue;
+    if (item->Status > kImageLimit) {
+      return Refusal{"Can not Run FRW!", "frw image " + item->FileName + " is " +
+                                             std::to_string(item->Status) +
+                                             " bytes, more than the 1048576 the printer takes"};
+    }
+    return std::nullopt;
+  }
+  return Refusal{"Can not Run FRW!", "the package has no \"frw\" item"};
+}
+
+void Report(const std::string& path, const fwp::TOPFile& package, std::ostream& out) {
+  const fwp::PackageLayout layout = fwp::ScanPackage(path);
+  const fwp::PackageHeader& header = layout.header;
+  out << "package: version " << Quoted(header.versionLabel) << ", "
+      << (header.packMode == fwp::kPackPacked ? "packed" : "stored") << ", "
+      << package.ItemNames().size() << " items\n";
+  std::vector<ItemSize> items;
+  int64_t wireBytes = 0;
+  for (size_t i = 0; i < package.ItemNames().size(); ++i) {
+    const fwp::TFileBase* item = package.ItemAt(i);
+    if (item == nullptr) continue;
+    items.push_back({item->Type, item->FileName, item->Status});
+    if (item->Type == "frw" && wireBytes == 0) {
+      out << "firmware: " << Printable(item->FileName) << ", " << item->Status << " bytes\n";
+      wireBytes = item->Status;
+    }
+  }
+  const FlashPlan plan(items);
+  for (const FlashPlan::Section& section : plan.Sections()) {
+    out << "section " << section.type << ": " << section.size << " bytes, "
+        << Blocks(section.size, section.blockSize) << "\n";
+    wireBytes += HexTextChars(section.size);
+  }
+  for (const std::string& warning : package.LoadWarnings())
+    out << "warning: " << Printable(warning) << "\n";
+  if (std::string warning = fwp::EndMarkerWarning(layout); !warning.empty()) {
+    out << "warning: " << warning << "\n";
+  }
+  const uint64_t wireMs = static_cast<uint64_t>(wireBytes / kWireBytesPerMs);
+  out << "flash time: " << Seconds(plan.TotalMs() + wireMs)
+      << " from the firmware image to \"LINK\" (" << Seconds(plan.TotalMs()) << " of paced waits, "
+      << Seconds(wireMs) << " for " << wireBytes
+      << " bytes at USB full speed; the printer's restart and block writes come on top)\n";
+}
+
+}  // namespace
+
+int RunPackageCheck(const std::string& executable, const std::optional<std::string>& file,
+                    std::ostream& out, std::ostream& err) {
+  platform::TempFile copy;
+  std::optional<Refusal> refusal;
+  if (!file) refusal = CopyLinkedPackage(executable, copy, out);
+  const std::string path = file ? *file : copy.Path();
+  fwp::TOPFile package;
+  if (!refusal) refusal = LoadPackage(path, package);
+  if (!refusal) Report(path, package, out);
+  package.RemoveAllItems();
+  if (refusal) {
+    err << "Error: " << refusal->text << "\n  " << OneLine(refusal->detail) << "\n";
+    return kExitFailure;
+  }
+  out << "ready for the printer\n";
+  return kExitSuccess;
+}
+
+std::string LinkedPackageVersionLine(const std::string& executable) {
+  const std::optional<fwp::PackageHeader> header = fwp::LinkedPackageHeader(executable);
+  if (!header) return {};
+  if (!header->hasMagic) return "package version: (the linked package is no update package)";
+  return "package version: " + Printable(header->versionLabel);
+}
+
+}  // namespace app
