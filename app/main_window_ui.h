@@ -30,6 +30,7 @@ struct UpdateSummary {
   std::vector<std::pair<std::string, int64_t>> items;  // type and size, in package order
   std::string portPath, serial, node;                  // the printer
   uint64_t flashMs = 0;                                // what writing it takes at the least
+  std::vector<std::string> warnings;  // what is odd about the package, though it loaded
 };
 
 enum class Confirmation {

@@ -84,8 +84,7 @@ std::optional<Refusal> LoadPackage(const std::string& path, fwp::TOPFile& packag
 }
 
 void Report(const std::string& path, const fwp::TOPFile& package, std::ostream& out) {
-  const fwp::PackageLayout layout = fwp::ScanPackage(path);
-  const fwp::PackageHeader& header = layout.header;
+  const fwp::PackageHeader header = fwp::ProbePackageHeader(path).header;
   out << "package: version " << Quoted(header.versionLabel) << ", "
       << (header.packMode == fwp::kPackPacked ? "packed" : "stored") << ", "
       << package.ItemNames().size() << " items\n";
@@ -108,9 +107,6 @@ void Report(const std::string& path, const fwp::TOPFile& package, std::ostream& 
   }
   for (const std::string& warning : package.LoadWarnings())
     out << "warning: " << Printable(warning) << "\n";
-  if (std::string warning = fwp::EndMarkerWarning(layout); !warning.empty()) {
-    out << "warning: " << warning << "\n";
-  }
   const uint64_t wireMs = static_cast<uint64_t>(wireBytes / kWireBytesPerMs);
   out << "flash time: " << Seconds(plan.TotalMs() + wireMs)
       << " from the firmware image to \"LINK\" (" << Seconds(plan.TotalMs()) << " of paced waits, "

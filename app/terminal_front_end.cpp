@@ -161,6 +161,8 @@ Confirmation TerminalFrontEnd::ConfirmUpdate(const UpdateSummary& summary,
        ")");
   Line("Writing takes " + Duration(summary.flashMs) +
        " at the least; the printer must stay connected until the end.");
+  for (const std::string& warning : summary.warnings)
+    Line("Warning: " + OneLine(warning));
   if (answers_.yes) {
     Line("Update this printer? [y/N] y (--yes)");
     return Confirmation::kYes;

@@ -146,6 +146,7 @@ std::optional<RunOutcome> UpdateRun::Confirm(const FlashPlan& plan) {
     summary.node = printer->openPath;
   }
   summary.flashMs = plan.TotalMs();
+  summary.warnings = items_->Package().LoadWarnings();
   switch (ui_.ConfirmUpdate(summary, [this] { session_.CheckStop(); })) {
     case Confirmation::kYes:
       return std::nullopt;

@@ -136,6 +136,9 @@ bool TOPFile::Load(const std::string& path) {
   if (!RoomForItems(layout)) return false;
   ExtractRecords(file, layout);
   if (!layout.Whole()) Fail(layout.problem);
+  if (std::string warning = EndMarkerWarning(layout); !warning.empty()) {
+    loadWarnings_.push_back(warning);
+  }
   return loadError_.empty();
 }
 

@@ -56,8 +56,8 @@ class TOPFile {
   // 1 GiB, or when the work folder's file system has not the room for them.
   bool Load(const std::string& path);
   const std::string& LoadError() const { return loadError_; }
-  // What was odd about items the last load extracted all the same (a packed stream that
-  // ends before its item does, say), one text each.
+  // What was odd about what the last load extracted all the same (a packed stream that
+  // ends before its item does, no end marker behind the last record), one text each.
   const std::vector<std::string>& LoadWarnings() const { return loadWarnings_; }
 
   // Writes one item's data (dataLength bytes at the stream's position) to the file name

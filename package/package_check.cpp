@@ -158,12 +158,6 @@ std::optional<PackageHeader> LinkedPackageHeader(const std::string& executable) 
   return ParseHeader(std::span<const uint8_t>(image.data(), static_cast<size_t>(got)));
 }
 
-std::string EndMarkerWarning(const PackageLayout& layout) {
-  if (layout.end != RecordStep::kEndOfFile) return {};
-  return "no four zero bytes behind the last record: the package may have been cut short at a "
-         "record boundary";
-}
-
 PackageCheck CheckPackage(const PackageSource& source) {
   PackageCheck check;
   if (source.copy.checksum == ChecksumState::kBad) {

@@ -68,8 +68,4 @@ PackageCheck CheckPackage(const PackageSource& source);
 // nullopt when the file carries no linked package or cannot be read.
 std::optional<PackageHeader> LinkedPackageHeader(const std::string& executable);
 
-// The warning for a package without the four zero bytes that distributed packages end
-// with, "" when it has them or is no whole package.
-std::string EndMarkerWarning(const PackageLayout& layout);
-
 }  // namespace fwp

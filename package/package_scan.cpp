@@ -126,6 +126,12 @@ HeaderProbe ProbePackageHeader(const std::string& path) {
   return probe;
 }
 
+std::string EndMarkerWarning(const PackageLayout& layout) {
+  if (layout.end != RecordStep::kEndOfFile) return {};
+  return "no four zero bytes behind the last record: the package may have been cut short at a "
+         "record boundary";
+}
+
 PackageLayout ScanPackage(File& file) {
   PackageLayout layout;
   layout.fileSize = file.Size();

@@ -53,6 +53,11 @@ struct PackageLayout {
   bool Whole() const { return end == RecordStep::kEndMarker || end == RecordStep::kEndOfFile; }
 };
 
+// The warning for a package without the four zero bytes that distributed packages end
+// with: one cut short at a record boundary reads as whole. "" when it has them or is no
+// whole package.
+std::string EndMarkerWarning(const PackageLayout& layout);
+
 // Reads file from its start. The records are read only when the header is a package's.
 PackageLayout ScanPackage(platform::File& file);
 PackageLayout ScanPackage(const std::string& path);

@@ -133,7 +133,7 @@ class ConfirmTest : public ::testing::Test {
   std::ostringstream out;
   app::UpdateSummary summary{"/p/pkg.fwp", "Model 5 \x1b v2", {{"frw", 3000}, {"font", 140000}},
                              "1-1.4",      "VRQ0001",         "/dev/usb/lp0",
-                             25400};
+                             25400,        {}};
   int ticks = 0, waits = 0;
 };
 
@@ -157,8 +157,10 @@ TEST_F(ConfirmTest, ShowsPackageAndPrinterThenTakesTheAnswer) {
 }
 
 TEST_F(ConfirmTest, YesAnswersBeforehandAndWithoutATerminalItRefuses) {
+  summary.warnings = {"no end marker"};
   EXPECT_EQ(Confirm({true, "p.fwp", {}}), Confirmation::kYes);
-  EXPECT_NE(out.str().find("Update this printer? [y/N] y (--yes)\n"), std::string::npos);
+  EXPECT_NE(out.str().find("Warning: no end marker\nUpdate this printer? [y/N] y (--yes)\n"),
+            std::string::npos);
   out.str("");
   EXPECT_EQ(Confirm({false, "p.fwp", {}}), Confirmation::kCannotAsk);
   EXPECT_NE(out.str().find("Update this printer? [y/N]\n  Not updated: there is no terminal to "

@@ -201,7 +201,8 @@ const FailureCase kFailures[] = {
        t.printer.absentDetail = "no printer of vendor 0471 is on USB";
      },
      "Can not Run FRW!", "DF 0 536870912 2 3",
-     "the printer did not come back after the frw image\nno printer of vendor 0471 is on USB", true},
+     "the printer did not come back after the frw image\nno printer of vendor 0471 is on USB",
+     true},
     {"FrwImageTakenInPart",
      [](UpdateTest& t) {
        t.printer.onLine = [&t](const std::string& line) {
@@ -293,6 +294,21 @@ TEST_F(UpdateTest, TheOperatorConfirmsWhichPackageGoesToWhichPrinter) {
   form->RunUpdate();
   EXPECT_THAT(printer.lines, ElementsAre());
   EXPECT_EQ(app::ExitStatusOf(form->LastRun()), app::kExitUsage);
+}
+
+// A package cut at a record boundary reads as whole: the confirmation says it may be.
+TEST_F(UpdateTest, TheConfirmationWarnsOfAPackageWithoutItsEndMarker) {
+  const std::vector<uint8_t> image = fwp::PackageImage({}, {Item("frw", "fw.bin", {1})}, false);
+  const std::string path = (dir / "cut.fwp").string();
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()),
+             static_cast<std::streamsize>(image.size()));
+  ui.chosenFile = path;
+  ui.confirmation = app::Confirmation::kNo;
+  form->RunUpdate();
+  ASSERT_EQ(ui.summaries.size(), 1u);
+  EXPECT_THAT(ui.summaries[0].warnings,
+              ElementsAre(::testing::HasSubstr("may have been cut short at a record boundary")));
 }
 
 TEST_F(UpdateTest, DecliningOrCancellingEndsQuietly) {

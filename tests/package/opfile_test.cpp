@@ -184,8 +184,9 @@ TEST_F(PackageTest, PackedItemsAreUnpacked) {
 TEST_F(PackageTest, AStreamThatEndsEarlyLeavesZerosAtTheItemsEnd) {
   Item shortStream{"system", "", "", "sys.bin", rawpkg::Packed("abc", 200)};
   Item whole{"font", "", "", "font.bin", rawpkg::Packed("ok")};
-  ASSERT_TRUE(
-      pkg_.Load(Package(rawpkg::Header(1) + rawpkg::Record(shortStream) + rawpkg::Record(whole))))
+  const std::string endMarker = rawpkg::LE32(0);
+  ASSERT_TRUE(pkg_.Load(
+      Package(rawpkg::Header(1) + rawpkg::Record(shortStream) + rawpkg::Record(whole) + endMarker)))
       << pkg_.LoadError();
   EXPECT_EQ(pkg_.ItemAt(0)->Status, 200);
   EXPECT_EQ(ItemFile("sys.bin"), "abc" + std::string(197, '\0'));
@@ -193,8 +194,12 @@ TEST_F(PackageTest, AStreamThatEndsEarlyLeavesZerosAtTheItemsEnd) {
   EXPECT_NE(pkg_.LoadWarnings()[0].find("\"sys.bin\""), std::string::npos);
   EXPECT_NE(pkg_.LoadWarnings()[0].find("of its 200 bytes"), std::string::npos);
 
-  ASSERT_TRUE(pkg_.Load(Package(rawpkg::Header(1) + rawpkg::Record(whole))));
+  ASSERT_TRUE(pkg_.Load(Package(rawpkg::Header(1) + rawpkg::Record(whole) + endMarker)));
   EXPECT_TRUE(pkg_.LoadWarnings().empty());
+  // Without the end marker the package may have been cut at a record boundary.
+  ASSERT_TRUE(pkg_.Load(Package(rawpkg::Header(1) + rawpkg::Record(whole))));
+  ASSERT_EQ(pkg_.LoadWarnings().size(), 1u);
+  EXPECT_NE(pkg_.LoadWarnings()[0].find("cut short"), std::string::npos);
 }
 
 TEST_F(PackageTest, DamagedPackedItemsAreRefusedWithoutAllocating) {
