@@ -1,10 +1,11 @@
 #include "app/all_printers.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
+#include <vector>
 
 #include "app/printer_choice.h"
+#include "app/text_tools.h"
 
 namespace app {
 namespace {
@@ -311,7 +312,7 @@ void AllPrinters::Redraw() {
 }
 
 std::string AllPrinters::Table() const {
-  std::vector<std::array<std::string, 4>> rows = {{"USB PORT", "SERIAL", "OUTCOME", "TIME"}};
+  std::vector<std::vector<std::string>> rows = {{"USB PORT", "SERIAL", "OUTCOME", "TIME"}};
   std::string details;
   for (const Job& job : jobs_) {
     std::string outcome = job.message;
@@ -323,21 +324,7 @@ std::string AllPrinters::Table() const {
     if (job.exitStatus != 0 && !why.empty())
       details += job.printer.portPath + ": " + OneLine(why) + "\n";
   }
-  std::array<size_t, 4> widths{};
-  for (const auto& row : rows) {
-    for (size_t i = 0; i < row.size(); ++i)
-      widths[i] = std::max(widths[i], row[i].size());
-  }
-  std::string text;
-  for (const auto& row : rows) {
-    std::string line;
-    for (size_t i = 0; i < row.size(); ++i) {
-      line += row[i];
-      if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
-    }
-    text += line + "\n";
-  }
-  return Printable(text + details);
+  return Printable(AlignedColumns(rows) + details);
 }
 
 }  // namespace app

@@ -1,9 +1,10 @@
 #include "app/printer_choice.h"
 
 #include <algorithm>
-#include <array>
+#include <vector>
 
 #include "app/json_writer.h"
+#include "app/text_tools.h"
 
 namespace app {
 namespace {
@@ -49,27 +50,12 @@ PrinterChoice ChoosePrinter(const std::vector<PrinterInfo>& attached,
 }
 
 std::string PrinterTable(const std::vector<PrinterInfo>& printers) {
-  std::vector<std::array<std::string, 5>> rows = {{"PORT", "ID", "NODE", "USB PORT", "SERIAL"}};
+  std::vector<std::vector<std::string>> rows = {{"PORT", "ID", "NODE", "USB PORT", "SERIAL"}};
   for (const PrinterInfo& printer : printers) {
     rows.push_back({std::to_string(printer.portNumber), printer.id, printer.openPath,
                     printer.portPath, printer.serial});
   }
-  std::array<size_t, 5> widths{};
-  for (const auto& row : rows) {
-    for (size_t i = 0; i < row.size(); ++i)
-      widths[i] = std::max(widths[i], row[i].size());
-  }
-  std::string text;
-  for (const auto& row : rows) {
-    std::string line;
-    for (size_t i = 0; i < row.size(); ++i) {
-      line += row[i];
-      if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
-    }
-    line.erase(line.find_last_not_of(' ') + 1);
-    text += line + "\n";
-  }
-  return text;
+  return AlignedColumns(rows);
 }
 
 std::string PrinterListJson(const std::vector<PrinterInfo>& printers) {

@@ -1,5 +1,6 @@
 #include "app/text_tools.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace app {
@@ -48,6 +49,26 @@ std::string BaseNameWithoutExtension(const std::string& path) {
   std::string name = nameStart == std::string::npos ? path : path.substr(nameStart + 1);
   size_t dot = name.rfind('.');
   return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::string AlignedColumns(const std::vector<std::vector<std::string>>& rows) {
+  std::vector<size_t> widths;
+  for (const auto& row : rows) {
+    if (widths.size() < row.size()) widths.resize(row.size());
+    for (size_t i = 0; i < row.size(); ++i)
+      widths[i] = std::max(widths[i], row[i].size());
+  }
+  std::string text;
+  for (const auto& row : rows) {
+    std::string line;
+    for (size_t i = 0; i < row.size(); ++i) {
+      line += row[i];
+      if (i + 1 < row.size()) line.append(widths[i] - row[i].size() + 2, ' ');
+    }
+    line.erase(line.find_last_not_of(' ') + 1);
+    text += line + "\n";
+  }
+  return text;
 }
 
 }  // namespace app

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace app {
 
@@ -21,5 +22,9 @@ std::string ReplaceExtension(const std::string& path, const std::string& newSuff
 
 // The file name of path without its extension (the text from the last "." on).
 std::string BaseNameWithoutExtension(const std::string& path);
+
+// Rows of cells as left-aligned columns two blanks apart, a line each, with no blanks at
+// a line's end. Rows may have different lengths.
+std::string AlignedColumns(const std::vector<std::vector<std::string>>& rows);
 
 }  // namespace app

@@ -23,5 +23,14 @@ TEST(TextToolsTest, LinesNumbersAndNames) {
   EXPECT_EQ(app::BaseNameWithoutExtension("/opt/vrq/vrq-update"), "vrq-update");
 }
 
+// Columns line up by the widest cell; an empty last cell leaves no blanks behind.
+TEST(TextToolsTest, AlignedColumns) {
+  EXPECT_EQ(app::AlignedColumns({{"PORT", "SERIAL"}, {"1-1.10", ""}, {"2", "VRQ1", "x"}}),
+            "PORT    SERIAL\n"
+            "1-1.10\n"
+            "2       VRQ1    x\n");
+  EXPECT_EQ(app::AlignedColumns({}), "");
+}
+
 }  // namespace
 }  // namespace apptest
