@@ -17,14 +17,6 @@ constexpr uint32_t kConnectWaitMs = 3000;
 constexpr uint32_t kSendNextWaitMs = 20000;
 constexpr uint32_t kReconnectDelayMs = 500;
 
-const fwp::TFileBase* FirstFirmwareItem(const fwp::TOPFile& package) {
-  for (size_t i = 0; i < package.ItemNames().size(); ++i) {
-    const fwp::TFileBase* item = package.ItemAt(i);
-    if (item != nullptr && item->Type == "frw") return item;
-  }
-  return nullptr;
-}
-
 StepResult NotTaken(const char* what) {
   return StepResult::Failed(std::string("the printer did not take ") + what);
 }
@@ -40,9 +32,8 @@ StepResult ReadImage(const std::string& path, std::vector<uint8_t>& image) {
   if (size < 0) {
     return StepResult::Failed("can not read " + path + ": " + std::strerror(file.LastError()));
   }
-  if (size > kImageBufferSize) {
-    return StepResult::Failed("frw image " + path + " is " + std::to_string(size) +
-                              " bytes, more than the 1048576 the printer takes");
+  if (std::string problem = ImageSizeProblem(path, size); !problem.empty()) {
+    return StepResult::Failed(problem);
   }
   image.resize(static_cast<size_t>(size));
   if (file.Read(image.data(), image.size()) != size) {
@@ -130,6 +121,20 @@ StepResult AwaitRestart(PrinterSession& session) {
 }
 
 }  // namespace
+
+const fwp::TFileBase* FirstFirmwareItem(const fwp::TOPFile& package) {
+  for (size_t i = 0; i < package.ItemNames().size(); ++i) {
+    const fwp::TFileBase* item = package.ItemAt(i);
+    if (item != nullptr && item->Type == "frw") return item;
+  }
+  return nullptr;
+}
+
+std::string ImageSizeProblem(const std::string& path, int64_t size) {
+  if (size <= kImageBufferSize) return {};
+  return "frw image " + path + " is " + std::to_string(size) + " bytes, more than the " +
+         std::to_string(kImageBufferSize) + " the printer takes";
+}
 
 StepResult SendFirmware(PrinterSession& session, const fwp::TOPFile& package) {
   const fwp::TFileBase* item = FirstFirmwareItem(package);

@@ -3,6 +3,9 @@
 // printer's restart, the reconnect and its request for the rest of the update.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "app/outcome.h"
 #include "app/printer_session.h"
 #include "package/opfile.h"
@@ -13,5 +16,12 @@ namespace app {
 // taking the image of the package's first "frw" item; otherwise the reason. The channel
 // is open afterwards unless a write failed or the printer did not come back.
 StepResult SendFirmware(PrinterSession& session, const fwp::TOPFile& package);
+
+// The package's first "frw" item, the image SendFirmware sends; nullptr when there is none.
+const fwp::TFileBase* FirstFirmwareItem(const fwp::TOPFile& package);
+
+// Why an image of size bytes at path cannot go to the printer (it does not fit the
+// printer's 1 MiB loader buffer); "" when it fits.
+std::string ImageSizeProblem(const std::string& path, int64_t size);
 
 }  // namespace app

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/exit_status.h"
+#include "app/firmware_step.h"
 #include "app/flash_pacing.h"
 #include "app/printer_vocabulary.h"
 #include "app/run_record.h"
@@ -16,8 +17,6 @@
 namespace app {
 namespace {
 
-// The firmware loader buffer of the printer: a larger image is refused by the update.
-constexpr int64_t kImageLimit = 1 << 20;
 // What the printer's USB full-speed bulk pipe carries at most: 19 packets of 64 bytes in
 // every 1 ms frame. The paced waits do not cover the writes themselves.
 constexpr int64_t kWireBytesPerMs = 19 * 64;
@@ -70,14 +69,9 @@ std::optional<Refusal> LoadPackage(const std::string& path, fwp::TOPFile& packag
       fwp::ProbePackageHeader(path).ProblemFor(path, fwp::kPrinterFamily, fwp::kUpdateKind);
   if (!problem.empty()) return Refusal{"Error fwp data!", problem};
   if (!package.Load(path)) return Refusal{"Error fwp data!", package.LoadError()};
-  for (size_t i = 0; i < package.ItemNames().size(); ++i) {
-    const fwp::TFileBase* item = package.ItemAt(i);
-    if (item == nullptr || item->Type != "frw") continue;
-    if (item->Status > kImageLimit) {
-      return Refusal{"Can not Run FRW!", "frw image " + item->FileName + " is " +
-                                             std::to_string(item->Status) +
-                                             " bytes, more than the 1048576 the printer takes"};
-    }
+  if (const fwp::TFileBase* item = FirstFirmwareItem(package)) {
+    if (std::string problem = ImageSizeProblem(item->FileName, item->Status); !problem.empty())
+      return Refusal{"Can not Run FRW!", problem};
     return std::nullopt;
   }
   return Refusal{"Can not Run FRW!", "the package has no \"frw\" item"};
