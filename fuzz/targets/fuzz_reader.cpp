@@ -15,8 +15,8 @@ using fuzzing::Require;
 void CheckRecord(const fwp::RecordFields& r, int64_t offset, int64_t size, int8_t packMode) {
   Require(r.offset == offset, "a record starts where the one before it ended");
   Require(r.recordSize > 0 && r.End() <= size, "a record lies inside the file");
-  const int64_t texts = static_cast<int64_t>(r.type.size() + r.commands.size() + r.mode.size() +
-                                             r.fileName.size());
+  const int64_t texts =
+      static_cast<int64_t>(r.type.size() + r.commands.size() + r.mode.size() + r.fileName.size());
   Require(r.dataOffset >= offset + 4 + 40 + texts, "the fields come before the data");
   Require(r.dataOffset + r.dataLength == r.End() && r.dataLength >= 0,
           "the data ends with the record");
@@ -40,8 +40,7 @@ void CheckPartial(std::span<const uint8_t> rest, int64_t offset, int64_t size, i
             "a reader asks only for bytes that follow and that the file holds");
     return;
   }
-  Require(part.kind == whole.kind && part.problem == whole.problem &&
-              part.record == whole.record,
+  Require(part.kind == whole.kind && part.problem == whole.problem && part.record == whole.record,
           "part of the bytes gives the answer all of them give");
 }
 

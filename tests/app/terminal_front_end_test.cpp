@@ -131,9 +131,14 @@ class ConfirmTest : public ::testing::Test {
 
   VirtualClock clock;
   std::ostringstream out;
-  app::UpdateSummary summary{"/p/pkg.fwp", "Model 5 \x1b v2", {{"frw", 3000}, {"font", 140000}},
-                             "1-1.4",      "VRQ0001",         "/dev/usb/lp0",
-                             25400,        {}};
+  app::UpdateSummary summary{"/p/pkg.fwp",
+                             "Model 5 \x1b v2",
+                             {{"frw", 3000}, {"font", 140000}},
+                             "1-1.4",
+                             "VRQ0001",
+                             "/dev/usb/lp0",
+                             25400,
+                             {}};
   int ticks = 0, waits = 0;
 };
 
