@@ -22,7 +22,7 @@ struct CommandLine {
   bool all = false;      // --all: every printer attached, one child process each
   std::optional<std::string> package;  // --package FILE
   std::optional<std::string> make;     // --make FILE
-  std::optional<std::string> device;   // --device SPEC: port path, node or serial
+  std::optional<std::string> device;   // --device PRINTER: port path, node or serial
   bool check = false;                  // --check [FILE]: the package, without a printer
   std::optional<std::string> checkFile;
   std::string error;  // set when the command line is not understood

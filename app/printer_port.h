@@ -21,12 +21,12 @@ struct PrinterInfo {
   std::string nodeName;  // the node's own name, "lp0"
 };
 
-// True when spec names this printer, as a user may give it: its USB port path, its node
+// True when name is one a user may give this printer by: its USB port path, its node
 // ("/dev/usb/lp0" or "lp0") or its serial number (never an empty one).
-inline bool NamesPrinter(const PrinterInfo& printer, const std::string& spec) {
-  if (spec.empty()) return false;
-  return spec == printer.portPath || spec == printer.openPath || spec == printer.nodeName ||
-         (!printer.serial.empty() && spec == printer.serial);
+inline bool NamesPrinter(const PrinterInfo& printer, const std::string& name) {
+  if (name.empty()) return false;
+  return name == printer.portPath || name == printer.openPath || name == printer.nodeName ||
+         (!printer.serial.empty() && name == printer.serial);
 }
 
 // Why the printer could not be had at the last attempt to open it.

@@ -12,8 +12,8 @@ const std::vector<app::PrinterInfo> kTwo = {
 };
 
 TEST(PrinterChoiceTest, DeviceNamesOnePrinterByPortNodeOrSerial) {
-  for (const char* spec : {"1-1.5", "/dev/usb/lp1", "lp1"}) {
-    EXPECT_EQ(app::ChoosePrinter(kTwo, std::string(spec)).portPath, "1-1.5") << spec;
+  for (const char* name : {"1-1.5", "/dev/usb/lp1", "lp1"}) {
+    EXPECT_EQ(app::ChoosePrinter(kTwo, std::string(name)).portPath, "1-1.5") << name;
   }
   EXPECT_EQ(app::ChoosePrinter(kTwo, std::string("VRQSIM0001")).portPath, "1-1.4");
   // An empty serial names nothing.

@@ -10,10 +10,10 @@ const app::PrinterInfo kFirst{1, "04710055", "/dev/usb/lp0", "1-1.4", "VRQ0001",
 const app::PrinterInfo kNoSerial{2, "04710055", "/dev/usb/lp1", "1-1.5", "", "lp1"};
 
 TEST(NamesPrinter, TakesThePortPathTheNodeOrTheSerialAndNothingElse) {
-  for (const char* spec : {"1-1.4", "/dev/usb/lp0", "lp0", "VRQ0001"})
-    EXPECT_TRUE(app::NamesPrinter(kFirst, spec)) << spec;
-  for (const char* spec : {"", "1-1", "1-1.4:1.0", "lp", "/dev/usb/lp", "VRQ000", "04710055", "1"})
-    EXPECT_FALSE(app::NamesPrinter(kFirst, spec)) << spec;
+  for (const char* name : {"1-1.4", "/dev/usb/lp0", "lp0", "VRQ0001"})
+    EXPECT_TRUE(app::NamesPrinter(kFirst, name)) << name;
+  for (const char* name : {"", "1-1", "1-1.4:1.0", "lp", "/dev/usb/lp", "VRQ000", "04710055", "1"})
+    EXPECT_FALSE(app::NamesPrinter(kFirst, name)) << name;
   // A printer without a serial number is not named by an empty one.
   EXPECT_FALSE(app::NamesPrinter(kNoSerial, ""));
   EXPECT_TRUE(app::NamesPrinter(kNoSerial, "lp1"));

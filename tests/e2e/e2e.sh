@@ -33,23 +33,6 @@ build_package() {
     --item "font:$items/font.bin" "$@" "$out" >/dev/null || fail "fwp-tool build $*"
 }
 
-# run_update LOG [sim options...] -- [vrq-update arguments...]: runs the program under
-# the simulator with flash dir $work/flash; sets $status.
-run_update() {
-  local log=$1
-  shift
-  local sim=()
-  while [ $# -gt 0 ] && [ "$1" != "--" ]; do
-    sim+=("$1")
-    shift
-  done
-  shift
-  rm -rf "$work/flash"
-  TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash" "${sim[@]}" -- \
-    "$app/vrq-update" "$@" >"$log.out" 2>"$log"
-  status=$?
-}
-
 expect_status() {
   [ "$status" -eq "$1" ] || fail "exit status $status, expected $1 ($(tail -n 3 "$2" | tr '\n' '|'))"
 }
@@ -569,17 +552,17 @@ case "$case_name" in
     make_items
     build_package "$work/pkg.fwp"
     for pick in "1-1.4:1-1.4:1-1.5" "/dev/usb/lp1:1-1.5:1-1.4" "VRQSIM0001:1-1.4:1-1.5"; do
-      IFS=: read -r spec ours other <<<"$pick"
+      IFS=: read -r name ours other <<<"$pick"
       faults=()
-      [ "$spec" = 1-1.4 ] && faults=(--fault "restart-with:1-1.4@1-1.5")
+      [ "$name" = 1-1.4 ] && faults=(--fault "restart-with:1-1.4@1-1.5")
       run_update "$work/device.log" --printers 2 "${faults[@]}" -- \
-        --package "$work/pkg.fwp" --yes --device "$spec"
+        --package "$work/pkg.fwp" --yes --device "$name"
       expect_status 0 "$work/device.log"
       expect_line "$work/device.log" "Info: Update Success!"
       expect_flash_equals_items "$work/flash/$ours"
       [ ! -s "$work/flash/$other/transcript.txt" ] ||
-        fail "--device $spec: the printer on $other was sent $(head -c 200 "$work/flash/$other/transcript.txt")"
-      [ -z "$(find "$work/flash/$other" -name '*.bin')" ] || fail "--device $spec: $other was flashed"
+        fail "--device $name: the printer on $other was sent $(head -c 200 "$work/flash/$other/transcript.txt")"
+      [ -z "$(find "$work/flash/$other" -name '*.bin')" ] || fail "--device $name: $other was flashed"
       expect_clean
     done
     ;;

@@ -69,6 +69,19 @@ press_ok() {
   xdotool mousemove --window "$box" $((WIDTH - 52)) $((HEIGHT - 24)) click 1
 }
 
+# Starts the program with these arguments ($pid) and waits for the maker's window ($win):
+# its size, and idle at start. Ends the case when the window does not come.
+start_maker_window() {
+  "$app/vrq-update" "$@" &
+  pid=$!
+  win=$(wait_for 10 window_named "VRQ Update Maker") || {
+    fail "no window captioned VRQ Update Maker"
+    exit 1
+  }
+  check_geometry "$win"
+  [ "$(state_is "$win" idle)" = yes ] || fail "at start the bar is shown or the button disabled"
+}
+
 make_package() {
   head -c 2000 /dev/zero | tr '\0' '\125' >"$work/items/frw.bin"
   seq 1 20000 | head -c 60000 >"$work/items/font.bin"
@@ -108,14 +121,7 @@ case "$case_name" in
     # MAKE=1: caption "VRQ Update Maker"; the file dialog picks the package.
     printf '[MAIN]\r\nMAKE=1\r\n' >"$app/vrq-update.ini"
     make_package "$app/pkg.fwp"
-    "$app/vrq-update" &
-    pid=$!
-    win=$(wait_for 10 window_named "VRQ Update Maker") || {
-      fail "no window captioned VRQ Update Maker"
-      exit 1
-    }
-    check_geometry "$win"
-    [ "$(state_is "$win" idle)" = yes ] || fail "at start the bar is shown or the button disabled"
+    start_maker_window
     xdotool mousemove --window "$win" 164 44 click 1
     chooser=$(wait_for 10 window_named "select update file") || fail "no file dialog"
     sleep 0.5
@@ -170,15 +176,8 @@ case "$case_name" in
   maker-option)
     # --maker: the maker's window although the settings file says update mode.
     printf '[MAIN]\r\nMAKE=0\r\n' >"$app/vrq-update.ini"
-    "$app/vrq-update" --maker &
-    pid=$!
-    win=$(wait_for 10 window_named "VRQ Update Maker") || {
-      fail "no window captioned VRQ Update Maker"
-      exit 1
-    }
-    check_geometry "$win"
+    start_maker_window --maker
     import -window "$win" "$ARTIFACTS/maker-option.png"
-    [ "$(state_is "$win" idle)" = yes ] || fail "at start the bar is shown or the button disabled"
     ;;
   *)
     echo "unknown case $case_name" >&2

@@ -17,26 +17,6 @@ head -c 3000 /dev/zero | tr '\0' '\125' >"$work/items/frw.bin"
 "$BIN/fwp-tool" build --item "frw:$work/items/frw.bin:1:CONNECT\r\nSTART FRW" \
   "$work/pkg.fwp" >/dev/null || fail "fwp-tool build"
 
-# run LOG [sim options...] -- [vrq-update arguments...]: sets $status; no simulator at
-# all when the sim options are "none".
-run() {
-  local log=$1
-  shift
-  local sim=()
-  while [ $# -gt 0 ] && [ "$1" != "--" ]; do
-    sim+=("$1")
-    shift
-  done
-  shift
-  if [ "${sim[*]}" = none ]; then
-    TMPDIR=$work/tmp "$app/vrq-update" "$@" >"$log.out" 2>"$log"
-  else
-    TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash" "${sim[@]}" -- \
-      "$app/vrq-update" "$@" >"$log.out" 2>"$log"
-  fi
-  status=$?
-}
-
 expect_failure() {
   local log=$1
   shift
@@ -53,16 +33,16 @@ expect_failure() {
 
 case "$case_name" in
   no-printer)
-    run "$work/log" none -- --package "$work/pkg.fwp" --yes
+    run_update "$work/log" none -- --package "$work/pkg.fwp" --yes
     expect_failure "$work/log" "  no printer of vendor 0471 is on USB: check that the printer is \
 switched on and its USB cable plugged in"
     ;;
   not-usblp)
-    run "$work/log" --fault bound-to:usbfs -- --package "$work/pkg.fwp" --yes
+    run_update "$work/log" --fault bound-to:usbfs -- --package "$work/pkg.fwp" --yes
     expect_failure "$work/log" "  the printer on USB port 1-1.4 has no /dev/usb/lp node because \
 usblp does not hold it: a program that uses libusb" "  stop it (for ipp-usb: sudo systemctl stop \
 ipp-usb), then unplug the printer and plug it in again"
-    run "$work/none.log" --fault bound-to:none -- --package "$work/pkg.fwp" --yes
+    run_update "$work/none.log" --fault bound-to:none -- --package "$work/pkg.fwp" --yes
     expect_failure "$work/none.log" "no driver holds its printer interface" \
       "  load usblp (sudo modprobe usblp"
     ;;
@@ -79,12 +59,12 @@ ipp-usb), then unplug the printer and plug it in again"
       echo "skipped: user nobody cannot reach $app here (a folder on its way is private)"
       exit 0
     fi
-    run "$work/log" --user nobody --node-mode 600 -- --package "$work/pkg.fwp" --yes
+    run_update "$work/log" --user nobody --node-mode 600 -- --package "$work/pkg.fwp" --yes
     expect_failure "$work/log" "  permission denied on /dev/usb/lp0: this user may not open the \
 printer" "\"sudo udevadm trigger\" or unplug the printer and plug it in again; or add the user to \
 the lp group (sudo adduser \$USER lp) and log in again"
     # The same user reaches a node that udev has given to it.
-    run "$work/ok.log" --user nobody -- --package "$work/pkg.fwp" --yes
+    run_update "$work/ok.log" --user nobody -- --package "$work/pkg.fwp" --yes
     [ "$status" -ne 0 ] && grep -qxF "Error: Can not open usb port!" "$work/ok.log" &&
       fail "an open node was not opened: $(tr '\n' '|' <"$work/ok.log")"
     ;;
