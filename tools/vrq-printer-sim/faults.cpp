@@ -13,6 +13,7 @@ enum class Argument {
   kMs,        // milliseconds
   kPortPath,  // a printer's USB port path
   kDriver,    // a kernel driver's name, or "none"
+  kProgram,   // a program's name
 };
 
 struct NamedFault {
@@ -35,7 +36,11 @@ constexpr NamedFault kFaults[] = {
     {"restart-at", FaultKind::kRestartAt, Argument::kMs},
     {"restart-with", FaultKind::kRestartWith, Argument::kPortPath},
     {"bound-to", FaultKind::kBoundTo, Argument::kDriver},
+    {"claimed", FaultKind::kClaimed, Argument::kProgram},
 };
+
+// The longest program name the kernel keeps as a process's name (comm).
+constexpr size_t kProgramNameLimit = 15;
 
 bool AllOf(const std::string& text, const char* allowed) {
   return !text.empty() && text.find_first_not_of(allowed) == std::string::npos;
@@ -92,8 +97,58 @@ bool ParseArgument(Argument argument, const std::string& text, Fault& fault, std
       }
       error = "a driver name (such as usbfs) or none is needed";
       return false;
+    case Argument::kProgram:
+      if (!text.empty() && text.size() <= kProgramNameLimit && text != "." && text != ".." &&
+          text.find_first_of("/@") == std::string::npos && text.front() != '-') {
+        fault.name = text;
+        return true;
+      }
+      error = "a program name of at most 15 characters, without '/', is needed";
+      return false;
   }
   return false;
+}
+
+// "MS@K", "MS@last", "MS@block-last:K" or "MS@after-link", each optionally followed by
+// "@PORT".
+std::optional<Fault> ParseNak(const std::string& text, std::string& error) {
+  const std::string usage = "fault '" + text +
+                            "': nak:MS@K, nak:MS@last, nak:MS@block-last:K or "
+                            "nak:MS@after-link is needed, optionally followed by @PORT";
+  std::string body = text.size() > 4 ? text.substr(4) : std::string();
+  size_t at = body.find('@');
+  Fault fault;
+  fault.kind = FaultKind::kNak;
+  if (at == std::string::npos || !ParseCount(body.substr(0, at), false, fault.ms)) {
+    error = usage;
+    return std::nullopt;
+  }
+  std::string selector = body.substr(at + 1);
+  if (size_t port = selector.find('@'); port != std::string::npos) {
+    fault.printer = selector.substr(port + 1);
+    selector = selector.substr(0, port);
+    if (!IsPortPathText(fault.printer)) {
+      error = "fault '" + text + "': '@' must be followed by a printer's USB port path";
+      return std::nullopt;
+    }
+  }
+  int64_t number = 0;
+  if (selector == "last") {
+    fault.nakAt = NakAt::kImageEnd;
+  } else if (selector == "after-link") {
+    fault.nakAt = NakAt::kAfterLink;
+  } else if (selector.rfind("block-last:", 0) == 0 &&
+             ParseCount(selector.substr(11), false, number)) {
+    fault.nakAt = NakAt::kBlockEnd;
+    fault.block = static_cast<int>(number);
+  } else if (ParseCount(selector, false, number)) {
+    fault.nakAt = NakAt::kChunk;
+    fault.block = static_cast<int>(number);
+  } else {
+    error = usage;
+    return std::nullopt;
+  }
+  return fault;
 }
 
 }  // namespace
@@ -123,6 +178,7 @@ const char* SectionType(int code) {
 }
 
 std::optional<Fault> ParseFault(const std::string& text, std::string& error) {
+  if (text == "nak" || text.rfind("nak:", 0) == 0) return ParseNak(text, error);
   std::string body = text;
   std::string printer;
   if (size_t at = text.rfind('@'); at != std::string::npos) {

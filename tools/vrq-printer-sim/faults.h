@@ -22,21 +22,33 @@ enum class FaultKind {
   kRestartAt,       // the printer restarts (as if switched off and on) at a given time
   kRestartWith,     // it restarts when another printer restarts after its image
   kBoundTo,         // its printer interface is bound to another driver than usblp
+  kClaimed,         // a program has claimed its printer interface through usbfs
+  kNak,             // the printer takes nothing for a while when a given chunk arrives
+};
+
+// Which chunk a NAK fault holds back.
+enum class NakAt {
+  kChunk,      // the K-th chunk of the run
+  kImageEnd,   // the chunk with the firmware image's last byte ("last")
+  kBlockEnd,   // the chunk with the last byte of block K ("block-last:K")
+  kAfterLink,  // the first chunk after "LINK" ("after-link"): the closing buzzer
 };
 
 struct Fault {
   FaultKind kind = FaultKind::kGarbage;
-  int block = 0;        // block faults: the block number K, from 1
-  int section = -1;     // block faults: count K within sections of this code (0, 3, 4);
-                        // -1 counts over all the blocks of the run
-  int64_t ms = 0;       // restart-at: milliseconds after COMMAND started
+  int block = 0;     // block faults: the block number K, from 1; nak: the chunk or
+                     // block number K
+  int section = -1;  // block faults: count K within sections of this code (0, 3, 4);
+                     // -1 counts over all the blocks of the run
+  int64_t ms = 0;    // restart-at: milliseconds after COMMAND started; nak: how long
+  NakAt nakAt = NakAt::kChunk;
   std::string name;     // restart-with: the other printer's port path; bound-to: the
-                        // driver, empty for none
+                        // driver, empty for none; claimed: the claiming program's name
   std::string printer;  // the port path of the one printer it applies to; empty: all
 };
 
 // Parses one --fault argument ("no-mac", "block-error:3", "block-silent:font:2",
-// "restart-at:2500@1-1.5", "bound-to:usbfs").
+// "restart-at:2500@1-1.5", "bound-to:usbfs", "nak:50@last@1-1.4", "claimed:ipp-usb").
 std::optional<Fault> ParseFault(const std::string& text, std::string& error);
 // The faults that apply to the printer on portPath.
 std::vector<Fault> FaultsFor(const std::vector<Fault>& faults, const std::string& portPath);

@@ -7,8 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,24 +18,20 @@
 
 #include "tools/vrq-printer-sim/options.h"
 #include "tools/vrq-printer-sim/printer_bed.h"
+#include "tools/vrq-printer-sim/signal_relay.h"
 #include "tools/vrq-printer-sim/simulated_printer.h"
 #include "tools/vrq-printer-sim/simulator.h"
+#include "tools/vrq-printer-sim/summary.h"
+#include "tools/vrq-printer-sim/usbfs_claim.h"
+#include "tools/vrq-printer-sim/usblp_bus.h"
+
+extern char** environ;
 
 namespace {
 
-std::atomic<int> stopRequests{0};
-
-void OnStopSignal(int) {
-  ++stopRequests;
-}
-
-void InstallStopHandlers() {
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP})
-    sigaction(signal, &action, nullptr);
-}
+// The preload library that gives the printer nodes usblp's rules, beside the simulator
+// in the build, and in a folder of its own where the package installs it.
+constexpr const char* kUsblpPreload = "vrq-printer-sim-usblp.so";
 
 int Fail(const std::string& text) {
   std::fprintf(stderr, "vrq-printer-sim: %s\n", text.c_str());
@@ -60,18 +56,54 @@ bool LookUpUser(const std::string& name, RunAs& runAs, std::string& error) {
   return true;
 }
 
-// Starts COMMAND; it inherits the device tree's environment and the preload.
-pid_t StartCommand(const std::vector<std::string>& command, const RunAs& runAs) {
+std::string FindUsblpPreload() {
+  std::vector<std::string> folders;
+  char exe[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n > 0) {
+    std::string path(exe, static_cast<size_t>(n));
+    folders.push_back(path.substr(0, path.rfind('/')));
+  }
+  folders.push_back(VRQ_SIM_PRELOAD_DIR);
+  for (const std::string& folder : folders) {
+    std::string path = folder + "/" + kUsblpPreload;
+    if (access(path.c_str(), R_OK) == 0) return path;
+  }
+  return std::string();
+}
+
+// COMMAND's environment: the simulator's, with the model's preload in front of umockdev's.
+std::vector<std::string> CommandEnvironment(const std::string& preload) {
+  std::vector<std::string> env;
+  std::string preloads = preload;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, "LD_PRELOAD=", 11) == 0) {
+      if (!preloads.empty() && (*entry)[11] != '\0') preloads += ":";
+      preloads += *entry + 11;
+    } else {
+      env.push_back(*entry);
+    }
+  }
+  env.push_back("LD_PRELOAD=" + preloads);
+  return env;
+}
+
+// Starts COMMAND with env; it inherits the device tree. It starts as a shell would start
+// it: every signal at its default, none blocked, and in the simulator's process group, so
+// that the terminal's Ctrl-C reaches it.
+pid_t StartCommand(const std::vector<std::string>& command, const std::vector<std::string>& env,
+                   const RunAs& runAs) {
   std::vector<char*> argv;
   for (const std::string& arg : command)
     argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (const std::string& entry : env)
+    envp.push_back(const_cast<char*>(entry.c_str()));
+  envp.push_back(nullptr);
   pid_t child = fork();
   if (child != 0) return child;
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  for (int signal : {SIGINT, SIGTERM, SIGHUP})
-    sigaction(signal, &action, nullptr);
+  sim::ResetSignalsForCommand();
   if (runAs.drop && (initgroups(runAs.name.c_str(), runAs.gid) != 0 ||
                      setresgid(runAs.gid, runAs.gid, runAs.gid) != 0 ||
                      setresuid(runAs.uid, runAs.uid, runAs.uid) != 0)) {
@@ -79,7 +111,7 @@ pid_t StartCommand(const std::vector<std::string>& command, const RunAs& runAs) 
                  std::strerror(errno));
     _exit(sim::kExitCannotRun);
   }
-  execvp(argv[0], argv.data());
+  execvpe(argv[0], argv.data(), envp.data());
   int error = errno;
   std::fprintf(stderr, "vrq-printer-sim: cannot run %s: %s\n", argv[0], std::strerror(error));
   _exit(error == ENOENT ? sim::kExitNotFound : sim::kExitCannotRun);
@@ -141,7 +173,8 @@ bool PrepareTranscripts(const sim::Options& options,
 }
 
 std::vector<std::unique_ptr<sim::SimulatedPrinter>> MakePrinters(const sim::Options& options,
-                                                                 sim::PrinterBed& bed) {
+                                                                 sim::PrinterBed& bed,
+                                                                 sim::UsblpShared* usblp) {
   std::vector<std::unique_ptr<sim::SimulatedPrinter>> printers;
   for (int i = 0; i < options.printers; ++i) {
     sim::PrinterSetup setup;
@@ -154,6 +187,8 @@ std::vector<std::unique_ptr<sim::SimulatedPrinter>> MakePrinters(const sim::Opti
     setup.restartMs = options.restartMs;
     setup.flashMs = options.flashMs;
     setup.verbose = options.verbose;
+    setup.usblp = usblp;
+    setup.rate = options.rate;
     if (options.printers > 1) setup.logName = sim::PrinterPortPath(i);
     printers.push_back(std::make_unique<sim::SimulatedPrinter>(bed, std::move(setup)));
   }
@@ -163,9 +198,36 @@ std::vector<std::unique_ptr<sim::SimulatedPrinter>> MakePrinters(const sim::Opti
 bool WriteFlash(const sim::Options& options,
                 const std::vector<std::unique_ptr<sim::SimulatedPrinter>>& printers,
                 std::string& error) {
+  std::vector<sim::SummaryEntry> summary;
   for (const auto& printer : printers) {
     std::string folder = FlashFolder(options, *printer);
     if (!folder.empty() && !printer->Flash().WriteFiles(folder, error)) return false;
+    summary.push_back(
+        {printer->PortPath(), options.rate, printer->Log().ViolationCount(), printer->Summary()});
+  }
+  if (options.flashDir.empty()) return true;
+  return sim::WriteSummary(options.flashDir + "/summary.json", summary, error);
+}
+
+// The programs that claim a printer's interface through usbfs, holding it until COMMAND
+// has ended.
+bool StartClaims(const sim::Options& options, sim::PrinterBed& bed,
+                 const std::vector<std::unique_ptr<sim::SimulatedPrinter>>& printers,
+                 std::vector<std::unique_ptr<sim::UsbfsClaim>>& claims, std::string& error) {
+  for (const auto& printer : printers) {
+    const sim::Fault* claimed = sim::FindFault(printer->Faults(), sim::FaultKind::kClaimed);
+    if (claimed == nullptr) continue;
+    auto claim = std::make_unique<sim::UsbfsClaim>();
+    if (!claim->Start(claimed->name, bed.UsbNodeInTree(printer->PortPath()),
+                      bed.RootDir() + "/claims", error)) {
+      return false;
+    }
+    if (options.verbose) {
+      std::fprintf(stderr, "vrq-printer-sim: %s (pid %d) holds %s of the printer on %s\n",
+                   claimed->name.c_str(), static_cast<int>(claim->Pid()),
+                   bed.UsbNode(printer->PortPath()).c_str(), printer->PortPath().c_str());
+    }
+    claims.push_back(std::move(claim));
   }
   return true;
 }
@@ -198,20 +260,33 @@ int main(int argc, char** argv) {
   sim::PrinterBed bed;
   if (!bed.IsValid()) return Fail(bed.Error());
   bed.SetNodeMode(options.nodeMode);
+  sim::UsblpShared usblp(bed.RootDir() + "/usblp");
+  if (!usblp.IsValid()) return Fail(usblp.Error());
+  setenv(VRQ_USBLP_VARIABLE, usblp.Folder().c_str(), 1);
   if (runAs.drop) bed.ShareWithAllUsers();
-  auto printers = MakePrinters(options, bed);
+  std::string preload = FindUsblpPreload();
+  if (preload.empty()) {
+    std::fprintf(stderr,
+                 "vrq-printer-sim: %s is missing: the printer nodes take every byte at once, "
+                 "unlike usblp's\n",
+                 kUsblpPreload);
+  }
+  auto printers = MakePrinters(options, bed, &usblp);
   if (!PrepareTranscripts(options, printers, error)) return Fail(error);
   std::vector<sim::SimulatedPrinter*> played;
   for (auto& printer : printers) {
     if (!printer->PlugIn()) return Fail(bed.Error());
     played.push_back(printer.get());
   }
-  sim::Simulator simulator(played, options.restartMs);
+  std::vector<std::unique_ptr<sim::UsbfsClaim>> claims;
+  if (!StartClaims(options, bed, printers, claims, error)) return Fail(error);
+  sim::Simulator simulator(played, options.restartMs, &usblp);
 
-  InstallStopHandlers();
-  pid_t child = StartCommand(options.command, runAs);
+  sim::InstallSignalRelay();
+  pid_t child = StartCommand(options.command, CommandEnvironment(preload), runAs);
   if (child < 0) return Fail(std::string("cannot start COMMAND: ") + std::strerror(errno));
-  int status = simulator.Run(child, stopRequests);
+  int status = simulator.Run(child);
+  claims.clear();
 
   if (!WriteFlash(options, printers, error)) return Fail(error);
   int violations = 0;

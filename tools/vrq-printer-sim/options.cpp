@@ -9,6 +9,10 @@ namespace sim {
 
 namespace {
 
+// The slowest printer that still takes a chunk within a minute, and 400 times full speed.
+constexpr long kMinRate = 200;
+constexpr long kMaxRate = 500000000;
+
 bool ParseNumber(const char* text, int base, long low, long high, int& value) {
   char* end = nullptr;
   long number = std::strtol(text, &end, base);
@@ -53,6 +57,7 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     kPrinters,
     kRestartMs,
     kFlashMs,
+    kRate,
     kFault,
     kNodeMode,
     kUser,
@@ -68,6 +73,7 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
       {"user", required_argument, nullptr, kUser},
       {"restart-ms", required_argument, nullptr, kRestartMs},
       {"flash-ms", required_argument, nullptr, kFlashMs},
+      {"rate", required_argument, nullptr, kRate},
       {"fault", required_argument, nullptr, kFault},
       {"verbose", no_argument, nullptr, kVerbose},
       {"help", no_argument, nullptr, kHelp},
@@ -93,6 +99,16 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
           return false;
         }
         break;
+      case kRate: {
+        int rate = 0;
+        if (!ParseNumber(optarg, 10, kMinRate, kMaxRate, rate)) {
+          error = std::string("not a rate in bytes per second from ") + std::to_string(kMinRate) +
+                  " to " + std::to_string(kMaxRate) + ": " + optarg;
+          return false;
+        }
+        options.rate = rate;
+        break;
+      }
       case kPrinters:
         if (!ParseNumber(optarg, 10, 1, kMaxPrinters, options.printers)) {
           error = std::string("not a number of printers from 1 to ") +

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tools/vrq-printer-sim/faults.h"
+#include "tools/vrq-printer-sim/usblp_bus.h"
 
 namespace sim {
 
@@ -25,6 +26,7 @@ struct Options {
   int printers = 1;
   int restartMs = 1500;
   int flashMs = 50;
+  int64_t rate = kFullSpeedRate;  // bytes per second the printers take
   int nodeMode = 0666;  // every user may open the nodes, as the udev rule lets the desktop's
   std::string user;     // run COMMAND as this user
   std::vector<Fault> faults;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -42,6 +43,13 @@ int HubPort(const PrinterRecord& record) {
   return record.hubPort >= 0 ? record.hubPort : 4 + record.lp;
 }
 
+// The USB device's node, through which usbfs (libusb) reaches it.
+std::string UsbNodeName(const PrinterRecord& record) {
+  char name[32];
+  std::snprintf(name, sizeof name, "/dev/bus/usb/001/%03d", HubPort(record) + 1);
+  return name;
+}
+
 // The devices in umockdev's record format. The kernel writes devpath without the bus
 // number ("1.4"); "1-1.4" is the sysname.
 std::string DeviceRecords(const PrinterRecord& record, const SysPaths& paths) {
@@ -51,6 +59,7 @@ std::string DeviceRecords(const PrinterRecord& record, const SysPaths& paths) {
   text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n";
   text += "E: PRODUCT=" + record.idVendor + "/" + record.idProduct + "/100\n";
   text += "A: idVendor=" + record.idVendor + "\nA: idProduct=" + record.idProduct + "\n";
+  text += "E: DEVNAME=" + UsbNodeName(record) + "\n";
   text += "A: busnum=1\nA: devnum=" + std::to_string(port + 1) + "\n";
   text += "A: devpath=1." + std::to_string(port) + "\n";
   // A device without a serial number has no such attribute at all.
@@ -137,6 +146,8 @@ struct PrinterBed::Plugged {
   platform::Descriptor master;
   std::string nodeLink;    // <root>/dev/usb/lpN
   std::string ptyMapLink;  // <root>/dev/.ptymap/<pty name>
+  std::string ptyName;     // /dev/pts/N
+  std::string usbNode;     // <root>/dev/bus/usb/001/NNN
 };
 
 PrinterBed::PrinterBed() : testbed_(umockdev_testbed_new()) {
@@ -162,6 +173,35 @@ std::string PrinterBed::RootDir() const {
 int PrinterBed::MasterFd(const std::string& portPath) const {
   auto it = printers_.find(portPath);
   return it == printers_.end() ? -1 : it->second->master.Get();
+}
+
+std::string PrinterBed::PtyName(const std::string& portPath) const {
+  auto it = printers_.find(portPath);
+  return it == printers_.end() ? std::string() : it->second->ptyName;
+}
+
+std::string PrinterBed::UsbNode(const std::string& portPath) const {
+  auto it = printers_.find(portPath);
+  return it == printers_.end() ? std::string() : UsbNodeName(it->second->record);
+}
+
+std::string PrinterBed::UsbNodeInTree(const std::string& portPath) const {
+  auto it = printers_.find(portPath);
+  return it == printers_.end() ? std::string() : it->second->usbNode;
+}
+
+// The USB device's node is a plain file in the tree: programs only hold it open here.
+bool PrinterBed::MakeUsbNode(Plugged& printer) {
+  std::string name = UsbNodeName(printer.record);
+  std::string folder = root_ + name.substr(0, name.rfind('/'));
+  MakeFolders(folder);
+  printer.usbNode = root_ + name;
+  platform::Descriptor file(open(printer.usbNode.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0664));
+  if (!file.IsOpen()) {
+    error_ = "cannot make " + printer.usbNode + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
 }
 
 bool PrinterBed::LpInUse(int lp) const {
@@ -216,6 +256,7 @@ bool PrinterBed::MakeNode(int lp, Plugged& printer) {
     c = c == '/' ? '_' : c;
   MakeFolders(root_ + "/dev/usb");
   MakeFolders(root_ + "/dev/.ptymap");
+  printer.ptyName = name;
   printer.nodeLink = root_ + "/dev/usb/lp" + std::to_string(lp);
   printer.ptyMapLink = root_ + "/dev/.ptymap/" + mapName;
   std::string number = std::to_string(kPrinterMajor) + ":" + std::to_string(lp);
@@ -231,6 +272,7 @@ bool PrinterBed::MakeNode(int lp, Plugged& printer) {
 }
 
 void PrinterBed::RemoveNode(Plugged& printer) {
+  if (!printer.usbNode.empty()) unlink(printer.usbNode.c_str());
   if (!printer.nodeLink.empty()) unlink(printer.nodeLink.c_str());
   if (!printer.ptyMapLink.empty()) unlink(printer.ptyMapLink.c_str());
   // umockdev aborts when a device takes a device number whose link another left behind.
@@ -256,6 +298,10 @@ bool PrinterBed::Plug(const PrinterRecord& record) {
   printer->record = record;
   printer->paths = PathsOf(record);
   if (record.HasLpDevice() && record.withNode && !MakeNode(record.lp, *printer)) return false;
+  if (!MakeUsbNode(*printer)) {
+    RemoveNode(*printer);
+    return false;
+  }
 
   GError* failure = nullptr;
   std::string records = DeviceRecords(record, printer->paths);

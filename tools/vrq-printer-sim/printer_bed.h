@@ -26,7 +26,8 @@ bool EnsureUmockdevPreload(char** argv, std::string& error);
 // One emulated printer as discovery sees it.
 struct PrinterRecord {
   int lp = 0;        // lpN: node /dev/usb/lpN, device number 180:N
-  int hubPort = -1;  // port on the hub (sysfs 1-1.<hubPort>); -1: 4 + lp
+  int hubPort = -1;  // port on the hub (sysfs 1-1.<hubPort>); -1: 4 + lp; the device
+                     // number on bus 1 is hubPort + 1 (/dev/bus/usb/001/<hubPort + 1>)
   std::string idVendor = "0471";
   std::string idProduct = "0055";
   std::string interfaceClass = "07";  // 07 is the printer class
@@ -74,6 +75,12 @@ class PrinterBed {
   // The master end of the printer's node (non-blocking, close-on-exec), -1 when it has
   // none.
   int MasterFd(const std::string& portPath) const;
+  // The name of the terminal behind the printer's node ("/dev/pts/3"), empty when none.
+  std::string PtyName(const std::string& portPath) const;
+  // The USB device's own node, as the host names it (/dev/bus/usb/001/005) and where it
+  // is in the tree; empty when the printer is not plugged in.
+  std::string UsbNode(const std::string& portPath) const;
+  std::string UsbNodeInTree(const std::string& portPath) const;
 
   // The mode every node made from now on gets (a pty's own is 0620, the terminal
   // group's); negative leaves it as it is.
@@ -85,6 +92,7 @@ class PrinterBed {
  private:
   struct Plugged;
   bool MakeNode(int lp, Plugged& printer);
+  bool MakeUsbNode(Plugged& printer);
   void RemoveNode(Plugged& printer);
   bool LpInUse(int lp) const;
   void OpenTreeToAll();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <utility>
 
 namespace sim {
@@ -144,13 +145,13 @@ size_t PrinterDialogue::ConsumeLine(const uint8_t* data, size_t size, int64_t no
   line_.clear();
   bool wasTooLong = std::exchange(lineTooLong_, false);
   if (line.empty() || line.back() != '\r') {
-    transcript_.AddCommand(line);
+    AddCommand(line);
     Violation("line ended by LF without CR");
     return used;
   }
   line.pop_back();
   if (line.find('\r') != std::string::npos) {
-    transcript_.AddCommand(line);
+    AddCommand(line);
     Violation("CR inside a line");
     return used;
   }
@@ -159,8 +160,13 @@ size_t PrinterDialogue::ConsumeLine(const uint8_t* data, size_t size, int64_t no
   return used;
 }
 
-void PrinterDialogue::OnLine(const std::string& line, int64_t nowMs) {
+void PrinterDialogue::AddCommand(const std::string& line) {
   transcript_.AddCommand(line);
+  lastCommand_ = Transcript::Escape(line);
+}
+
+void PrinterDialogue::OnLine(const std::string& line, int64_t nowMs) {
+  AddCommand(line);
   switch (state_) {
     case State::kConnect:
       if (!Fault(FaultKind::kNoConnectReply)) Reply(kConnectReply, nowMs);
@@ -221,6 +227,7 @@ size_t PrinterDialogue::ConsumeImage(const uint8_t* data, size_t size, int64_t n
 }
 
 void PrinterDialogue::FinishImage(int64_t nowMs) {
+  imageCompletedMs_ = nowMs;
   int64_t sum = 0;
   for (uint8_t b : image_)
     sum += b;
@@ -389,6 +396,26 @@ void PrinterDialogue::FinishBlock(int64_t nowMs) {
   }
   if (block_.silent) return;
   Reply(good && !block_.answerError ? kOkReply : kErrorReply, nowMs + settings_.flashMs);
+}
+
+size_t PrinterDialogue::TakeLimit() const {
+  if (!TakesData()) return 0;
+  if (state_ == State::kBlockData && (block_.unplugHalfway || block_.stallHalfway)) {
+    size_t half = (block_.reader.ExpectedChars() + 1) / 2;
+    if (block_.reader.Received() < half) return half - block_.reader.Received();
+  }
+  return SIZE_MAX;
+}
+
+int64_t PrinterDialogue::ImageBytesLeft() const {
+  if (state_ != State::kImage) return -1;
+  return imageSize_ - static_cast<int64_t>(image_.size());
+}
+
+int64_t PrinterDialogue::BlockCharsLeft() const {
+  if (state_ != State::kBlockData) return -1;
+  return static_cast<int64_t>(block_.reader.ExpectedChars()) -
+         static_cast<int64_t>(block_.reader.Received());
 }
 
 void PrinterDialogue::Tick(int64_t nowMs) {

@@ -62,6 +62,24 @@ class PrinterDialogue {
   // False once the printer has stopped taking data: the bytes the host sends stay where
   // they are, and its writes find no room.
   bool TakesData() const { return state_ != State::kStalled; }
+  // The most bytes the printer takes now: none once it has stopped, and no more than
+  // reach the point where a fault stops it or pulls it out.
+  size_t TakeLimit() const;
+  // The printer is busy (answering NAK) with data waiting: not left without data.
+  void KeepAlive(int64_t nowMs) { lastByteMs_ = nowMs; }
+
+  // Where the dialogue stands, for the bus to tell which chunk is which: the image bytes
+  // still to come (-1 outside the image), the hex characters of the current block still
+  // to come (-1 outside a block) and that block's number in the run, and whether "LINK"
+  // has come.
+  int64_t ImageBytesLeft() const;
+  int64_t BlockCharsLeft() const;
+  int BlockInRun() const { return blockInRun_; }
+  bool LinkReceived() const { return linkSent_; }
+  // The last command line received (as the transcript shows it), empty before the first.
+  const std::string& LastCommand() const { return lastCommand_; }
+  // When the image's last byte came (whether or not the image was good), if it has.
+  std::optional<int64_t> ImageCompletedMs() const { return imageCompletedMs_; }
 
   std::vector<TimedReply> TakeReplies();
   std::optional<DeviceAction> TakeDeviceAction();
@@ -98,6 +116,7 @@ class PrinterDialogue {
   size_t ConsumeLine(const uint8_t* data, size_t size, int64_t nowMs);
   size_t ConsumeImage(const uint8_t* data, size_t size, int64_t nowMs);
   size_t ConsumeBlock(const uint8_t* data, size_t size, int64_t nowMs);
+  void AddCommand(const std::string& line);
   void OnLine(const std::string& line, int64_t nowMs);
   void OnDfLine(const std::string& line, int64_t nowMs);
   void FinishImage(int64_t nowMs);
@@ -136,6 +155,9 @@ class PrinterDialogue {
   Block block_;
   bool linkSent_ = false;
   bool linkAnswered_ = false;
+
+  std::string lastCommand_;
+  std::optional<int64_t> imageCompletedMs_;
 
   std::vector<TimedReply> replies_;
   std::optional<DeviceAction> deviceAction_;

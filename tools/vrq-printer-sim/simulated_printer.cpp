@@ -16,20 +16,38 @@ namespace {
 // While nobody has the node open its master reports POLLHUP at once, every time: such a
 // master is looked at this often rather than on every pass.
 constexpr int64_t kHangupLookMs = 5;
+constexpr size_t kLongestCommandShown = 80;
+
+BusSettings BusSettingsOf(const PrinterSetup& setup) {
+  BusSettings settings;
+  settings.rate = setup.rate;
+  for (const Fault& fault : setup.faults) {
+    if (fault.kind == FaultKind::kNak) settings.naks.push_back(fault);
+  }
+  return settings;
+}
 
 }  // namespace
 
 SimulatedPrinter::SimulatedPrinter(PrinterBed& bed, PrinterSetup setup)
-    : bed_(bed), setup_(std::move(setup)), portPath_(setup_.record.PortPath()) {
+    : bed_(bed),
+      setup_(std::move(setup)),
+      portPath_(setup_.record.PortPath()),
+      bus_(BusSettingsOf(setup_)) {
   if (const Fault* bound = FindFault(setup_.faults, FaultKind::kBoundTo)) {
     setup_.record.driver = bound->name;
   }
+  // A program holds the interface through usbfs: usblp does not have it.
+  if (HasFault(setup_.faults, FaultKind::kClaimed)) setup_.record.driver = "usbfs";
   NewDialogue();
 }
 
 void SimulatedPrinter::NewDialogue() {
   dialogue_ = std::make_unique<PrinterDialogue>(DialogueSettings{setup_.faults, setup_.flashMs},
                                                 transcript_, flash_);
+  saidStopped_ = false;
+  afterLinkSeen_ = false;
+  imageTailNs_ = 0;
 }
 
 void SimulatedPrinter::Say(const std::string& text) const {
@@ -42,7 +60,81 @@ void SimulatedPrinter::Say(const std::string& text) const {
 }
 
 bool SimulatedPrinter::PlugIn() {
-  return bed_.Plug(setup_.record);
+  if (!bed_.Plug(setup_.record)) return false;
+  AttachNode();
+  return true;
+}
+
+// The model follows the node the printer has now; without its shared state every byte
+// written reaches the printer at once.
+void SimulatedPrinter::AttachNode() {
+  const PrinterRecord& record = setup_.record;
+  if (setup_.usblp == nullptr || !record.HasLpDevice() || !record.withNode) return;
+  setup_.usblp->MakeNode(record.lp, bed_.PtyName(portPath_));
+  bus_.Attach(setup_.usblp->Node(record.lp));
+}
+
+void SimulatedPrinter::DetachNode() {
+  bus_.Detach();
+  const PrinterRecord& record = setup_.record;
+  if (setup_.usblp != nullptr && record.HasLpDevice()) setup_.usblp->RemoveNode(record.lp);
+}
+
+void SimulatedPrinter::ServeBus(int64_t nowUs) {
+  bus_.Serve(nowUs, *this);
+  if (bus_.SessionOpen()) summary_.modelled = true;
+}
+
+ChunkFacts SimulatedPrinter::ChunkBegins(const ChunkInfo& chunk) {
+  ChunkFacts facts;
+  int64_t imageLeft = dialogue_->ImageBytesLeft();
+  facts.imageEnd = imageLeft > 0 && imageLeft <= chunk.length;
+  int64_t blockLeft = dialogue_->BlockCharsLeft();
+  if (blockLeft > 0 && blockLeft <= chunk.length) facts.blockEnd = dialogue_->BlockInRun();
+  facts.afterLink = dialogue_->LinkReceived() && !std::exchange(afterLinkSeen_, true);
+  if (facts.imageEnd) imageTailNs_ = chunk.submittedNs;
+  return facts;
+}
+
+void SimulatedPrinter::Take(const uint8_t* data, size_t size, int64_t nowMs) {
+  Deliver(data, size, nowMs);
+}
+
+void SimulatedPrinter::Deliver(const uint8_t* data, size_t size, int64_t nowMs) {
+  // Stamped as taken: a block's answer is timed from its last byte.
+  dialogue_->Feed(data, size, nowMs);
+  summary_.bytesTaken += size;
+  if (!dialogue_->TakesData() && !std::exchange(saidStopped_, true)) {
+    Say("printer stopped taking data");
+  }
+}
+
+// usblp kills the transfer in flight at the last close: what the printer had not taken
+// is gone, and the printer never learns of it.
+void SimulatedPrinter::HostClosed(const CloseReport& report, int64_t nowMs) {
+  (void)nowMs;
+  if (report.lost > 0) {
+    // A line of data (hex text, say) is cut short: it is there to be recognised.
+    std::string after = dialogue_->LastCommand();
+    if (after.size() > kLongestCommandShown) after = after.substr(0, kLongestCommandShown) + "...";
+    transcript_.AddNote(
+        "lost at close: " + std::to_string(report.lost) + " bytes " +
+        (after.empty() ? std::string("before the first command") : "after " + after));
+    summary_.losses.push_back(
+        {report.lost, after, static_cast<double>(report.closedNs - report.lastSubmittedNs) / 1e6});
+    Say("host closed the printer with " + std::to_string(report.lost) + " bytes untaken");
+  }
+  // A tail the printer never saw begin was the last chunk the host submitted.
+  int64_t imageLeft = dialogue_->ImageBytesLeft();
+  if (imageTailNs_ == 0 && imageLeft > 0 && static_cast<uint64_t>(imageLeft) <= report.lost) {
+    imageTailNs_ = report.lastSubmittedNs;
+  }
+  if (imageTailNs_ != 0 && summary_.imageSubmittedToCloseMs < 0) {
+    summary_.imageSubmittedToCloseMs = static_cast<double>(report.closedNs - imageTailNs_) / 1e6;
+    if (auto taken = dialogue_->ImageCompletedMs()) {
+      summary_.imageTakenToCloseMs = static_cast<double>(report.closedNs) / 1e6 - *taken;
+    }
+  }
 }
 
 bool SimulatedPrinter::NeedsPoll(int64_t nowMs) const {
@@ -92,15 +184,21 @@ int64_t SimulatedPrinter::NextDueMs(int64_t limitMs) const {
   return next;
 }
 
+// Bytes through the terminal itself: from a process without the model's preload (a
+// static program), or written by a call the preload does not wrap. They reach the
+// printer at once, as they always did.
 void SimulatedPrinter::ReadFromHost(int master, int64_t nowMs) {
   uint8_t buffer[65536];
   while (dialogue_->TakesData()) {
     ssize_t n = read(master, buffer, sizeof buffer);
     if (n <= 0) return;  // EAGAIN: all read; EIO: the host closed the node
-    // Stamped as read: a block's answer is timed from its last byte.
-    dialogue_->Feed(buffer, static_cast<size_t>(n), nowMs);
+    if (!bus_.SessionOpen() && !std::exchange(saidUnmodelled_, true)) {
+      Say("the host writes to the printer without the usblp model (a program without "
+          "the simulator's preload, such as a static one): every byte reaches the printer "
+          "at once");
+    }
+    Deliver(buffer, static_cast<size_t>(n), nowMs);
   }
-  Say("printer stopped taking data");
 }
 
 void SimulatedPrinter::WriteToHost(int master) {
@@ -141,7 +239,10 @@ void SimulatedPrinter::Restart(int64_t nowMs, int awayMs) {
 
 void SimulatedPrinter::Unplug() {
   unplugAtMs_ = -1;
-  if (bed_.IsPlugged(portPath_)) bed_.Unplug(portPath_);
+  if (bed_.IsPlugged(portPath_)) {
+    DetachNode();
+    bed_.Unplug(portPath_);
+  }
   replies_.clear();  // a printer that goes away takes its unsent answers with it
   output_.clear();
   hostConnected_ = false;
@@ -150,7 +251,10 @@ void SimulatedPrinter::Unplug() {
 void SimulatedPrinter::ApplyDeviceChanges(int64_t nowMs) {
   if (unplugAtMs_ >= 0 && nowMs >= unplugAtMs_) {
     Unplug();
-    if (restartForImage_) imageRestart_ = true;
+    if (restartForImage_) {
+      imageRestart_ = true;
+      summary_.firmwareStarted = true;
+    }
     Say(unplugForGood_ ? "printer pulled out" : "printer restarting");
   }
   if (replugAtMs_ >= 0 && nowMs >= replugAtMs_) {
@@ -159,6 +263,7 @@ void SimulatedPrinter::ApplyDeviceChanges(int64_t nowMs) {
     // another printer had.
     setup_.record.lp = bed_.LowestFreeLp();
     if (bed_.Plug(setup_.record)) {
+      AttachNode();
       greetOnOpen_ = restartForImage_;
       nextHangupLookMs_ = nowMs;
       Say("printer back on lp" + std::to_string(setup_.record.lp));

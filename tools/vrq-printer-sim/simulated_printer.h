@@ -16,6 +16,7 @@
 #include "tools/vrq-printer-sim/printer_bed.h"
 #include "tools/vrq-printer-sim/printer_dialogue.h"
 #include "tools/vrq-printer-sim/transcript.h"
+#include "tools/vrq-printer-sim/usblp_bus.h"
 
 namespace sim {
 
@@ -26,9 +27,30 @@ struct PrinterSetup {
   int flashMs = 50;
   bool verbose = false;
   std::string logName;  // put before its events in the log; empty for a lone printer
+  // The shared state of the usblp model, null to deliver every byte the host writes at
+  // once; and the printer's pace.
+  UsblpShared* usblp = nullptr;
+  int64_t rate = kFullSpeedRate;
 };
 
-class SimulatedPrinter {
+// What became of the host's data, for the run's summary.
+struct PrinterSummary {
+  struct Loss {
+    uint64_t bytes = 0;
+    std::string after;         // the last command line before them, empty for none
+    double closedAfterMs = 0;  // from the submission of the last chunk to the close
+  };
+  bool modelled = false;  // the host wrote through the usblp model
+  uint64_t bytesTaken = 0;
+  std::vector<Loss> losses;
+  bool firmwareStarted = false;
+  // From the submission of the image's last chunk, and from the printer taking its last
+  // byte, to the host's close that followed; negative when unknown (or never taken).
+  double imageSubmittedToCloseMs = -1;
+  double imageTakenToCloseMs = -1;
+};
+
+class SimulatedPrinter : private BusPrinter {
  public:
   SimulatedPrinter(PrinterBed& bed, PrinterSetup setup);
 
@@ -46,11 +68,20 @@ class SimulatedPrinter {
   short PollEvents() const;
   // What poll() found on the master.
   void OnPolled(short revents, int64_t nowMs);
+  // Plays the bus between the host and the printer up to nowUs: the data the printer takes
+  // at its pace, and the host's closes.
+  void ServeBus(int64_t nowUs);
+  // The host has ended: a node it still held is released as its end released it.
+  void FinishBus(int64_t nowUs) { bus_.Finish(nowUs, *this); }
   // Lets time pass: the dialogue's own timing, the answers that are due, the printer
   // leaving and coming back.
   void Advance(int64_t nowMs);
-  // The earliest moment something is due, no later than limitMs.
+  // The earliest moment something is due, no later than limitMs (the bus's in
+  // microseconds).
   int64_t NextDueMs(int64_t limitMs) const;
+  int64_t NextBusDueUs(int64_t limitUs) const { return bus_.NextDueUs(limitUs); }
+
+  const PrinterSummary& Summary() const { return summary_; }
 
   // Goes away at once, as if switched off, and comes back after awayMs on the lowest
   // free node, its dialogue starting over (its flash keeps what it has).
@@ -59,6 +90,16 @@ class SimulatedPrinter {
   bool TakeImageRestart() { return std::exchange(imageRestart_, false); }
 
  private:
+  // BusPrinter
+  ChunkFacts ChunkBegins(const ChunkInfo& chunk) override;
+  size_t TakeLimit() override { return dialogue_->TakeLimit(); }
+  void Take(const uint8_t* data, size_t size, int64_t nowMs) override;
+  void Holding(int64_t nowMs) override { dialogue_->KeepAlive(nowMs); }
+  void HostClosed(const CloseReport& report, int64_t nowMs) override;
+
+  void Deliver(const uint8_t* data, size_t size, int64_t nowMs);
+  void AttachNode();
+  void DetachNode();
   void ReadFromHost(int master, int64_t nowMs);
   void WriteToHost(int master);
   void TakeDialogueOutput(int64_t nowMs);
@@ -74,6 +115,12 @@ class SimulatedPrinter {
   Transcript transcript_;
   FlashStore flash_;
   std::unique_ptr<PrinterDialogue> dialogue_;
+  UsblpBus bus_;
+  PrinterSummary summary_;
+  bool saidStopped_ = false;    // "printer stopped taking data" said for this dialogue
+  bool afterLinkSeen_ = false;  // a chunk has begun since this dialogue's "LINK"
+  bool saidUnmodelled_ = false;
+  uint64_t imageTailNs_ = 0;  // submission of the image's last chunk, 0 for none
 
   bool hostConnected_ = false;
   int64_t nextHangupLookMs_ = 0;  // while nobody has the node open

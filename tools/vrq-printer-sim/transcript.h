@@ -1,5 +1,6 @@
-// What the simulated printer received: every command line in order, and every breach
-// of the command dialogue on a line of its own beginning with "VIOLATION:". Lines go to
+// What the simulated printer received: every command line in order, every breach of the
+// command dialogue on a line of its own beginning with "VIOLATION:", and the bytes a
+// close of the host dropped on a line beginning with "lost at close:". Lines go to
 // each attached file as they happen, so a crashed run still leaves its transcript.
 #pragma once
 
@@ -26,6 +27,8 @@ class Transcript {
   // ASCII are written as \xNN and a backslash as "\\", so one line stays one line.
   void AddCommand(const std::string& line);
   void AddViolation(const std::string& text);
+  // A line about what happened to the host's data ("lost at close: ..."), as it is.
+  void AddNote(const std::string& text) { Add(text); }
 
   const std::vector<std::string>& Lines() const { return lines_; }
   int ViolationCount() const { return violations_; }
