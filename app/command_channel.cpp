@@ -105,8 +105,11 @@ int32_t CommandChannel::ReadReplyUntil(char* buffer, int32_t capacity, int32_t i
 }
 
 bool CommandChannel::ClosePrinterChannel() {
-  if (IsPrinterChannelOpen()) Note("closed " + printerPath_);
+  const bool wasOpen = IsPrinterChannelOpen();
   port_.Close();
+  if (!wasOpen) return true;
+  Note("closed " + printerPath_ +
+       (port_.LastCloseLostData() ? " (the printer did not take the end of the data)" : ""));
   return true;
 }
 

@@ -95,7 +95,12 @@ class CommandChannel {
   // after every empty poll.
   int32_t ReadReplyUntil(char* buffer, int32_t capacity, int32_t idleLimitMs,
                          std::string_view marker, const std::function<void()>& whileIdle = {});
+  // Closes the port once the printer has taken the end of the data (or gave up waiting
+  // for it: see LastCloseLostData). Always true.
   bool ClosePrinterChannel();
+  // True when the last close gave up waiting: the printer did not take the end of the
+  // data written before it.
+  bool LastCloseLostData() const { return port_.LastCloseLostData(); }
 
   // The timer's share of the channel: count the tick and, while the pump is active,
   // gather the reply or try to get the printer back.

@@ -101,7 +101,13 @@ std::string NotBack(const OpenFailure& failure) {
 // The printer starts the image and leaves the bus for a while; it is looked for again
 // until it is back, and then asks for the rest of the update.
 StepResult AwaitRestart(PrinterSession& session) {
-  session.Close();
+  // The close waits until the printer has taken the image's last chunk: closed before
+  // that, the driver would drop it and the loader would wait for bytes that never come.
+  if (!session.Close()) {
+    return StepResult::Failed("the printer did not take the end of the frw image within " +
+                              std::to_string(kWriteStallLimitMs / 1000) +
+                              " s, so it never got the whole image");
+  }
   session.ShowStatus("wait frw start");
   session.Sleep(pacing::kFirmwareStartMs);
 

@@ -10,6 +10,10 @@
 
 namespace app {
 
+// How long a write (and the wait for its end before a close) goes on while the printer
+// takes nothing: the longest the dialogue waits for a reply (a block's "OK").
+inline constexpr uint32_t kWriteStallLimitMs = 60000;
+
 struct PrinterInfo {
   uint32_t portNumber = 0;
   std::string id;        // vendor and product id, eight upper-case hex digits
@@ -78,11 +82,15 @@ class PrinterPort {
   // looks at the system to tell why (udev, the processes holding the node: some
   // milliseconds), so call it when a failure is to be reported, not on every retry.
   virtual OpenFailure LastOpenFailure() const { return {}; }
-  // A write waits while the printer takes no data (for up to 20 s before it fails). The
-  // hook runs on the calling thread, from inside Write, about every 10 ms of that wait:
-  // the window sets it to repaint itself. It must not use the port or the channel. An
-  // empty hook clears it.
+  // A write waits while the printer takes no data (for up to kWriteStallLimitMs before it
+  // fails), and so does Close until the printer has taken the end of the data. The hook
+  // runs on the calling thread, from inside Write or Close, about every 10 ms of that
+  // wait: the window sets it to repaint itself. It must not use the port or the channel.
+  // An empty hook clears it.
   virtual void SetWriteWaitHook(std::function<void()> hook) { (void)hook; }
+  // True when the last Close gave up waiting for the printer to take the end of what was
+  // written: the driver dropped it, so the printer never got it.
+  virtual bool LastCloseLostData() const { return false; }
 };
 
 }  // namespace app

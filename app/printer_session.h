@@ -35,11 +35,16 @@ class OpenPrinter {
   OpenPrinter& operator=(const OpenPrinter&) = delete;
   ~OpenPrinter() { Close(); }
 
- private:
-  void Close() {
-    if (channel_ != nullptr) channel_->ClosePrinterChannel();
+  // Closes now, once the printer has taken the end of the data; false when it did not
+  // take it in time. Closing again does nothing and is true.
+  bool Close() {
+    if (channel_ == nullptr) return true;
+    CommandChannel* channel = std::exchange(channel_, nullptr);
+    channel->ClosePrinterChannel();
+    return !channel->LastCloseLostData();
   }
 
+ private:
   CommandChannel* channel_;
 };
 
@@ -119,7 +124,12 @@ class PrinterSession {
   bool PrinterAttached() { return channel_.PrinterAttached(); }
   // A note for the dialogue's listener: a data block summarised, never its bytes.
   void NoteData(const std::string& summary) { channel_.Note(summary); }
-  void Close() { channel_.ClosePrinterChannel(); }
+  // Closes the printer once it has taken the end of the data; false when it did not
+  // take it within the write stall limit (the driver dropped it).
+  bool Close() {
+    channel_.ClosePrinterChannel();
+    return !channel_.LastCloseLostData();
+  }
   int32_t Write(std::string_view text) { return channel_.WriteToPrinter(text); }
   int32_t Write(const void* data, int32_t count) { return channel_.WriteToPrinter(data, count); }
   // The reply to "CKID" or "LINK": up to a line break, 1,023 bytes at most, giving up

@@ -52,7 +52,22 @@ RunOutcome UpdateRun::Run() {
     outcome.onStatusLine = true;
     return outcome;
   }
-  return TalkToPrinter();
+  return ClosePrinter(TalkToPrinter());
+}
+
+// The run's last command (the buzzer, or the LED of a failure) must reach the printer
+// before the node closes; one the printer did not take in time is said beside the outcome,
+// which it does not change.
+RunOutcome UpdateRun::ClosePrinter(RunOutcome outcome) {
+  if (!printer_) return outcome;
+  const bool taken = printer_->Close();
+  printer_.reset();
+  if (!taken) {
+    if (!outcome.detail.empty()) outcome.detail += "\n";
+    outcome.detail += "the printer did not take the end of the data within " +
+                      std::to_string(kWriteStallLimitMs / 1000) + " s";
+  }
+  return outcome;
 }
 
 // The "_^~" file that receives the library image lies beside the executable, or in the

@@ -54,6 +54,7 @@ class UpdateRun {
   StepResult CheckMacAddress();
   StepResult WriteSections(RunProgress& progress);
   RunOutcome CloseDialogue();
+  RunOutcome ClosePrinter(RunOutcome outcome);
 
   PrinterSession& session_;
   MainWindowUi& ui_;

@@ -2,6 +2,8 @@
 
 namespace app {
 
+static_assert(kWriteStallLimitMs == usb::TUsbPrinter::kWriteStallLimitMs);
+
 std::vector<PrinterInfo> UsbPrinterPort::Discover() {
   usb::EnumUsbPrinters(table_);
   wantedPortPath_.clear();

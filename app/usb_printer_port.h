@@ -29,6 +29,7 @@ class UsbPrinterPort final : public PrinterPort {
   void SetWriteWaitHook(std::function<void()> hook) override {
     port_.OnWriteWait = std::move(hook);
   }
+  bool LastCloseLostData() const override { return port_.LastCloseLostData(); }
 
  private:
   std::vector<PrinterInfo> TablePrinters();

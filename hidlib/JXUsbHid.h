@@ -10,9 +10,11 @@
  * record "JX_USBHID_MEMMAP" and the owner mutex "JX_USBHID_MUTEX", each 4096 bytes, mode
  * 0600, mapped with mmap. They live in $XDG_RUNTIME_DIR when that is a folder of the
  * calling user that nobody else can write; otherwise (XDG_RUNTIME_DIR unset, or a folder
- * of another user, as under "sudo -E") they are POSIX shared-memory objects whose names
- * carry the user id: /dev/shm/JX_USBHID_MEMMAP.UID and /dev/shm/JX_USBHID_MUTEX.UID. So
- * one user's processes never lock out another's. The library never uses an object that
+ * of another user, as under "sudo -E") in a folder of the user's own, made with mode 0700
+ * when missing: /run/jxusbhid/ for root, $XDG_CACHE_HOME/jxusbhid/ (by default
+ * ~/.cache/jxusbhid/) for any other user. So one user's processes never lock out
+ * another's, and no other user can put objects in their way. The library never uses a
+ * folder that another user owns or that group or others can write, nor an object that
  * belongs to another user or that is not what it makes (wrong size, type or content):
  * hidusbOpen then returns 0.
  */

@@ -21,8 +21,8 @@ uint32_t CurrentProcessId() {
 
 }  // namespace
 
-CJXUsbHidApp::CJXUsbHidApp(HidDeviceAccess& device, const char* runtimeDir)
-    : CJXUsbHidApp(device, ObjectFolder::ForCaller(runtimeDir)) {}
+CJXUsbHidApp::CJXUsbHidApp(HidDeviceAccess& device, const ObjectPlaces& places)
+    : CJXUsbHidApp(device, ObjectFolder::ForCaller(places)) {}
 
 CJXUsbHidApp::CJXUsbHidApp(HidDeviceAccess& device, const ObjectFolder& folder)
     : HidDevice(device),
@@ -145,7 +145,7 @@ uint8_t ScratchBuffer[1024 * 1024];
 const int32_t ScratchWord = 0;
 uint8_t ReceiveStorage[kReceiveRingSize];
 HidDeviceAccess Device(ReceiveStorage, kReceiveRingSize);
-CJXUsbHidApp theApp(Device, std::getenv("XDG_RUNTIME_DIR"));
+CJXUsbHidApp theApp(Device, ObjectPlaces::FromEnvironment());
 
 // Every export but hidusbGetVersion first takes the device changes waiting, then runs its
 // operation. No exception ever crosses into the caller: one from either step makes the

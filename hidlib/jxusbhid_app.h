@@ -15,9 +15,9 @@ class CJXUsbHidApp {
  public:
   // Runs when the library is loaded: opens or creates the owner mutex and the owner record.
   // Either may stay missing; hidusbOpen then refuses.
-  // The objects are the calling user's (see named_objects.h); runtimeDir is the value of
-  // $XDG_RUNTIME_DIR, null when unset.
-  CJXUsbHidApp(HidDeviceAccess& device, const char* runtimeDir);
+  // The objects are the calling user's (see named_objects.h), in the folder that places
+  // lead to.
+  CJXUsbHidApp(HidDeviceAccess& device, const ObjectPlaces& places);
   CJXUsbHidApp(const CJXUsbHidApp&) = delete;
   CJXUsbHidApp& operator=(const CJXUsbHidApp&) = delete;
 

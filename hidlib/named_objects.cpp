@@ -2,12 +2,15 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
+#include <vector>
 
 namespace hidlib {
 namespace {
@@ -45,32 +48,103 @@ class NameRemover {
 
 // ---- the folder ----
 
-ObjectFolder ObjectFolder::ForCaller(const char* runtimeDir) noexcept {
+namespace {
+
+// True for a folder that user owns and that neither group nor others can write.
+bool IsPrivateFolderOf(int fd, uid_t user) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == user &&
+         (st.st_mode & 022) == 0;
+}
+
+// Opens the folder name below at (or the path name, with AT_FDCWD), never through a link,
+// after making it with mode 0700 when it is missing.
+Descriptor MakeAndOpenFolder(int at, const char* name) {
+  const bool made = ::mkdirat(at, name, 0700) == 0;
+  if (!made && errno != EEXIST) return Descriptor();
+  Descriptor folder(RetryOnInterrupt(
+      [&] { return ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
+  // Exactly 0700, whatever the umask took away.
+  if (made && folder.IsOpen()) ::fchmod(folder.Get(), 0700);
+  return folder;
+}
+
+// The home folder the user database gives user, for a process started without $HOME.
+std::string HomeOf(uid_t user) {
+  const long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(hint > 0 ? static_cast<size_t>(hint) : 16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(user, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+      found->pw_dir == nullptr) {
+    return std::string();
+  }
+  return found->pw_dir;
+}
+
+// The user's cache folder as XDG has it: $XDG_CACHE_HOME when that is an absolute path,
+// otherwise .cache in the home folder; empty when there is no home folder to be had.
+std::string CacheFolder(const ObjectPlaces& places, uid_t user) {
+  if (places.cacheHome != nullptr && places.cacheHome[0] == '/') return places.cacheHome;
+  const std::string home =
+      places.home != nullptr && places.home[0] == '/' ? places.home : HomeOf(user);
+  if (home.empty() || home[0] != '/') return std::string();
+  return home + "/.cache";
+}
+
+// jxusbhid/ in the user's cache folder, both made when missing (a new account has no
+// cache folder yet).
+Descriptor OpenCacheSubfolder(const ObjectPlaces& places, uid_t user) {
+  const std::string cache = CacheFolder(places, user);
+  if (cache.empty()) return Descriptor();
+  if (::mkdir(cache.c_str(), 0700) != 0 && errno != EEXIST) return Descriptor();
+  const Descriptor base(
+      RetryOnInterrupt([&] { return ::open(cache.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+  if (!base.IsOpen()) return Descriptor();
+  return MakeAndOpenFolder(base.Get(), kCacheSubfolder);
+}
+
+}  // namespace
+
+ObjectPlaces ObjectPlaces::FromEnvironment() noexcept {
+  ObjectPlaces places;
+  places.runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+  places.cacheHome = std::getenv("XDG_CACHE_HOME");
+  places.home = std::getenv("HOME");
+  return places;
+}
+
+ObjectFolder ObjectFolder::ForCaller(const ObjectPlaces& places) noexcept {
   // This runs while the library is being loaded, where an exception would end the
   // program: a folder that cannot be named is no folder.
   try {
-    return Find(runtimeDir);
+    return Find(places);
   } catch (...) {
-    return ObjectFolder(Descriptor(), "");
+    return ObjectFolder(Descriptor());
   }
 }
 
-ObjectFolder ObjectFolder::Find(const char* runtimeDir) {
+ObjectFolder ObjectFolder::Find(const ObjectPlaces& places) {
   const uid_t user = ::geteuid();
-  if (runtimeDir != nullptr && runtimeDir[0] == '/') {
-    Descriptor folder(
-        RetryOnInterrupt([&] { return ::open(runtimeDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
-    struct stat st {};
+  if (places.runtimeDir != nullptr && places.runtimeDir[0] == '/') {
+    Descriptor folder(RetryOnInterrupt(
+        [&] { return ::open(places.runtimeDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
     // A folder that another user owns (root started with a user's environment) or that
     // others can write is no private place.
-    if (folder.IsOpen() && ::fstat(folder.Get(), &st) == 0 && st.st_uid == user &&
-        (st.st_mode & 022) == 0) {
-      return ObjectFolder(std::move(folder), "");
+    if (folder.IsOpen() && IsPrivateFolderOf(folder.Get(), user)) {
+      return ObjectFolder(std::move(folder));
     }
   }
-  Descriptor shared(RetryOnInterrupt(
-      [] { return ::open(kSharedMemoryFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
-  return ObjectFolder(std::move(shared), "." + std::to_string(user));
+  // Never a folder that others can write, such as /dev/shm or /tmp: anyone could put an
+  // object of the right name there first and so keep this user from the printer.
+  Descriptor own;
+  if (user == 0) {
+    if (places.rootFolder != nullptr) own = MakeAndOpenFolder(AT_FDCWD, places.rootFolder);
+  } else {
+    own = OpenCacheSubfolder(places, user);
+  }
+  if (!own.IsOpen() || !IsPrivateFolderOf(own.Get(), user)) return ObjectFolder(Descriptor());
+  return ObjectFolder(std::move(own));
 }
 
 // ---- mappings ----
@@ -97,11 +171,11 @@ SharedMapping SharedMapping::Map(int fd) {
   return mapping;
 }
 
-SharedMapping SharedMapping::OpenOrCreate(const ObjectFolder& folder, const char* baseName,
-                                          Fill fill, Check check) noexcept {
+SharedMapping SharedMapping::OpenOrCreate(const ObjectFolder& folder, const char* name, Fill fill,
+                                          Check check) noexcept {
   // Like the folder, the objects are opened while the library is being loaded.
   try {
-    return OpenOrCreateNamed(folder, folder.NameOf(baseName), fill, check);
+    return OpenOrCreateNamed(folder, name, fill, check);
   } catch (...) {
     return {};
   }

@@ -2,12 +2,15 @@
 // record "JX_USBHID_MEMMAP" and the owner mutex "JX_USBHID_MUTEX", each a file of 4096
 // bytes mapped with mmap.
 //
-// They belong to the login session of one user, never to the machine: they live in
-// $XDG_RUNTIME_DIR when that names a folder of the calling user that nobody else can
-// write, and otherwise in the POSIX shared-memory folder (/dev/shm) under names that carry
-// the user id ("JX_USBHID_MUTEX.1000"). They are made with mode 0600, and an object that
-// belongs to another user, is anything but a plain file of exactly 4096 bytes, or does not
-// hold what this library puts there is never used: opening it fails.
+// They belong to one user, never to the machine, and live in a folder that no other user
+// can write, so that nobody else can plant, replace or remove them: $XDG_RUNTIME_DIR when
+// that names a folder of the calling user that nobody else can write; otherwise, for root,
+// /run/jxusbhid/, and for any other user, jxusbhid/ in the user's cache folder
+// ($XDG_CACHE_HOME, by default ~/.cache). Those two are made with mode 0700 when missing;
+// one that another user owns or that group or others can write is refused, and the
+// library then has no objects (hidusbOpen refuses). The objects are made with mode 0600,
+// and one that belongs to another user, is anything but a plain file of exactly 4096
+// bytes, or does not hold what this library puts there is never used: opening it fails.
 //
 // A process that makes an object fills it in under a name of its own and then links it to
 // its real name, so no process ever sees an object half made, and one that dies while
@@ -26,29 +29,39 @@ namespace hidlib {
 inline constexpr const char kOwnerRecordName[] = "JX_USBHID_MEMMAP";
 inline constexpr const char kOwnerMutexName[] = "JX_USBHID_MUTEX";
 inline constexpr size_t kSharedObjectSize = 4096;
-// Where the C library keeps POSIX shared-memory objects.
-inline constexpr const char kSharedMemoryFolder[] = "/dev/shm";
+// root's folder for them where it has no runtime folder of its own.
+inline constexpr const char kRootObjectFolder[] = "/run/jxusbhid";
+// Their folder's name in the cache folder of any other user.
+inline constexpr const char kCacheSubfolder[] = "jxusbhid";
 
-// The folder that holds the calling user's objects, and the names they have there.
+// What decides where the calling user's objects live: its environment, and root's folder.
+struct ObjectPlaces {
+  const char* runtimeDir = nullptr;  // $XDG_RUNTIME_DIR, null when unset
+  const char* cacheHome = nullptr;   // $XDG_CACHE_HOME, null when unset
+  const char* home = nullptr;        // $HOME, null when unset (then the user database's)
+  const char* rootFolder = kRootObjectFolder;
+
+  // The calling process's environment.
+  static ObjectPlaces FromEnvironment() noexcept;
+};
+
+// The folder that holds the calling user's objects.
 class ObjectFolder {
  public:
-  // runtimeDir is the value of $XDG_RUNTIME_DIR, null when it is unset. It is used when
-  // it is an absolute path of a folder that the calling user owns and that neither group
-  // nor others can write; otherwise the shared-memory folder is, with per-user names.
-  static ObjectFolder ForCaller(const char* runtimeDir) noexcept;
+  // The runtime folder when it is an absolute path of a folder that the calling user owns
+  // and that neither group nor others can write; otherwise root's folder for root and the
+  // cache folder for anyone else, made when missing. Not IsOpen() when that folder cannot
+  // be made or opened, or is not the caller's own and private.
+  static ObjectFolder ForCaller(const ObjectPlaces& places) noexcept;
 
   bool IsOpen() const { return folder_.IsOpen(); }
   int Fd() const { return folder_.Get(); }
-  // The name in this folder of the object called baseName.
-  std::string NameOf(const char* baseName) const { return baseName + suffix_; }
 
  private:
-  static ObjectFolder Find(const char* runtimeDir);
-  ObjectFolder(platform::Descriptor folder, std::string suffix)
-      : folder_(std::move(folder)), suffix_(std::move(suffix)) {}
+  static ObjectFolder Find(const ObjectPlaces& places);
+  explicit ObjectFolder(platform::Descriptor folder) : folder_(std::move(folder)) {}
 
   platform::Descriptor folder_;
-  std::string suffix_;  // "" in the runtime folder, "." and the user id in shared memory
 };
 
 // A shared read/write mapping of one object; unmapped on destruction.
@@ -66,10 +79,10 @@ class SharedMapping {
   SharedMapping(const SharedMapping&) = delete;
   SharedMapping& operator=(const SharedMapping&) = delete;
 
-  // Maps the object called baseName in folder, making it with fill when there is none.
+  // Maps the object called name in folder, making it with fill when there is none.
   // Empty when the object cannot be made, or when the one found is not the caller's own
   // or fails check.
-  static SharedMapping OpenOrCreate(const ObjectFolder& folder, const char* baseName, Fill fill,
+  static SharedMapping OpenOrCreate(const ObjectFolder& folder, const char* name, Fill fill,
                                     Check check) noexcept;
   // Forgets the mapping without unmapping it: it stays for the life of the process.
   void Abandon() { view_ = nullptr; }

@@ -22,13 +22,36 @@ DeviceFile DeviceFile::Duplicate() const {
   return DeviceFile(std::move(fd), error);
 }
 
+namespace {
+
+// One poll() of fd for event: its revents, 0 on a time-out, -1 when poll() failed. A
+// signal ends the wait as a time-out.
+int PollOnce(int fd, short event, int timeoutMs) {
+  pollfd entry{fd, event, 0};
+  int count = poll(&entry, 1, timeoutMs);
+  if (count < 0) return errno == EINTR ? 0 : -1;
+  return count == 0 ? 0 : entry.revents;
+}
+
+constexpr int kBroken = POLLHUP | POLLERR | POLLNVAL;
+
+}  // namespace
+
 WaitResult WaitReadable(int fd, int timeoutMs) {
-  pollfd entry{fd, POLLIN, 0};
-  int ready = poll(&entry, 1, timeoutMs);
-  if (ready < 0) return errno == EINTR ? WaitResult::kTimeout : WaitResult::kFailed;
-  if (ready == 0) return WaitResult::kTimeout;
-  if (entry.revents & POLLIN) return WaitResult::kReadable;
-  return WaitResult::kHangup;
+  int revents = PollOnce(fd, POLLIN, timeoutMs);
+  if (revents < 0) return WaitResult::kFailed;
+  if (revents == 0) return WaitResult::kTimeout;
+  return (revents & POLLIN) ? WaitResult::kReadable : WaitResult::kHangup;
+}
+
+// A device that has gone reports POLLHUP, and usblp POLLOUT with it (its killed write
+// counts as complete): that is no write taken.
+WaitResult WaitWritten(int fd, int timeoutMs) {
+  int revents = PollOnce(fd, POLLOUT, timeoutMs);
+  if (revents < 0) return WaitResult::kFailed;
+  if (revents == 0) return WaitResult::kTimeout;
+  if (revents & kBroken) return WaitResult::kHangup;
+  return (revents & POLLOUT) ? WaitResult::kWritten : WaitResult::kTimeout;
 }
 
 IoResult ReadSome(int fd, void* data, size_t size) {

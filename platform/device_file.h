@@ -1,7 +1,7 @@
 // A character device node opened for reading and writing (the printer's /dev/usb/lpN),
 // and the single-call I/O the printer port does on it. The node is non-blocking: a write
 // takes what the device can take now, a read what has arrived, and waits are explicit
-// (poll() for data, the caller's own clock for room to write).
+// (poll() for data or for the end of a write, the caller's own clock for how long).
 #pragma once
 
 #include <cstddef>
@@ -20,6 +20,7 @@ struct IoResult {
 
 enum class WaitResult {
   kReadable,  // data waits
+  kWritten,   // the device has taken everything written to it (POLLOUT)
   kTimeout,   // nothing arrived in time
   kHangup,    // the device is gone or broken (POLLERR/POLLHUP/POLLNVAL without data)
   kFailed,    // poll() itself failed
@@ -50,6 +51,10 @@ class DeviceFile {
 
 // Waits up to timeoutMs for data on fd. A signal ends the wait as a time-out.
 WaitResult WaitReadable(int fd, int timeoutMs);
+// Waits up to timeoutMs until the device has taken every byte written to fd. usblp reports
+// POLLOUT only once its last write has completed on the bus; a non-blocking write returns
+// as soon as its chunk is queued. A signal ends the wait as a time-out.
+WaitResult WaitWritten(int fd, int timeoutMs);
 // One read() of at most size bytes (an interrupted one is retried).
 IoResult ReadSome(int fd, void* data, size_t size);
 // One write() of up to size bytes: it may write fewer, or fail with EAGAIN when the

@@ -120,8 +120,11 @@ enum class OpenProblem {
 class TUsbPrinter {
  public:
   // A write that makes no progress for this long fails: the printer has stopped taking
-  // data, and waiting on would freeze the program for good.
-  static constexpr uint32_t kWriteStallLimitMs = 20000;
+  // data, and waiting on would freeze the program for good. It is the longest the
+  // dialogue gives the printer for a reply (a block's "OK"): a printer that is erasing its
+  // flash may refuse data that long, and the limit is there to end a dead printer, not a
+  // slow one. The wait for the end of the data before a close has the same bound.
+  static constexpr uint32_t kWriteStallLimitMs = 60000;
   // While a write waits, OnWriteWait runs at about this interval.
   static constexpr uint32_t kWriteWaitHookMs = 10;
 
@@ -141,12 +144,15 @@ class TUsbPrinter {
   // 100 ms look); a node that cannot be opened fails at once, with the cause in
   // LastOpenProblem and LastOpenError.
   bool Open(const std::string& path);
-  // Stops the reader (400 ms when one exists) and closes both descriptors; the bytes
-  // still buffered are lost. Always true.
+  // Waits until the printer has taken the end of what was written (see Drain), then
+  // stops the reader (400 ms when one exists) and closes both descriptors; the bytes
+  // still buffered are lost. Always true; LastCloseLostData tells whether the printer
+  // took everything.
   bool Close();
-  // Writes length bytes: their number once all are taken (fewer when the device failed
-  // after taking some), 0 after an ordinary failure with nothing taken, -1 when the port
-  // is not open, the device has gone, or the printer took nothing for 20 s.
+  // Writes length bytes: their number once all are handed to the driver (fewer when the
+  // device failed after taking some), 0 after an ordinary failure with nothing taken, -1
+  // when the port is not open, the device has gone, or the printer took nothing for 60 s.
+  // The driver may still be sending the last chunk when Write returns.
   int Write(const void* data, int length);
   // Takes up to length buffered bytes without waiting: their number, 0 when none are
   // buffered, -1 when the port is not open.
@@ -170,11 +176,29 @@ class TUsbPrinter {
   OpenProblem LastOpenProblem = OpenProblem::kNone;
   int LastOpenError = 0;  // errno of the node's failed open; 0 unless kCannotOpenNode
 
+  // How the wait for the end of the written data went.
+  enum class DrainResult {
+    kNothingPending,  // nothing was written since the last wait, or the node is closed
+    kTaken,           // the printer took every byte
+    kGone,            // the device went away first: whether it took the end is unknown
+    kStalled,         // it took nothing more for 60 s after the last progress: the end is lost
+  };
+  // Waits until the driver reports the last write complete, taking the clock's steps
+  // (OnWriteWait runs meanwhile), for at most kWriteStallLimitMs after the last progress
+  // of a write: right after a write that stalled it gives up at once. Close runs it
+  // before anything is closed.
+  DrainResult Drain();
+  // True when the last Close gave up waiting: the printer did not take the end of the data.
+  bool LastCloseLostData() const { return lastCloseLostData_; }
+
  private:
   bool FailOpen(OpenProblem problem, int error);
-  bool WaitForRoom(uint64_t lastProgressMs, uint64_t& nextHookMs);
+  bool WaitOnPrinter(uint64_t& nextHookMs);
 
   platform::Clock& TimeSource;
+  bool writePending_ = false;    // bytes went to the driver since the last completed drain
+  uint64_t lastProgressMs_ = 0;  // when a write last handed bytes on (or began)
+  bool lastCloseLostData_ = false;
 };
 
 }  // namespace usb

@@ -1,5 +1,6 @@
 #include "usb/open_diagnosis.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -12,6 +13,79 @@ namespace {
 
 constexpr const char* kRuleName = "70-vrq-printer.rules";
 constexpr const char* kRestartHint = "unplug the printer and plug it in again";
+constexpr const char* kNotFoundInTime = "could not find which program holds it in time";
+
+// ---------------------------------------------------------------------------------------
+// Names that processes gave themselves
+
+// The length of the well-formed UTF-8 sequence of two to four bytes at text[at], 0 when
+// there is none (a stray continuation byte, a cut or overlong sequence, a surrogate).
+size_t Utf8SequenceLength(const std::string& text, size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  size_t length = 0;
+  unsigned char low = 0x80;  // the second byte's range, narrower after some leads
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;   // overlong
+    if (lead == 0xED) high = 0x9F;  // surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;   // overlong
+    if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
+  } else {
+    return 0;
+  }
+  if (text.size() - at < length) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[at + k]);
+    if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return 0;
+  }
+  return length;
+}
+
+// A process may call itself anything, escape sequences and line breaks included: its name
+// is shown with control characters (C0, DEL, C1) and bytes that are not UTF-8 as \xNN.
+std::string Printable(const std::string& text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  const auto escape = [&](unsigned char byte) {
+    shown += "\\x";
+    shown += kHex[byte >> 4];
+    shown += kHex[byte & 0xF];
+  };
+  for (size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      if (byte < 0x20 || byte == 0x7F) {
+        escape(byte);
+      } else {
+        shown += static_cast<char>(byte);
+      }
+      ++i;
+      continue;
+    }
+    const size_t length = Utf8SequenceLength(text, i);
+    // U+0080..U+009F, the C1 controls, are C2 80..C2 9F.
+    const bool c1 = length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+    if (length == 0 || c1) {
+      for (size_t end = i + std::max<size_t>(length, 1); i < end; ++i)
+        escape(static_cast<unsigned char>(text[i]));
+    } else {
+      shown.append(text, i, length);
+      i += length;
+    }
+  }
+  return shown;
+}
+
+// "name (pid N)": the name the process gave itself, as it gave it.
+std::string Named(const platform::ProcessInfo& process) {
+  const std::string& name = process.command.empty() ? process.argv0 : process.command;
+  return Printable(name) + " (pid " + std::to_string(process.pid) + ")";
+}
 
 // ---------------------------------------------------------------------------------------
 // Facts from udev and the file system
@@ -71,15 +145,17 @@ std::string NotHeldByUsblp(const VendorDevice& device, const DiagnosisSources& s
   }
   // usbfs: a program claimed the interface through libusb.
   std::string program = "a program that uses libusb (such as ipp-usb or a print spooler)";
+  std::string unknown;
   if (!device.usbNode.empty()) {
     platform::HolderScan scan = sources.holders(device.usbNode);
     if (!scan.holders.empty()) {
-      program =
-          scan.holders.front().command + " (pid " + std::to_string(scan.holders.front().pid) + ")";
+      program = Named(scan.holders.front());
+    } else if (scan.timedOut) {
+      unknown = std::string(" (") + kNotFoundInTime + ")";
     }
   }
-  return noNode + program + " has claimed its printer interface\nstop it (for ipp-usb: " +
-         "sudo systemctl stop ipp-usb), then " + kRestartHint;
+  return noNode + program + " has claimed its printer interface" + unknown +
+         "\nstop it (for ipp-usb: sudo systemctl stop ipp-usb), then " + kRestartHint;
 }
 
 // The device on the port looked at that tells most: one with a printer interface.
@@ -135,22 +211,40 @@ std::string PermissionDenied(const std::string& node, const DiagnosisSources& so
          "; or add the user to the lp group (sudo adduser $USER lp) and log in again";
 }
 
-bool IsSpoolerBackend(const platform::ProcessInfo& process) {
-  // CUPS runs its USB backend as "usb" with the device URI as its argv[0].
-  return process.command == "usb" || process.argv0.rfind("usb://", 0) == 0;
+// Which program a process runs, told by the file the kernel started it from: a process
+// chooses its own name and command line (anyone can call a script "vrq-update" or put
+// "usb://" in its argv[0]), but not the file behind /proc/PID/exe. Of another user's
+// process that file cannot be read, and it is then just a program.
+enum class Program { kSpoolerBackend, kIppUsb, kVrqUpdate, kOther };
+
+Program ProgramOf(const platform::ProcessInfo& process) {
+  std::string file = process.executable;
+  // The kernel's mark for a program file replaced since it started (an upgrade).
+  const std::string replaced = " (deleted)";
+  if (file.size() > replaced.size() && file.ends_with(replaced)) {
+    file.resize(file.size() - replaced.size());
+  }
+  if (file.empty() || file.front() != '/') return Program::kOther;
+  // Only root can put a file there; CUPS runs its USB backend from it.
+  if (file == "/usr/lib/cups/backend/usb") return Program::kSpoolerBackend;
+  const std::string name = file.substr(file.rfind('/') + 1);
+  if (name == "ipp-usb") return Program::kIppUsb;
+  if (name == "vrq-update") return Program::kVrqUpdate;
+  return Program::kOther;
 }
 
 std::string WhatToDoWith(const platform::ProcessInfo& holder) {
-  if (IsSpoolerBackend(holder)) {
-    return "it is the print spooler's (CUPS) USB backend: pause the printer's queue "
-           "(cupsdisable QUEUE) or stop CUPS (sudo systemctl stop cups) while the update "
-           "runs";
-  }
-  if (holder.command == "ipp-usb") {
-    return "stop ipp-usb while the update runs (sudo systemctl stop ipp-usb)";
-  }
-  if (holder.command == "vrq-update") {
-    return "another vrq-update has the printer: wait until it has ended";
+  switch (ProgramOf(holder)) {
+    case Program::kSpoolerBackend:
+      return "it is the print spooler's (CUPS) USB backend: pause the printer's queue "
+             "(cupsdisable QUEUE) or stop CUPS (sudo systemctl stop cups) while the update "
+             "runs";
+    case Program::kIppUsb:
+      return "stop ipp-usb while the update runs (sudo systemctl stop ipp-usb)";
+    case Program::kVrqUpdate:
+      return "another vrq-update has the printer: wait until it has ended";
+    case Program::kOther:
+      break;
   }
   return "end it (kill " + std::to_string(holder.pid) + ") or wait until it has ended";
 }
@@ -159,7 +253,9 @@ std::string Busy(const std::string& node, const DiagnosisSources& sources) {
   platform::HolderScan scan = sources.holders(node);
   if (scan.holders.empty()) {
     std::string text = node + " is in use by another program";
-    if (scan.unreadable > 0) {
+    if (scan.timedOut) {
+      text += std::string(": ") + kNotFoundInTime;
+    } else if (scan.unreadable > 0) {
       text += ", one this user may not see (\"sudo fuser -v " + node + "\" names it)";
     }
     return text +
@@ -169,7 +265,7 @@ std::string Busy(const std::string& node, const DiagnosisSources& sources) {
   std::string names;
   for (const platform::ProcessInfo& holder : scan.holders) {
     if (!names.empty()) names += ", ";
-    names += holder.command + " (pid " + std::to_string(holder.pid) + ")";
+    names += Named(holder);
   }
   return node + " is in use by another program: " + names + "\n" +
          WhatToDoWith(scan.holders.front());

@@ -8,7 +8,12 @@
 // The node is non-blocking. A blocking write() has no time limit at all: a printer that
 // stops taking data in the middle of a block would hold the GUI thread in the kernel for
 // good. Write therefore offers the bytes, and when the printer takes none it waits on the
-// clock in short steps, giving up after 20 s without progress.
+// clock in short steps, giving up after 60 s without progress.
+//
+// usblp completes a non-blocking write as soon as its chunk (up to 8 KiB) is queued for
+// the bus, and the release of the node kills whatever is still queued. So Close first
+// waits for the driver to report the last write done (POLLOUT): otherwise the end of the
+// firmware image, or the last command before a close, could be lost on the way.
 
 #include <algorithm>
 #include <cerrno>
@@ -116,6 +121,7 @@ long TUsbPrinterThread::ReadPass(uint8_t* buffer, uint32_t request, bool& readPe
       return 0;  // still waiting: the read stays pending
     case platform::WaitResult::kHangup:
     case platform::WaitResult::kFailed:
+    case platform::WaitResult::kWritten:
       break;
   }
   readPending = false;
@@ -172,6 +178,8 @@ bool TUsbPrinter::Open(const std::string& path) {
   ReadHandle = node.Duplicate();
   if (!ReadHandle.IsOpen()) return FailOpen(OpenProblem::kCannotOpenNode, ReadHandle.LastError());
   WriteHandle = std::move(node);
+  writePending_ = false;
+  lastProgressMs_ = TimeSource.NowMs();
   Thread = std::make_unique<TUsbPrinterThread>(ReadHandle.Fd(), TimeSource);
   Thread->Printer = this;
   Running = true;
@@ -194,6 +202,8 @@ bool TUsbPrinter::FailOpen(OpenProblem problem, int error) {
 }
 
 bool TUsbPrinter::Close() {
+  lastCloseLostData_ = Drain() == DrainResult::kStalled;
+  writePending_ = false;
   if (Thread) {
     Running = false;
     TimeSource.SleepMs(kCloseStopMs);
@@ -211,15 +221,16 @@ int TUsbPrinter::Write(const void* data, int length) {
   if (length <= 0) return 0;
   const auto* bytes = static_cast<const uint8_t*>(data);
   int done = 0;
-  uint64_t lastProgressMs = TimeSource.NowMs();
-  uint64_t nextHookMs = lastProgressMs;
+  lastProgressMs_ = TimeSource.NowMs();
+  uint64_t nextHookMs = lastProgressMs_;
   while (done < length) {
     platform::IoResult result =
         platform::WriteSome(WriteHandle.Fd(), bytes + done, static_cast<size_t>(length - done));
     if (result.count > 0) {
       done += static_cast<int>(result.count);
       BytesWritten += static_cast<uint32_t>(result.count);
-      lastProgressMs = TimeSource.NowMs();
+      writePending_ = true;
+      lastProgressMs_ = TimeSource.NowMs();
       continue;
     }
     bool full = result.count == 0 || result.error == EAGAIN || result.error == EWOULDBLOCK;
@@ -228,16 +239,36 @@ int TUsbPrinter::Write(const void* data, int length) {
       if (done > 0) return done;
       return platform::IsDeviceGoneError(result.error) ? -1 : 0;
     }
-    if (!WaitForRoom(lastProgressMs, nextHookMs)) return -1;
+    if (!WaitOnPrinter(nextHookMs)) return -1;
   }
   return done;
 }
 
+TUsbPrinter::DrainResult TUsbPrinter::Drain() {
+  if (!writePending_ || !WriteHandle.IsOpen()) return DrainResult::kNothingPending;
+  uint64_t nextHookMs = TimeSource.NowMs();
+  for (;;) {
+    switch (platform::WaitWritten(WriteHandle.Fd(), 0)) {
+      case platform::WaitResult::kWritten:
+        writePending_ = false;
+        return DrainResult::kTaken;
+      case platform::WaitResult::kHangup:
+      case platform::WaitResult::kFailed:
+        writePending_ = false;
+        return DrainResult::kGone;
+      case platform::WaitResult::kTimeout:
+      case platform::WaitResult::kReadable:
+        break;
+    }
+    if (!WaitOnPrinter(nextHookMs)) return DrainResult::kStalled;
+  }
+}
+
 // One step of waiting for the printer to take more: false once it has taken nothing for
-// the stall limit.
-bool TUsbPrinter::WaitForRoom(uint64_t lastProgressMs, uint64_t& nextHookMs) {
+// the stall limit since the last progress.
+bool TUsbPrinter::WaitOnPrinter(uint64_t& nextHookMs) {
   uint64_t now = TimeSource.NowMs();
-  if (now - lastProgressMs >= kWriteStallLimitMs) return false;
+  if (now - lastProgressMs_ >= kWriteStallLimitMs) return false;
   if (OnWriteWait && now >= nextHookMs) {
     OnWriteWait();
     nextHookMs = now + kWriteWaitHookMs;

@@ -30,6 +30,7 @@ bool ScriptedPrinter::Open(const std::string& path) {
   lastFailure_ = {};
   ++opens;
   open_ = true;
+  openedSinceClose_ = true;
   if (greetOnOpen_) {
     greetOnOpen_ = false;
     Reply(sendNextReply, 100);

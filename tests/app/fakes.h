@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/clock.h"
@@ -106,9 +107,14 @@ class ScriptedPrinter final : public app::PrinterPort {
   std::vector<app::PrinterInfo> Discover() override;
   bool Open(const std::string& path) override;
   bool Close() override {
+    // A printer that left for its restart is closed all the same: the port was open.
+    const bool wasOpen = std::exchange(openedSinceClose_, false);
+    if (wasOpen) ++closes;
+    lastCloseLost_ = wasOpen && closes == loseDataAtClose;
     open_ = false;
     return true;
   }
+  bool LastCloseLostData() const override { return lastCloseLost_; }
   int32_t Write(const void* data, int32_t length) override;
   int32_t Read(void* buffer, int32_t length) override;
   bool IsOpen() const override { return open_; }
@@ -141,6 +147,10 @@ class ScriptedPrinter final : public app::PrinterPort {
   // Pulled out of USB halfway through the hex text of this block (from 1).
   std::optional<int> unplugInBlock;
   bool writesFail = false;  // it takes no more data: every write fails, as after a stall
+  // The n-th close of the open port (from 1) gives up waiting for the printer to take the
+  // end of the data; 0 for none.
+  int loseDataAtClose = 0;
+  int closes = 0;
   // Other printers on the bus, listed before this one; their nodes never open here.
   std::vector<app::PrinterInfo> others;
   std::string node = "/dev/usb/lp0";     // this printer's node; it may change as it restarts
@@ -160,6 +170,8 @@ class ScriptedPrinter final : public app::PrinterPort {
 
   VirtualClock& clock_;
   bool open_ = false;
+  bool lastCloseLost_ = false;
+  bool openedSinceClose_ = false;
   std::deque<std::pair<uint64_t, std::string>> replies_;
   std::string pending_;
   enum class State { kCommand, kImage, kHex } state_ = State::kCommand;

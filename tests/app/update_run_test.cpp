@@ -91,6 +91,18 @@ TEST_F(UpdateTest, AModeThatIsNoNumberGivesZeroAndAnyLinkReplyIsSuccess) {
   EXPECT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
 }
 
+// The update is complete once "LINK" is answered: a printer that then does not take the
+// buzzer's line before the close is said beside the success, which stays one.
+TEST_F(UpdateTest, ALastLineThePrinterDoesNotTakeIsSaidBesideTheSuccess) {
+  WritePackage({Item("frw", "fw.bin", {1}), Item("font", "f.bin", {5, 6})});
+  printer.loseDataAtClose = 2;
+  form->Button1Click();
+  EXPECT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
+  EXPECT_EQ(ui.boxes[0].detail, "the printer did not take the end of the data within 60 s");
+  EXPECT_EQ(app::ExitStatusOf(form->LastRun()), 0);
+  EXPECT_EQ(printer.closes, 2);
+}
+
 // One failure per row: how the run ends, and that it leaves nothing behind.
 struct FailureCase {
   const char* name;
@@ -210,6 +222,11 @@ const FailureCase kFailures[] = {
        };
      },
      "Can not Run FRW!", "DF 0 536870912 2 3", "frw image", true},
+    // The close after the image waits for the printer to take its end; one that never
+    // does never got the whole image.
+    {"FrwImageEndNotTaken", [](UpdateTest& t) { t.printer.loseDataAtClose = 1; },
+     "Can not Run FRW!", "DF 0 536870912 2 3",
+     "the printer did not take the end of the frw image within 60 s", true},
     {"NoSendNext", [](UpdateTest& t) { t.printer.sendNextReply = ""; }, "Can not Run FRW!",
      "DF 0 536870912 2 3", "", true},
     {"NoMacAddress", [](UpdateTest& t) { t.printer.ckidReply = "NG\r\n"; }, "No MAC ADDR!",
@@ -239,7 +256,7 @@ const FailureCase kFailures[] = {
      },
      "printer port broke", "BUZZER TP=1", "", true},
     // A printer that leaves USB in the middle of a block, and one that takes no more data
-    // (the port gives up on a write after 20 s): told apart when the run ends.
+    // (the port gives up on a write after 60 s): told apart when the run ends.
     {"UnpluggedInABlock", [](UpdateTest& t) { t.printer.unplugInBlock = 2; }, "Write Flash Error!",
      "SETIT TP=4,ADD=131072", "disconnected from USB while the font block at 131072", true},
     {"StopsTakingData",

@@ -338,8 +338,8 @@ case "$case_name" in
   no-link-reply) run_failure no-link-reply "Write Flash Error!" 3 ;;
   block-stall)
     # The printer stops taking data halfway through a block: the write gives up after
-    # 20 s without progress, the block's 60 s wait runs out, and the run ends well
-    # within 85 s of the last byte the printer took.
+    # 60 s without progress, the block's 60 s wait runs out, and the run ends well
+    # within 126 s of the last byte the printer took.
     make_items
     build_package "$work/pkg.fwp"
     TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --verbose --flash-dir "$work/flash" \
@@ -357,8 +357,8 @@ case "$case_name" in
     [ "$status" -eq 1 ] || [ "$status" -eq 3 ] || fail "exit status $status after a failed block"
     expect_line "$work/log" "Error: Write Flash Error!"
     expect_no_line "$work/log" "Update Success!"
-    [ "$seconds" -ge 79 ] && [ "$seconds" -lt 85 ] ||
-      fail "ended $seconds s after the printer stalled, expected 80 s or a little more"
+    [ "$seconds" -ge 119 ] && [ "$seconds" -lt 126 ] ||
+      fail "ended $seconds s after the printer stalled, expected 120 s or a little more"
     expect_no_line "$work/flash/transcript.txt" "LINK"
     expect_clean
     ;;

@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -41,19 +42,22 @@ class MachineWideLock {
   platform::Descriptor lock_;
 };
 
-// The client as user uid, with XDG_RUNTIME_DIR set to runtimeDir, or unset when empty.
-std::vector<std::string> ClientAs(uid_t uid, const std::string& runtimeDir) {
+// The client as user uid, with XDG_RUNTIME_DIR set to runtimeDir, or unset when empty;
+// XDG_CACHE_HOME unset and HOME set to home when that is given.
+std::vector<std::string> ClientAs(uid_t uid, const std::string& runtimeDir,
+                                  const std::string& home = "") {
   std::vector<std::string> command;
   if (uid != kRoot) {
     const std::string id = std::to_string(uid);
     command = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"};
   }
-  command.push_back("env");
+  command.insert(command.end(), {"env", "-u", "XDG_CACHE_HOME"});
   if (runtimeDir.empty()) {
     command.insert(command.end(), {"-u", "XDG_RUNTIME_DIR"});
   } else {
     command.push_back("XDG_RUNTIME_DIR=" + runtimeDir);
   }
+  if (!home.empty()) command.push_back("HOME=" + home);
   command.push_back(HIDLIB_CLIENT);
   return command;
 }
@@ -63,10 +67,6 @@ std::vector<std::string> ClientAs(uid_t uid, const std::string& runtimeDir) {
 bool NobodyCanRunTheClient() {
   return std::system("setpriv --reuid=65534 --regid=65534 --clear-groups -- test -x '" HIDLIB_CLIENT
                      "' 2>/dev/null") == 0;
-}
-
-std::string SharedMemoryPath(const char* name, uid_t uid) {
-  return std::string("/dev/shm/") + name + "." + std::to_string(uid);
 }
 
 class JXUsbHidUsersTest : public ::testing::Test {
@@ -79,13 +79,7 @@ class JXUsbHidUsersTest : public ::testing::Test {
     ASSERT_TRUE(emulator_.ok()) << emulator_.error();
     ASSERT_TRUE(emulator_.OpenToAllUsers()) << emulator_.error();
     ASSERT_FALSE(nobodysFolder_.path().empty());
-    RemoveNobodysSharedObjects();
-  }
-  void TearDown() override { RemoveNobodysSharedObjects(); }
-
-  static void RemoveNobodysSharedObjects() {
-    for (const char* name : {"JX_USBHID_MEMMAP", "JX_USBHID_MUTEX"})
-      ::unlink(SharedMemoryPath(name, kNobody).c_str());
+    ASSERT_FALSE(nobodysHome_.path().empty());
   }
 
   // Opens in a new client, writes through the device and closes again.
@@ -102,6 +96,8 @@ class JXUsbHidUsersTest : public ::testing::Test {
 
   hidtest::HidEmulator emulator_;
   RuntimeFolder nobodysFolder_{kNobody};
+  // Where nobody's cache folder is when it has no runtime folder.
+  RuntimeFolder nobodysHome_{kNobody};
 };
 
 TEST_F(JXUsbHidUsersTest, WhatRootLeavesBehindLocksNoOtherUserOut) {
@@ -112,7 +108,7 @@ TEST_F(JXUsbHidUsersTest, WhatRootLeavesBehindLocksNoOtherUserOut) {
     ExpectUsable(ClientAs(kRoot, rootsFolder));
     for (const std::string& nobodysFolder : {nobodysFolder_.path(), std::string()}) {
       SCOPED_TRACE("nobody's XDG_RUNTIME_DIR: '" + nobodysFolder + "'");
-      ExpectUsable(ClientAs(kNobody, nobodysFolder));
+      ExpectUsable(ClientAs(kNobody, nobodysFolder, nobodysHome_.path()));
     }
   }
 }
@@ -175,24 +171,58 @@ class PlantedObjects {
 
 TEST_F(JXUsbHidUsersTest, ObjectsAnotherUserMadeFirstAreRefusedWithoutHarm) {
   MachineWideLock lock;
+  const std::string nobodysCache = nobodysHome_ / ".cache";
+  ASSERT_EQ(::mkdir(nobodysCache.c_str(), 0700), 0);
+  ASSERT_EQ(::chown(nobodysCache.c_str(), kNobody, kNobody), 0);
   for (const auto kind :
        {PlantedObjects::Mutex::kPriorityProtect, PlantedObjects::Mutex::kHeldForEver}) {
     SCOPED_TRACE(kind == PlantedObjects::Mutex::kPriorityProtect ? "priority-protect mutex"
                                                                  : "mutex held for ever");
     PlantedObjects planted;
-    // Every name nobody's library might look at: the machine-wide names of earlier
-    // releases, nobody's shared-memory names and nobody's runtime folder.
+    // Where another user can write: the shared-memory folder, under the machine-wide
+    // names of earlier releases and under the per-user names they used next.
     planted.Plant("/dev/shm", "", kind);
     planted.Plant("/dev/shm", "." + std::to_string(kNobody), kind);
-    planted.Plant(nobodysFolder_.path(), "", kind);
     ASSERT_TRUE(planted.ok());
+    // Without a runtime folder, nobody's objects are in its own cache folder: nothing
+    // planted elsewhere is in its way.
+    ::rmdir((nobodysCache + "/jxusbhid").c_str());
+    ExpectUsable(ClientAs(kNobody, "", nobodysHome_.path()));
+
+    // Planted where only nobody (and root) can write: refused, and nobody goes on living.
+    PlantedObjects inPlace;
+    inPlace.Plant(nobodysFolder_.path(), "", kind);
+    inPlace.Plant(nobodysCache + "/jxusbhid", "", kind);
+    ASSERT_TRUE(inPlace.ok());
     for (const std::string& folder : {nobodysFolder_.path(), std::string()}) {
       SCOPED_TRACE("nobody's XDG_RUNTIME_DIR: '" + folder + "'");
-      ClientProcess victim(ClientAs(kNobody, folder));
+      ClientProcess victim(ClientAs(kNobody, folder, nobodysHome_.path()));
       EXPECT_EQ(victim.Call("open"), "0");
       EXPECT_EQ(victim.Number("pid"), victim.pid());  // still alive
       EXPECT_EQ(victim.Output(), "");
     }
+  }
+}
+
+TEST_F(JXUsbHidUsersTest, AnObjectFolderThatIsNotTheUsersOwnIsRefusedWithoutHarm) {
+  // Another user's folder where nobody's would be made, and one that others can write.
+  const std::string nobodysCache = nobodysHome_ / ".cache";
+  ASSERT_EQ(::mkdir(nobodysCache.c_str(), 0700), 0);
+  ASSERT_EQ(::chown(nobodysCache.c_str(), kNobody, kNobody), 0);
+  const std::string folder = nobodysCache + "/jxusbhid";
+  for (const bool othersCanWrite : {false, true}) {
+    SCOPED_TRACE(othersCanWrite ? "writable by others" : "root's");
+    ::rmdir(folder.c_str());
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    if (othersCanWrite) {
+      ASSERT_EQ(::chown(folder.c_str(), kNobody, kNobody), 0);
+      ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    }
+    ClientProcess victim(ClientAs(kNobody, "", nobodysHome_.path()));
+    EXPECT_EQ(victim.Call("open"), "0");
+    EXPECT_EQ(victim.Number("pid"), victim.pid());
+    EXPECT_EQ(victim.Output(), "");
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
   }
 }
 

@@ -5,9 +5,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 
+#include "platform/descriptor.h"
 #include "tools/vrq-printer-sim/printer_bed.h"
 
 namespace usb {
@@ -88,7 +93,7 @@ TEST_F(OpenDiagnosisTest, OnUsbButNotHeldByUsblpNamesTheDriverOrTheProgramThatHa
   // A libusb program (ipp-usb) claimed it: found by who holds the USB device's own node.
   devices_ = {Printer("1-1.4", "usbfs")};
   devices_[0].usbNode = "/dev/bus/usb/001/005";
-  holders_.holders = {{812, "ipp-usb", "/usr/sbin/ipp-usb"}};
+  holders_.holders = {{812, "ipp-usb", "/usr/sbin/ipp-usb", "/usr/sbin/ipp-usb"}};
   OpenDiagnosis claimed = NotListed();
   EXPECT_EQ(claimed.cause, OpenCause::kNotHeldByUsblp);
   EXPECT_EQ(claimed.detail,
@@ -99,6 +104,11 @@ TEST_F(OpenDiagnosisTest, OnUsbButNotHeldByUsblpNamesTheDriverOrTheProgramThatHa
   EXPECT_EQ(askedFor_, std::vector<std::string>{"/dev/bus/usb/001/005"});
   holders_.holders.clear();
   EXPECT_THAT(NotListed().detail, HasSubstr("a program that uses libusb (such as ipp-usb"));
+  holders_.timedOut = true;
+  EXPECT_THAT(NotListed().detail,
+              HasSubstr("a program that uses libusb (such as ipp-usb or a print spooler) has "
+                        "claimed its printer interface (could not find which program holds it in "
+                        "time)\nstop it"));
 }
 
 TEST_F(OpenDiagnosisTest, ADeviceWithoutPrinterInterfaceOrWithANodeNotYetMadeSaysSo) {
@@ -137,7 +147,7 @@ TEST_F(OpenDiagnosisTest, PermissionDeniedNamesTheNodeTheRuleTheTriggerAndTheLpG
 }
 
 TEST_F(OpenDiagnosisTest, BusyNodeNamesWhoHoldsItAndHowToStopIt) {
-  holders_.holders = {{4711, "usb", "usb://VRQ/Printer?serial=VRQ1"}};
+  holders_.holders = {{4711, "usb", "usb://VRQ/Printer?serial=VRQ1", "/usr/lib/cups/backend/usb"}};
   OpenDiagnosis spooler = NodeFailed(EBUSY);
   EXPECT_EQ(spooler.cause, OpenCause::kBusy);
   EXPECT_EQ(spooler.detail,
@@ -146,13 +156,17 @@ TEST_F(OpenDiagnosisTest, BusyNodeNamesWhoHoldsItAndHowToStopIt) {
             "(cupsdisable QUEUE) or stop CUPS (sudo systemctl stop cups) while the update runs");
   EXPECT_EQ(askedFor_, std::vector<std::string>{"/dev/usb/lp0"});
 
-  holders_.holders = {{812, "ipp-usb", "ipp-usb"}};
+  holders_.holders = {{812, "ipp-usb", "ipp-usb", "/usr/sbin/ipp-usb"}};
   EXPECT_THAT(NodeFailed(EBUSY).detail, HasSubstr("ipp-usb (pid 812)\nstop ipp-usb"));
-  holders_.holders = {{99, "vrq-update", "vrq-update"}, {120, "cat", "cat"}};
+  holders_.holders = {{99, "vrq-update", "vrq-update", "/opt/vrq/bin/vrq-update"},
+                      {120, "cat", "cat", "/usr/bin/cat"}};
   EXPECT_THAT(NodeFailed(EBUSY).detail,
               HasSubstr("vrq-update (pid 99), cat (pid 120)\nanother vrq-update has the printer"));
-  holders_.holders = {{120, "cat", "cat"}};
+  holders_.holders = {{120, "cat", "cat", "/usr/bin/cat"}};
   EXPECT_THAT(NodeFailed(EBUSY).detail, HasSubstr("cat (pid 120)\nend it (kill 120)"));
+  // A CUPS upgrade replaced the backend's file while it ran.
+  holders_.holders = {{4711, "usb", "usb://x", "/usr/lib/cups/backend/usb (deleted)"}};
+  EXPECT_THAT(NodeFailed(EBUSY).detail, HasSubstr("usb (pid 4711)\nit is the print spooler's"));
 
   holders_.holders.clear();
   holders_.unreadable = 3;
@@ -160,6 +174,46 @@ TEST_F(OpenDiagnosisTest, BusyNodeNamesWhoHoldsItAndHowToStopIt) {
   EXPECT_EQ(unseen.cause, OpenCause::kBusy);
   EXPECT_THAT(unseen.detail, HasSubstr("one this user may not see (\"sudo fuser -v "
                                        "/dev/usb/lp0\" names it)\nif it is the print spooler"));
+
+  // The scan ran out of time before it found anybody.
+  holders_.timedOut = true;
+  OpenDiagnosis late = NodeFailed(EBUSY);
+  EXPECT_EQ(late.cause, OpenCause::kBusy);
+  EXPECT_EQ(late.detail,
+            "/dev/usb/lp0 is in use by another program: could not find which program holds it "
+            "in time\nif it is the print spooler, pause the printer's queue or stop CUPS (sudo "
+            "systemctl stop cups); if it is ipp-usb, stop it (sudo systemctl stop ipp-usb)");
+}
+
+// The advice goes by the program file the kernel ran, never by the name a process gave
+// itself; the name is shown as the process gave it, made harmless for a terminal.
+TEST_F(OpenDiagnosisTest, BusyNodeAdviceIsNotEarnedByTheNameAProcessChose) {
+  const struct {
+    platform::ProcessInfo holder;
+    const char* shown;
+  } impostors[] = {
+      {{99, "vrq-update", "vrq-update", "/usr/bin/python3"}, "vrq-update (pid 99)"},
+      {{4711, "usb", "usb://VRQ/Printer", "/home/mallory/usb"}, "usb (pid 4711)"},
+      {{4711, "usb", "usb://VRQ/Printer", "/tmp/usr/lib/cups/backend/usb"}, "usb (pid 4711)"},
+      {{812, "ipp-usb", "/usr/sbin/ipp-usb", "/usr/sbin/ipp-usb-helper"}, "ipp-usb (pid 812)"},
+      // Another user's process: its program file cannot be read.
+      {{4711, "usb", "usb://VRQ/Printer", ""}, "usb (pid 4711)"},
+      {{99, "vrq-update", "vrq-update", ""}, "vrq-update (pid 99)"},
+      {{99, "", "vrq-update", "vrq-update"}, "vrq-update (pid 99)"},
+  };
+  for (const auto& impostor : impostors) {
+    SCOPED_TRACE(impostor.holder.executable);
+    holders_.holders = {impostor.holder};
+    const std::string pid = std::to_string(impostor.holder.pid);
+    EXPECT_EQ(NodeFailed(EBUSY).detail,
+              "/dev/usb/lp0 is in use by another program: " + std::string(impostor.shown) +
+                  "\nend it (kill " + pid + ") or wait until it has ended");
+  }
+
+  holders_.holders = {{7, "\x1b]0;owned\a\r\nok\x7f\xc2\x85\xff caf\xc3\xa9", "", "/usr/bin/cat"}};
+  EXPECT_THAT(NodeFailed(EBUSY).detail,
+              HasSubstr("program: \\x1B]0;owned\\x07\\x0D\\x0Aok\\x7F\\xC2\\x85\\xFF caf\xc3\xa9 "
+                        "(pid 7)\nend it (kill 7)"));
 }
 
 TEST_F(OpenDiagnosisTest, OtherFailuresSayWhatHappenedToTheNode) {
@@ -211,6 +265,31 @@ TEST(FindVendorDevices, SeesThePrintersOnUsbWhicheverDriverHoldsThem) {
   OpenDiagnosis diagnosis = DiagnoseOpenFailure(attempt);
   EXPECT_EQ(diagnosis.cause, OpenCause::kNotHeldByUsblp);
   EXPECT_THAT(diagnosis.detail, HasSubstr("no driver holds its printer interface"));
+}
+
+// The node in the emulated tree leads to a pty: a process that holds the node is found by
+// that, and told apart by its program file.
+TEST(FindProcessesHolding, FindsTheProcessThatHoldsTheEmulatedNode) {
+  sim::PrinterBed bed;
+  ASSERT_TRUE(bed.IsValid()) << bed.Error();
+  ASSERT_TRUE(bed.Plug(sim::PrinterRecord{})) << bed.Error();
+  const platform::Descriptor node(::open("/dev/usb/lp0", O_RDWR | O_NOCTTY | O_CLOEXEC));
+  ASSERT_TRUE(node.IsOpen());
+
+  const platform::HolderScan scan = platform::FindProcessesHolding("/dev/usb/lp0");
+  EXPECT_FALSE(scan.timedOut);
+  const auto self = std::find_if(scan.holders.begin(), scan.holders.end(),
+                                 [](const auto& holder) { return holder.pid == ::getpid(); });
+  ASSERT_NE(self, scan.holders.end());
+  EXPECT_EQ(self->executable, std::filesystem::read_symlink("/proc/self/exe").string());
+
+  OpenAttempt attempt;
+  attempt.printerListed = true;
+  attempt.problem = OpenProblem::kCannotOpenNode;
+  attempt.error = EBUSY;
+  attempt.node = "/dev/usb/lp0";
+  const std::string pid = std::to_string(::getpid());
+  EXPECT_THAT(DiagnoseOpenFailure(attempt).detail, HasSubstr(self->command + " (pid " + pid + ")"));
 }
 
 }  // namespace

@@ -72,6 +72,7 @@ class PtyPrinter {
   }
 
   const std::string& Path() const { return path_; }
+  int MasterFd() const { return master_.Get(); }
   void Unplug() { master_.Reset(); }
   // Fills the node's buffers from the host's side until they take nothing more: a
   // printer that has stopped taking data. The pty passes bytes on in the background, so
@@ -306,7 +307,7 @@ TEST_F(PrinterPort, NodeThatDoesNotOpenFailsAtOnceAndSaysWhy) {
   EXPECT_EQ(port.LastOpenError, 0);
 }
 
-TEST_F(PrinterPort, WriteToAPrinterThatStopsTakingDataFailsAfterTwentySeconds) {
+TEST_F(PrinterPort, WriteToAPrinterThatStopsTakingDataFailsAfterTheStallLimit) {
   printer.FillUp();
   ASSERT_TRUE(port.Open(printer.Path()));
   std::vector<uint64_t> hookTimes;
@@ -328,6 +329,75 @@ TEST_F(PrinterPort, WriteToAPrinterThatStopsTakingDataFailsAfterTwentySeconds) {
     ASSERT_LE(hookTimes[i] - hookTimes[i - 1], TUsbPrinter::kWriteWaitHookMs);
 
   EXPECT_TRUE(port.Opened) << "the port stays open; the channel closes it on -1";
+}
+
+// The node stands for usblp here: a full pty reports no POLLOUT, as usblp does while its
+// last chunk is still on its way to the printer.
+bool HungUp(int master) {
+  pollfd entry{master, POLLIN, 0};
+  return poll(&entry, 1, 0) > 0 && (entry.revents & POLLHUP) != 0;
+}
+
+TEST_F(PrinterPort, CloseWaitsUntilThePrinterHasTakenTheEndOfTheData) {
+  ASSERT_TRUE(port.Open(printer.Path()));
+  ASSERT_EQ(port.Write("DF 0 536870912 3 6\r\n", 21), 21);
+  printer.FillUp();  // the end of the image is still on its way
+
+  // While the close waits, the node stays open; then the printer takes it all.
+  int waits = 0;
+  bool closedEarly = false;
+  port.OnWriteWait = [&] {
+    closedEarly = closedEarly || HungUp(printer.MasterFd());
+    if (++waits >= 50) printer.Drain();
+  };
+  const uint64_t start = clock.NowMs();
+  EXPECT_TRUE(port.Close());
+  EXPECT_FALSE(closedEarly) << "the node closed before the printer took the data";
+  EXPECT_GE(waits, 50);
+  EXPECT_GE(clock.NowMs() - start, 490u + 400u) << "the wait, then the reader's stop";
+  EXPECT_FALSE(port.LastCloseLostData());
+  ExpectClosed(port);
+  printer.Drain();
+  EXPECT_TRUE(HungUp(printer.MasterFd())) << "closed once the data was taken";
+}
+
+TEST_F(PrinterPort, CloseGivesUpOnAPrinterThatNeverTakesTheEndOfTheData) {
+  ASSERT_TRUE(port.Open(printer.Path()));
+  ASSERT_EQ(port.Write("BUZZER TP=2\r\n", 13), 13);
+  const uint64_t written = clock.NowMs();
+  printer.FillUp();
+  clock.SleepMs(5000);  // a reply wait in between counts against the limit too
+
+  bool closedEarly = false;
+  port.OnWriteWait = [&] { closedEarly = closedEarly || HungUp(printer.MasterFd()); };
+  EXPECT_TRUE(port.Close());
+  EXPECT_FALSE(closedEarly);
+  EXPECT_TRUE(port.LastCloseLostData());
+  EXPECT_EQ(clock.NowMs() - written, TUsbPrinter::kWriteStallLimitMs + 400u);
+  ExpectClosed(port);
+
+  // After a write that stalled, the close does not wait a second time.
+  printer.Drain();
+  ASSERT_TRUE(port.Open(printer.Path()));
+  std::vector<uint8_t> block = Pattern(1 << 20, 3);
+  EXPECT_EQ(port.Write(block.data(), static_cast<int>(block.size())), -1);
+  EXPECT_GT(port.BytesWritten, 13u) << "the pty took a part before it was full";
+  const uint64_t start = clock.NowMs();
+  port.Close();
+  EXPECT_EQ(clock.NowMs() - start, 400u);
+  EXPECT_TRUE(port.LastCloseLostData());
+}
+
+TEST_F(PrinterPort, CloseOfAGonePrinterDoesNotWait) {
+  ASSERT_TRUE(port.Open(printer.Path()));
+  ASSERT_EQ(port.Write("LED TP=6\r\n", 10), 10);
+  printer.FillUp();
+  printer.Unplug();
+  const uint64_t start = clock.NowMs();
+  EXPECT_TRUE(port.Close());
+  EXPECT_EQ(clock.NowMs() - start, 400u);
+  EXPECT_FALSE(port.LastCloseLostData()) << "whether it took the end cannot be known";
+  ExpectClosed(port);
 }
 
 TEST_F(PrinterPort, SlowPrinterThatKeepsTakingDataIsWaitedFor) {
