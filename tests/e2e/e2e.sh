@@ -56,7 +56,8 @@ expect_clean() {
 }
 
 # expect_flash_equals_items [FLASH_DIR]: what the printer received (in $work/flash, or
-# in FLASH_DIR for one of several printers) is the package's items.
+# in FLASH_DIR for one of several printers) is the package's items, and no close of the
+# printer node dropped a byte the printer had not taken yet.
 expect_flash_equals_items() {
   local pair flash=${1:-$work/flash}
   for pair in frw:firmware boot:bootloader sys:system font:font; do
@@ -66,6 +67,40 @@ expect_flash_equals_items() {
   if grep -q '^VIOLATION:' "$flash/transcript.txt"; then
     fail "protocol violations: $(grep '^VIOLATION:' "$flash/transcript.txt" | head -3)"
   fi
+  expect_nothing_lost "$flash"
+}
+
+# expect_nothing_lost FLASH_DIR: the transcript records no loss at a close, and the run's
+# summary.json (in FLASH_DIR or the folder above it) says every printer took the host's
+# writes through the usblp model and lost none of them.
+expect_nothing_lost() {
+  local summary=$1/summary.json why
+  [ -f "$summary" ] || summary=$(dirname "$1")/summary.json
+  if grep -q '^lost at close:' "$1/transcript.txt"; then
+    fail "bytes lost at a close: $(grep '^lost at close:' "$1/transcript.txt" | head -3)"
+  fi
+  why=$(python3 -c '
+import json, sys
+for printer in json.load(open(sys.argv[1]))["printers"]:
+    if printer["bytes_lost_at_close"] or printer["losses"]:
+        sys.exit(printer["port"] + " lost " + str(printer["losses"]))
+    if printer["bytes_taken"] and not printer["modelled"]:
+        sys.exit(printer["port"] + " was written without the usblp model")
+' "$summary" 2>&1) || fail "summary.json: $why"
+}
+
+# run_modelled_update LOG [sim options...]: a whole update under a printer that is slow or
+# answers NAK at a moment named by the options; it succeeds, and nothing is lost.
+run_modelled_update() {
+  local log=$1
+  shift
+  run_update "$log" "$@" -- --package "$work/pkg.fwp" --yes
+  expect_status 0 "$log"
+  expect_line "$log" "Info: Update Success!"
+  expect_flash_equals_items
+  grep -q '"firmware_started": true' "$work/flash/summary.json" ||
+    fail "$*: the printer did not start its firmware"
+  expect_clean
 }
 
 # start_update LOG [sim options...] -- [vrq-update arguments...]: as run_update, in the
@@ -187,6 +222,57 @@ case "$case_name" in
     expect_status 3 "$work/log"
     expect_line "$work/log" "Error: Write Flash Error!"
     expect_line "$work/log" "  the printer was disconnected from USB while the font block at 0 was being sent; connect it again and run the update again"
+    expect_clean
+    ;;
+  slow-printer)
+    # A printer on a slow bus, and one that answers NAK for 50 ms at the last chunk of the
+    # last block and at the closing buzzer: every close waits until it has taken the end.
+    make_items
+    build_package "$work/pkg.fwp"
+    run_modelled_update "$work/rate.log" --rate 200000
+    run_modelled_update "$work/nak.log" --fault nak:50@block-last:4 --fault nak:50@after-link
+    ;;
+  nak-image-end)
+    # The printer answers NAK for 50 ms at the firmware image's last chunk: the channel is
+    # closed only after it has taken the image's last byte, so it starts the image.
+    make_items
+    build_package "$work/pkg.fwp"
+    run_modelled_update "$work/log" --fault nak:50@last
+    python3 -c '
+import json, sys
+printer = json.load(open(sys.argv[1]))["printers"][0]
+taken = printer["image_taken_to_close_ms"]
+if taken is None or printer["image_submitted_to_close_ms"] < 50:
+    sys.exit("the image was closed too early: " + str(printer))
+' "$work/flash/summary.json" || fail "the close did not wait for the image's end"
+    ;;
+  terminal-ctrl-c)
+    # Ctrl-C at a terminal reaches the program from the terminal, as it does without the
+    # simulator: the first press during a block only warns, the second stops the run after
+    # the write in progress, with 130.
+    make_items
+    build_package "$work/pkg.fwp"
+    mkfifo "$work/keys"
+    exec 7<>"$work/keys"
+    TMPDIR=$work/tmp script -qefc "'$BIN/vrq-printer-sim' --rate 100000 --flash-dir '$work/flash' -- \
+      '$app/vrq-update' --package '$work/pkg.fwp' --yes 2>'$work/log'" "$work/tty" \
+      <"$work/keys" >/dev/null 2>&1 &
+    runner=$!
+    wait_for_line "$work/log" "Update..."
+    printf '\003' >&7
+    wait_for_line "$work/log" "Press Ctrl-C again to stop anyway."
+    sleep 0.5
+    grep -q "Stopped" "$work/log" && fail "the first Ctrl-C stopped the run"
+    printf '\003' >&7
+    wait "$runner"
+    exec 7>&-
+    grep -q 'COMMAND_EXIT_CODE="130"' "$work/tty" ||
+      fail "the run did not end with 130: $(tail -c 300 "$work/tty" | tr '\r\n' '||')"
+    expect_line "$work/log" \
+      "Stopped while writing the printer: it may hold incomplete firmware; run the update again."
+    expect_no_line "$work/flash/transcript.txt" "LINK"
+    expect_nothing_lost "$work/flash"
+    status=0
     expect_clean
     ;;
   maker)

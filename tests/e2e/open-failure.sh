@@ -46,6 +46,32 @@ ipp-usb), then unplug the printer and plug it in again"
     expect_failure "$work/none.log" "no driver holds its printer interface" \
       "  load usblp (sudo modprobe usblp"
     ;;
+  busy)
+    # Another program holds the node open, as a print spooler's backend would: usblp
+    # refuses a second open (EBUSY), and the run names the holder.
+    TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash" -- /bin/sh -c '
+      sleep 30 3<>/dev/usb/lp0 &
+      echo $! >"$1"
+      sleep 0.5
+      "$0" --package "$2" --yes
+      status=$?
+      kill "$(cat "$1")"
+      exit $status' "$app/vrq-update" "$work/holder" "$work/pkg.fwp" >"$work/log.out" 2>"$work/log"
+    status=$?
+    holder=$(cat "$work/holder")
+    expect_failure "$work/log" "  /dev/usb/lp0 is in use by another program: sleep (pid $holder)" \
+      "  end it (kill $holder) or wait until it has ended"
+    ;;
+  claimed)
+    # ipp-usb has claimed the printer's interface through usbfs: usblp does not hold it,
+    # and the run names the program that holds the USB device.
+    run_update "$work/log" --verbose --fault claimed:ipp-usb@1-1.4 -- --package "$work/pkg.fwp" --yes
+    holder=$(sed -n 's/^vrq-printer-sim: ipp-usb (pid \([0-9]*\)) holds .*/\1/p' "$work/log")
+    [ -n "$holder" ] || fail "the simulator started no ipp-usb: $(tr '\n' '|' <"$work/log")"
+    expect_failure "$work/log" "  the printer on USB port 1-1.4 has no /dev/usb/lp node because \
+usblp does not hold it: ipp-usb (pid $holder) has claimed its printer interface" \
+      "  stop it (for ipp-usb: sudo systemctl stop ipp-usb), then unplug the printer and plug it in again"
+    ;;
   permission)
     # As a desktop user for whom the node was not opened up.
     if [ "$(id -u)" -ne 0 ]; then

@@ -239,6 +239,71 @@ TEST_F(DialogueTest, BadImageIsNotStarted) {
   EXPECT_EQ(Violations().size(), 3u);
 }
 
+// A close that dropped the image's tail leaves the loader short of SIZE bytes: it never
+// starts what it has, and never asks for the rest of the update, whatever comes later.
+TEST_F(DialogueTest, AShortImageIsNeverStarted) {
+  Start();
+  std::vector<uint8_t> image = Pattern(3000, 4);
+  Send("CONNECT\r\nSECOND\r\n" + DfLine(image));
+  EXPECT_EQ(dialogue_->LastCommand(), DfLine(image).substr(0, DfLine(image).size() - 2));
+  Send(std::vector<uint8_t>(image.begin(), image.begin() + 1000));
+  EXPECT_EQ(dialogue_->ImageBytesLeft(), 2000);
+  now_ += PrinterDialogue::kDataIdleMs;
+  dialogue_->Tick(now_);
+  EXPECT_EQ(Violations(),
+            std::vector<std::string>{"VIOLATION: image stopped after 1000 of 3000 bytes"});
+  EXPECT_FALSE(dialogue_->TakeDeviceAction());
+  dialogue_->HostConnected(++now_);
+  Send(std::vector<uint8_t>(image.begin() + 1000, image.end()));
+  Send("CKID\r\n");
+  EXPECT_FALSE(dialogue_->TakeDeviceAction());
+  EXPECT_FALSE(dialogue_->AwaitsHost());
+  Replies();
+  EXPECT_TRUE(Replies().empty());
+  EXPECT_FALSE(flash_.HasFirmware());
+
+  // A printer that answers NAK is busy, not starved: its loader waits.
+  Start();
+  Send("CONNECT\r\nSECOND\r\n" + DfLine(image));
+  Send(std::vector<uint8_t>(image.begin(), image.end() - 1));
+  now_ += PrinterDialogue::kDataIdleMs - 1;
+  dialogue_->KeepAlive(now_);
+  now_ += PrinterDialogue::kDataIdleMs - 1;
+  dialogue_->Tick(now_);
+  Send(std::vector<uint8_t>(image.end() - 1, image.end()));
+  EXPECT_TRUE(dialogue_->TakeDeviceAction());
+  EXPECT_EQ(dialogue_->ImageCompletedMs(), now_);
+}
+
+// What the bus asks to tell its chunks apart.
+TEST_F(DialogueTest, TellsWhereTheImageTheBlockAndLinkStand) {
+  Start({"stall-block:2"});
+  UpToSections();
+  EXPECT_EQ(dialogue_->ImageBytesLeft(), -1);
+  Send("BUZZER TP=1\r\n");
+  std::vector<uint8_t> bytes = Pattern(64, 3);
+  EXPECT_EQ(SendBlock(4, 0, bytes).size(), 1u);
+  EXPECT_EQ(dialogue_->BlockCharsLeft(), -1);
+  Send(SetitLine(4, 64, 64, Sum(bytes), 1));
+  EXPECT_EQ(dialogue_->BlockInRun(), 2);
+  std::string text = HexText(bytes);
+  EXPECT_EQ(dialogue_->BlockCharsLeft(), static_cast<int64_t>(text.size()));
+  // It stops halfway: it takes no more than that, then nothing.
+  EXPECT_EQ(dialogue_->TakeLimit(), (text.size() + 1) / 2);
+  Send(text.substr(0, 10));
+  EXPECT_EQ(dialogue_->TakeLimit(), (text.size() + 1) / 2 - 10);
+  Send(text.substr(10, (text.size() + 1) / 2 - 10));
+  EXPECT_EQ(dialogue_->TakeLimit(), 0u);
+
+  Start();
+  UpToSections();
+  EXPECT_EQ(dialogue_->TakeLimit(), SIZE_MAX);
+  EXPECT_FALSE(dialogue_->LinkReceived());
+  Send("LINK\r\n");
+  EXPECT_TRUE(dialogue_->LinkReceived());
+  EXPECT_EQ(dialogue_->LastCommand(), "LINK");
+}
+
 TEST_F(DialogueTest, ConnectAndRestartFaults) {
   Start({"no-connect-reply"});
   Send("CONNECT\r\n");
@@ -347,10 +412,57 @@ TEST(SimFaults, NamesAndBlockNumbersAreParsedStrictly) {
   ASSERT_EQ(sim::FaultsFor({*fault}, "1-1.5").size(), 0u);
   ASSERT_EQ(sim::FaultsFor({*fault}, "1-1.4").size(), 1u);
 
-  for (const char* bad :
-       {"block-error", "block-error:0", "block-error:x", "no-mac:1", "block-error:flash:1",
-        "unplug", "", "restart-at", "restart-at:-5", "restart-with:lp0", "bound-to:Usb Fs",
-        "no-mac@", "no-mac@lp1", "block-error:2@1-1.4:1.0"}) {
+  fault = sim::ParseFault("nak:50@last@1-1.5", error);
+  ASSERT_TRUE(fault) << error;
+  EXPECT_EQ(fault->kind, sim::FaultKind::kNak);
+  EXPECT_EQ(fault->ms, 50);
+  EXPECT_EQ(fault->nakAt, sim::NakAt::kImageEnd);
+  EXPECT_EQ(fault->printer, "1-1.5");
+  fault = sim::ParseFault("nak:20@3", error);  // chunk 3, not a port called "3"
+  ASSERT_TRUE(fault) << error;
+  EXPECT_EQ(fault->nakAt, sim::NakAt::kChunk);
+  EXPECT_EQ(fault->block, 3);
+  EXPECT_EQ(fault->printer, "");
+  fault = sim::ParseFault("nak:20@block-last:4", error);
+  ASSERT_TRUE(fault) << error;
+  EXPECT_EQ(fault->nakAt, sim::NakAt::kBlockEnd);
+  EXPECT_EQ(fault->block, 4);
+  fault = sim::ParseFault("nak:1@after-link@1-1.4", error);
+  ASSERT_TRUE(fault) << error;
+  EXPECT_EQ(fault->nakAt, sim::NakAt::kAfterLink);
+  EXPECT_EQ(fault->printer, "1-1.4");
+  fault = sim::ParseFault("claimed:ipp-usb@1-1.4", error);
+  ASSERT_TRUE(fault) << error;
+  EXPECT_EQ(fault->kind, sim::FaultKind::kClaimed);
+  EXPECT_EQ(fault->name, "ipp-usb");
+
+  for (const char* bad : {"block-error",
+                          "block-error:0",
+                          "block-error:x",
+                          "no-mac:1",
+                          "block-error:flash:1",
+                          "unplug",
+                          "",
+                          "restart-at",
+                          "restart-at:-5",
+                          "restart-with:lp0",
+                          "bound-to:Usb Fs",
+                          "no-mac@",
+                          "no-mac@lp1",
+                          "block-error:2@1-1.4:1.0",
+                          "nak",
+                          "nak:50",
+                          "nak:@last",
+                          "nak:50@",
+                          "nak:50@first",
+                          "nak:50@0",
+                          "nak:50@block-last:",
+                          "nak:x@1",
+                          "nak:50@last@lp0",
+                          "claimed",
+                          "claimed:",
+                          "claimed:../bin/sh",
+                          "claimed:a-name-of-twenty-chars"}) {
     EXPECT_FALSE(sim::ParseFault(bad, error)) << bad;
     EXPECT_FALSE(error.empty());
   }

@@ -2,6 +2,7 @@
 // the real discovery, port and watcher against it, with and without faults.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/tools/dialogue_host.h"
@@ -40,6 +42,7 @@ struct SimRun {
   std::string output;      // the scripted host's report
   std::string errors;      // standard error of both
   std::string transcript;  // transcript.txt of the flash folder
+  std::string summary;     // summary.json of the flash folder
   fs::path flashDir;
 
   bool Says(const std::string& line) const {
@@ -61,36 +64,48 @@ class SimulatorTest : public testing::Test {
   // command is empty), with stdout and stderr in files.
   SimRun Run(std::vector<std::string> simArgs, std::vector<std::string> clientArgs,
              std::vector<std::string> command = {}) {
-    SimRun run;
-    run.flashDir = work_ / "flash";
+    if (command.empty()) command.push_back(SIM_CLIENT);
+    command.insert(command.end(), clientArgs.begin(), clientArgs.end());
+    return Finish(Start(simArgs, command));
+  }
+
+  // Starts vrq-printer-sim with simArgs around command, in the background; attr (if any)
+  // sets the signal mask it starts with.
+  pid_t Start(const std::vector<std::string>& simArgs, const std::vector<std::string>& command,
+              const posix_spawnattr_t* attr = nullptr) {
     std::vector<std::string> args = {VRQ_PRINTER_SIM, "--restart-ms", "300", "--flash-dir",
-                                     run.flashDir.string()};
+                                     (work_ / "flash").string()};
     args.insert(args.end(), simArgs.begin(), simArgs.end());
     args.push_back("--");
-    if (command.empty()) command.push_back(SIM_CLIENT);
     args.insert(args.end(), command.begin(), command.end());
-    args.insert(args.end(), clientArgs.begin(), clientArgs.end());
-
     std::vector<char*> argv;
     for (auto& arg : args)
       argv.push_back(arg.data());
     argv.push_back(nullptr);
-    fs::path out = work_ / "out.txt";
-    fs::path err = work_ / "err.txt";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, (work_ / "out.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (work_ / "err.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
-    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    int spawned = posix_spawn(&pid, argv[0], &actions, attr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return run;
+    return spawned == 0 ? pid : -1;
+  }
+
+  // Waits for the simulator started by Start and gathers what it left.
+  SimRun Finish(pid_t pid) {
+    SimRun run;
+    run.flashDir = work_ / "flash";
+    if (pid < 0) return run;
     int status = 0;
     waitpid(pid, &status, 0);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.output = ReadText(out);
-    run.errors = ReadText(err);
+    run.output = ReadText(work_ / "out.txt");
+    run.errors = ReadText(work_ / "err.txt");
     run.transcript = ReadText(run.flashDir / "transcript.txt");
+    run.summary = ReadText(run.flashDir / "summary.json");
     // A sanitizer report would hide behind an expected failure status.
     EXPECT_EQ(run.errors.find("Sanitizer"), std::string::npos) << run.errors;
     EXPECT_EQ(run.errors.find("runtime error"), std::string::npos) << run.errors;
@@ -341,6 +356,190 @@ TEST_F(SimulatorTest, ExitsWithTheCommandsStatus) {
   // The command finds the transcript through the environment.
   SimRun env = Run({}, {}, {"/bin/sh", "-c", "test -f \"$VRQ_PRINTER_SIM_TRANSCRIPT\""});
   EXPECT_EQ(env.status, 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// The printer node as usblp: a host of plain system calls (usblp_probe) under the model.
+
+// The first lines of the dialogue, each write waited for.
+std::vector<std::string> ProbeUpTo(std::vector<std::string> more, const char* open = "open") {
+  std::vector<std::string> steps = {USBLP_PROBE, open,          "line:CONNECT VRQ", "reply",
+                                    "wait-out",  "line:SECOND", "wait-out"};
+  steps.insert(steps.end(), more.begin(), more.end());
+  return steps;
+}
+
+// The milliseconds a probe line reports ("... in 12 ms", "... after 12 ms"), for the first
+// line that begins with prefix; -1 when there is none.
+long MsOf(const std::string& output, const std::string& prefix) {
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(prefix, 0) != 0) continue;
+    size_t end = line.rfind(" ms");
+    size_t start = line.rfind(' ', end - 1);
+    if (end == std::string::npos || start == std::string::npos) return -1;
+    return std::stol(line.substr(start + 1, end - start - 1));
+  }
+  return -1;
+}
+
+std::string DfText(size_t size) {
+  std::string line = simtest::DfLine(Pattern(size, 11));
+  return line.substr(0, line.size() - 2);
+}
+
+TEST_F(SimulatorTest, UsblpANonBlockingWriteReturnsAtOnceAndTheNextFindsTheChunkInFlight) {
+  // At 200,000 bytes/s a chunk of 8 KiB is on the bus for 41 ms.
+  SimRun run = Run({"--rate", "200000"}, {},
+                   ProbeUpTo({"df:60000", "wait-out", "data:8192", "data:100", "pollout:10",
+                              "wait-out", "data:100", "wait-out", "close"}));
+  ASSERT_EQ(run.status, 0) << run.output << run.errors;
+  EXPECT_TRUE(run.Says("reply: Connect Success!")) << run.output;
+  EXPECT_LE(MsOf(run.output, "write 8192: 8192 in"), 5) << run.output;
+  EXPECT_GE(MsOf(run.output, "write 100: EAGAIN in"), 0) << run.output;
+  EXPECT_GE(MsOf(run.output, "pollout: timeout after"), 10) << run.output;
+  size_t timeout = run.output.find("pollout: timeout");
+  EXPECT_GE(MsOf(run.output.substr(timeout + 1), "pollout: OUT after"), 20) << run.output;
+  EXPECT_TRUE(run.Says("write 100: 100 in 0 ms") || run.Says("write 100: 100 in 1 ms"))
+      << run.output;
+  EXPECT_EQ(run.transcript.find("lost at close"), std::string::npos) << run.transcript;
+  size_t lines = 13 + 8 + DfText(60000).size() + 2;
+  EXPECT_NE(run.summary.find("\"bytes_taken\": " + std::to_string(lines + 8192 + 100) + ","),
+            std::string::npos)
+      << run.summary;
+}
+
+TEST_F(SimulatorTest, UsblpACloseThatDoesNotWaitLosesTheChunkAndOneThatWaitsLosesNothing) {
+  // The printer answers NAK for 50 ms at the image's last chunk.
+  std::vector<std::string> nak = {"--fault", "nak:50@last"};
+  SimRun lost = Run(nak, {}, ProbeUpTo({"df:3000", "wait-out", "data:3000", "close", "sleep:400"}));
+  ASSERT_EQ(lost.status, 0) << lost.output << lost.errors;
+  EXPECT_TRUE(lost.Says("write 3000: 3000 in 0 ms")) << lost.output;
+  EXPECT_NE(lost.transcript.find("\n" + DfText(3000) + "\nlost at close: 3000 bytes after " +
+                                 DfText(3000) + "\n"),
+            std::string::npos)
+      << lost.transcript;
+  EXPECT_NE(lost.summary.find("\"bytes_lost_at_close\": 3000,"), std::string::npos) << lost.summary;
+  EXPECT_NE(lost.summary.find("{\"bytes\": 3000, \"after\": \"" + DfText(3000) + "\""),
+            std::string::npos)
+      << lost.summary;
+  EXPECT_NE(lost.summary.find("\"firmware_started\": false"), std::string::npos);
+  EXPECT_FALSE(fs::exists(lost.flashDir / "firmware.bin"));
+
+  SimRun kept = Run(
+      nak, {}, ProbeUpTo({"df:3000", "wait-out", "data:3000", "wait-out", "close", "sleep:400"}));
+  ASSERT_EQ(kept.status, 0) << kept.output << kept.errors;
+  EXPECT_GE(MsOf(kept.output.substr(kept.output.find("write 3000")), "pollout: OUT after"), 50)
+      << kept.output;
+  EXPECT_EQ(kept.transcript.find("lost at close"), std::string::npos) << kept.transcript;
+  EXPECT_NE(kept.summary.find("\"bytes_lost_at_close\": 0,"), std::string::npos) << kept.summary;
+  EXPECT_NE(kept.summary.find("\"firmware_started\": true"), std::string::npos) << kept.summary;
+  EXPECT_EQ(ReadBytes(kept.flashDir / "firmware.bin"), Pattern(3000, 11));
+}
+
+TEST_F(SimulatorTest, UsblpABlockingWriteReturnsOnceThePrinterHasTakenItAtItsPace) {
+  // 64 KiB at 200,000 bytes/s: 328 ms; at full speed (1,216,000 bytes/s): 54 ms.
+  std::vector<std::string> steps = ProbeUpTo({"df:65536", "data:65536", "close"}, "open-blocking");
+  SimRun slow = Run({"--rate", "200000"}, {}, steps);
+  ASSERT_EQ(slow.status, 0) << slow.output << slow.errors;
+  EXPECT_GE(MsOf(slow.output, "write 65536: 65536 in"), 300) << slow.output;
+  EXPECT_EQ(slow.transcript.find("lost at close"), std::string::npos) << slow.transcript;
+
+  SimRun fast = Run({}, {}, steps);
+  ASSERT_EQ(fast.status, 0) << fast.output << fast.errors;
+  long ms = MsOf(fast.output, "write 65536: 65536 in");
+  EXPECT_GE(ms, 50) << fast.output;
+  EXPECT_LT(ms, 200) << fast.output;
+}
+
+TEST_F(SimulatorTest, UsblpASecondOpenIsBusyUntilTheHolderClosesOrEnds) {
+  const std::string probe = USBLP_PROBE;
+  SimRun run =
+      Run({}, {},
+          {"/bin/sh", "-c",
+           "p=\"$0\"; \"$p\" open open2 fork-close open2 sleep:600 close & sleep 0.3; \"$p\" open; "
+           "wait; \"$p\" open close; \"$p\" open; \"$p\" open close",
+           probe});
+  ASSERT_EQ(run.status, 0) << run.output << run.errors;
+  // A forked child's close does not end its parent's open; a holder that ended without a
+  // close holds nothing.
+  EXPECT_EQ(run.output,
+            "open: ok\nopen2: EBUSY\nchild closed\nopen2: EBUSY\nopen: EBUSY\nclosed\n"
+            "open: ok\nclosed\nopen: ok\nopen: ok\nclosed\n");
+}
+
+TEST_F(SimulatorTest, UsblpANodeThatGoesAwayEndsAWaitAtOnce) {
+  // The first chunk is held for 5 s, but the printer is switched off after 400 ms.
+  SimRun run = Run({"--fault", "nak:5000@1", "--fault", "restart-at:400"}, {},
+                   {USBLP_PROBE, "open-blocking", "line:CONNECT", "pollout:3000", "close"});
+  ASSERT_EQ(run.status, 0) << run.output << run.errors;
+  long ms = MsOf(run.output, "write 9: EIO in");
+  EXPECT_GE(ms, 300) << run.output;
+  EXPECT_LT(ms, 2000) << run.output;
+  EXPECT_LT(MsOf(run.output, "pollout:"), 100) << run.output;
+  EXPECT_NE(run.output.find("HUP after"), std::string::npos) << run.output;
+}
+
+TEST_F(SimulatorTest, UsblpAProgramWithoutThePreloadHasEveryByteDelivered) {
+  std::vector<std::string> steps = ProbeUpTo({"df:3000", "data:3000", "close", "sleep:400"});
+  steps.insert(steps.begin(),
+               {"/bin/sh", "-c", "LD_PRELOAD=libumockdev-preload.so.0 exec \"$0\" \"$@\""});
+  SimRun run = Run({"--fault", "nak:50@last", "--verbose"}, {}, steps);
+  ASSERT_EQ(run.status, 0) << run.output << run.errors;
+  EXPECT_EQ(run.transcript.find("lost at close"), std::string::npos) << run.transcript;
+  EXPECT_EQ(ReadBytes(run.flashDir / "firmware.bin"), Pattern(3000, 11));
+  size_t said = run.errors.find("without the usblp model");
+  ASSERT_NE(said, std::string::npos) << run.errors;
+  EXPECT_EQ(run.errors.find("without the usblp model", said + 1), std::string::npos);
+  EXPECT_NE(run.summary.find("\"modelled\": false"), std::string::npos) << run.summary;
+}
+
+// ---------------------------------------------------------------------------------------
+// Signals: COMMAND starts as a shell would start it, and what is sent to the simulator
+// reaches it as it was sent.
+
+TEST_F(SimulatorTest, CommandStartsWithEverySignalAtItsDefaultAndNoneBlocked) {
+  // As a background job of a script would be started: SIGINT and SIGQUIT ignored, and
+  // here SIGPIPE too, with SIGUSR1 and SIGTERM blocked.
+  struct sigaction ignore {
+  }, old[3];
+  ignore.sa_handler = SIG_IGN;
+  const int ignored[] = {SIGINT, SIGQUIT, SIGPIPE};
+  for (int i = 0; i < 3; ++i)
+    sigaction(ignored[i], &ignore, &old[i]);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGUSR1);
+  sigaddset(&blocked, SIGTERM);
+  posix_spawnattr_setsigmask(&attr, &blocked);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+  pid_t pid = Start({}, {"grep", "-E", "^Sig(Blk|Ign)", "/proc/self/status"}, &attr);
+  posix_spawnattr_destroy(&attr);
+  for (int i = 0; i < 3; ++i)
+    sigaction(ignored[i], &old[i], nullptr);
+  SimRun run = Finish(pid);
+  ASSERT_EQ(run.status, 0) << run.errors;
+  EXPECT_EQ(run.output, "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
+}
+
+TEST_F(SimulatorTest, SignalsSentToTheSimulatorReachTheCommandAsSentAndNothingIsEscalated) {
+  pid_t pid =
+      Start({}, {"/bin/sh", "-c",
+                 "for s in INT USR1 TERM; do trap \"echo got $s\" $s; done; echo ready; i=0; "
+                 "while [ $i -lt 30 ]; do sleep 0.05; i=$((i+1)); done; echo done"});
+  ASSERT_GT(pid, 0);
+  for (int i = 0; i < 300 && ReadText(work_ / "out.txt").find("ready") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int signal : {SIGINT, SIGUSR1, SIGTERM, SIGTERM}) {
+    kill(pid, signal);
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  SimRun run = Finish(pid);
+  // Every one once, as sent; a command that outlives two SIGTERMs ends as it chooses.
+  EXPECT_EQ(run.status, 0) << run.errors;
+  EXPECT_EQ(run.output, "ready\ngot INT\ngot USR1\ngot TERM\ngot TERM\ndone\n");
 }
 
 }  // namespace

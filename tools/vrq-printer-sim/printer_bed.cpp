@@ -8,6 +8,7 @@
 #include <umockdev.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -190,14 +191,20 @@ std::string PrinterBed::UsbNodeInTree(const std::string& portPath) const {
   return it == printers_.end() ? std::string() : it->second->usbNode;
 }
 
-// The USB device's node is a plain file in the tree: programs only hold it open here.
+// The USB device's node is a link in the tree to a plain file beside it, as the printer
+// node is a link to its pty: a program holding it open shows that file in /proc, and the
+// host finds it by following the node's link. Programs only hold it open here.
 bool PrinterBed::MakeUsbNode(Plugged& printer) {
   std::string name = UsbNodeName(printer.record);
-  std::string folder = root_ + name.substr(0, name.rfind('/'));
-  MakeFolders(folder);
+  MakeFolders(root_ + name.substr(0, name.rfind('/')));
+  MakeFolders(root_ + "/usbfs");
+  std::string flat = name.substr(std::strlen("/dev/bus/usb/"));  // "001/005" -> "001-005"
+  std::replace(flat.begin(), flat.end(), '/', '-');
+  std::string file = root_ + "/usbfs/" + flat;
+  platform::Descriptor made(open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
   printer.usbNode = root_ + name;
-  platform::Descriptor file(open(printer.usbNode.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0664));
-  if (!file.IsOpen()) {
+  unlink(printer.usbNode.c_str());
+  if (!made.IsOpen() || symlink(file.c_str(), printer.usbNode.c_str()) != 0) {
     error_ = "cannot make " + printer.usbNode + ": " + std::strerror(errno);
     return false;
   }

@@ -1,8 +1,11 @@
 #include "tools/vrq-printer-sim/signal_relay.h"
 
 #include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 
 namespace sim {
 
@@ -39,16 +42,22 @@ void RelaySignals(pid_t child) {
   }
 }
 
+// Straight to the kernel: the C library keeps the signals it uses itself (32 and 33) from
+// sigaction() and sigprocmask(), yet they can arrive ignored too (posix_spawn() leaves
+// them so).
 void ResetSignalsForCommand() {
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  sigemptyset(&action.sa_mask);
-  for (int signal = 1; signal < NSIG; ++signal) {
-    if (signal != SIGKILL && signal != SIGSTOP) sigaction(signal, &action, nullptr);
+  struct KernelAction {
+    void* handler;
+    unsigned long flags;
+    void* restorer;
+    uint64_t mask;
+  } byDefault{};  // all zero: SIG_DFL, no flags, nothing blocked
+  for (int signal = 1; signal <= 64; ++signal) {
+    if (signal == SIGKILL || signal == SIGSTOP) continue;
+    syscall(SYS_rt_sigaction, signal, &byDefault, nullptr, sizeof byDefault.mask);
   }
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
+  uint64_t none = 0;
+  syscall(SYS_rt_sigprocmask, SIG_SETMASK, &none, nullptr, sizeof none);
 }
 
 }  // namespace sim

@@ -74,8 +74,13 @@ void SimulatedPrinter::AttachNode() {
   bus_.Attach(setup_.usblp->Node(record.lp));
 }
 
+// The node's terminal goes first, so that a host that finds the node gone meets a dead
+// terminal (EIO, POLLHUP) rather than one that still takes bytes.
 void SimulatedPrinter::DetachNode() {
+  // An open on the node that goes away ends without a close the printer could time.
   bus_.Detach();
+  imageTailNs_ = 0;
+  if (bed_.IsPlugged(portPath_)) bed_.Unplug(portPath_);
   const PrinterRecord& record = setup_.record;
   if (setup_.usblp != nullptr && record.HasLpDevice()) setup_.usblp->RemoveNode(record.lp);
 }
@@ -122,8 +127,13 @@ void SimulatedPrinter::HostClosed(const CloseReport& report, int64_t nowMs) {
         (after.empty() ? std::string("before the first command") : "after " + after));
     summary_.losses.push_back(
         {report.lost, after, static_cast<double>(report.closedNs - report.lastSubmittedNs) / 1e6});
-    Say("host closed the printer with " + std::to_string(report.lost) + " bytes untaken");
   }
+  char text[96];
+  std::snprintf(text, sizeof text,
+                "host closed the printer %.1f ms after its last write, %llu bytes untaken",
+                static_cast<double>(report.closedNs - report.lastSubmittedNs) / 1e6,
+                static_cast<unsigned long long>(report.lost));
+  Say(text);
   // A tail the printer never saw begin was the last chunk the host submitted.
   int64_t imageLeft = dialogue_->ImageBytesLeft();
   if (imageTailNs_ == 0 && imageLeft > 0 && static_cast<uint64_t>(imageLeft) <= report.lost) {
@@ -239,10 +249,7 @@ void SimulatedPrinter::Restart(int64_t nowMs, int awayMs) {
 
 void SimulatedPrinter::Unplug() {
   unplugAtMs_ = -1;
-  if (bed_.IsPlugged(portPath_)) {
-    DetachNode();
-    bed_.Unplug(portPath_);
-  }
+  if (bed_.IsPlugged(portPath_)) DetachNode();
   replies_.clear();  // a printer that goes away takes its unsent answers with it
   output_.clear();
   hostConnected_ = false;
