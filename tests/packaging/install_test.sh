@@ -39,6 +39,12 @@ copies=$(find "$dest" -name 'libJXUsbHid.so*' -type f)
 for tool in fwp-tool vrq-printer-sim; do
   [ -x "$bindir/$tool" ] || fail "no $tool in $bindir"
 done
+# The simulator's preload library, where the installed simulator looks for it.
+[ -f "$libdir/vrq-printer-sim/vrq-printer-sim-usblp.so" ] ||
+  fail "no vrq-printer-sim-usblp.so in $libdir/vrq-printer-sim"
+case $LIBDIR in /*) full_libdir=$LIBDIR ;; *) full_libdir=$PREFIX/$LIBDIR ;; esac
+strings "$bindir/vrq-printer-sim" | grep -qxF "$full_libdir/vrq-printer-sim" ||
+  fail "the installed vrq-printer-sim does not look for its library in $full_libdir/vrq-printer-sim"
 
 # The installed program runs, and loads the library through the link beside it.
 # (No printer is attached here: --list says so and exits 1.)

@@ -181,6 +181,22 @@ block shorter; CK the sum of the bytes; MD the same throughout) and the hex text
 (upper-case digit pairs, CR LF after every 32nd byte and nowhere else, however it is
 split into writes).
 
+The printer nodes follow usblp's rules, through vrq-printer-sim-usblp.so, which the
+simulator puts into COMMAND's LD_PRELOAD before umockdev's: a second open of a node
+fails with EBUSY while it is open (in any process); a write submits one chunk of at
+most 8192 bytes, which the printer takes at its pace (--rate); a non-blocking write
+returns at once, and the next fails with EAGAIN until the chunk is taken; a blocking
+write returns when the printer has taken its last chunk; poll() reports POLLOUT only
+then; and the last close of the node drops whatever the printer has not taken yet
+("lost at close" in the transcript and summary.json), as usblp kills the transfer in
+flight. A program that runs without the preload (a static one) has every byte it
+writes delivered at once; --verbose says so.
+
+COMMAND starts with every signal at its default and none blocked. It stays in the
+simulator's process group, so Ctrl-C at the terminal reaches it from the terminal; a
+signal another process sends the simulator (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1,
+SIGUSR2) is passed on to COMMAND as it came. The simulator never ends COMMAND itself.
+
 Options:
   --printers N       simulate N printers (1 to 16, default 1), each with its own
                      dialogue, faults, flash and transcript
@@ -192,16 +208,22 @@ Options:
                        font.bin        the TP=4 section
                        transcript.txt  every command line received, in order, without
                                        its CR LF (other than printable ASCII shown as
-                                       \xNN), and each breach of the dialogue on a line
-                                       beginning with "VIOLATION:"
+                                       \xNN), each breach of the dialogue on a line
+                                       beginning with "VIOLATION:", and each close that
+                                       dropped data on a line "lost at close: N bytes
+                                       after COMMAND LINE"
                      Only blocks answered "OK" are stored; a section without any stored
-                     block has no file.
+                     block has no file. DIR/summary.json tells, per printer, the bytes it
+                     took, the bytes lost at closes and after which command, whether it
+                     started the firmware image, and the breaches (see the man page).
   --transcript FILE  also write the transcript to FILE; with several printers, every
                      printer's, each line after its port path and ": ". COMMAND finds
                      the transcript's path (the first printer's, with several) in the
                      environment variable VRQ_PRINTER_SIM_TRANSCRIPT.
   --restart-ms N     how long the printer is away after the image (default 1500)
   --flash-ms N       how long the printer takes to write a block (default 50)
+  --rate BYTES_PER_S how fast the printers take data (default 1216000, USB full speed:
+                     19 packets of 64 bytes in each 1 ms frame)
   --node-mode MODE   the permissions of the printer nodes, in octal (default 666, so
                      that any user may open them; 600 lets only root)
   --user USER        run COMMAND as USER (its uid, gid and groups); the device tree is
@@ -234,6 +256,19 @@ Options:
                                           ipp-usb holds it with; none for no driver)
                                           instead of usblp: it is on USB but has no
                                           lp device or node
+                       claimed:PROGRAM    a program named PROGRAM (a process the
+                                          simulator starts, holding the printer's
+                                          /dev/bus/usb/001/NNN open until COMMAND
+                                          ends) has claimed the printer's interface
+                                          through usbfs, as with bound-to:usbfs
+                       nak:MS@CHUNK       the printer takes nothing for MS ms when the
+                                          chunk CHUNK arrives, and takes it then; CHUNK
+                                          is K (the K-th chunk of the run, from 1),
+                                          last (the one with the firmware image's last
+                                          byte), block-last:K (the one with the last
+                                          byte of block K) or after-link (the first
+                                          after LINK: the closing buzzer); for one
+                                          printer: nak:50@last@1-1.5
                      K counts the SETIT blocks of the whole run from 1; SECTION:K
                      (e.g. block-error:font:2) counts within the sections of that type
                      (bootloader, system or font).
