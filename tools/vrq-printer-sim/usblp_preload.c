@@ -28,6 +28,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <time.h>
@@ -171,6 +172,7 @@ struct open_node {
   uint32_t node;
   uint32_t session;
   pid_t opener; /* only the opener's last close ends the open: a forked child's does not */
+  uint64_t device, inode; /* the terminal behind it, to tell a reused descriptor number */
 };
 
 struct tracked_fd {
@@ -225,23 +227,41 @@ static int remove_fd(int fd, struct open_node* ended) {
   return ended->opener == getpid();
 }
 
-static int new_open(int lp, uint32_t node, uint32_t session) {
+/* The file fd names, as the kernel tells it (no wrapper in between). */
+static int identify(int fd, uint64_t* device, uint64_t* inode) {
+  struct stat info;
+  if (syscall(SYS_fstat, fd, &info) != 0) return 0;
+  *device = (uint64_t)info.st_dev;
+  *inode = (uint64_t)info.st_ino;
+  return 1;
+}
+
+static int new_open(int lp, uint32_t node, uint32_t session, int fd) {
   for (int i = 0; i < MAX_OPENS; ++i) {
     if (opens[i].used) continue;
-    opens[i] = (struct open_node){1, lp, node, session, getpid()};
+    opens[i] = (struct open_node){1, lp, node, session, getpid(), 0, 0};
+    identify(fd, &opens[i].device, &opens[i].inode);
     return i;
   }
   return -1;
 }
 
-/* The open behind fd, copied; false when fd is no printer node of ours. */
+static void forget(int fd);
+
+/* The open behind fd, copied; false when fd is no printer node of ours. A descriptor
+ * closed behind the wrappers' back (close_range(), say) and reused for another file is
+ * forgotten here, so that its writes go where they belong. */
 static int lookup(int fd, struct open_node* found) {
   if (nothing_tracked()) return 0;
   lock_table();
   int at = find_fd(fd);
   if (at >= 0) *found = opens[fds[at].open];
   unlock_table();
-  return at >= 0;
+  if (at < 0) return 0;
+  uint64_t device = 0, inode = 0;
+  if (identify(fd, &device, &inode) && device == found->device && inode == found->inode) return 1;
+  forget(fd);
+  return 0;
 }
 
 static void copy_fd(int from, int to) {
@@ -340,13 +360,13 @@ static int open_node(const char* path, int flags, mode_t mode, real_open_call ca
   }
   uint32_t session = begin_session(node);
   lock_table();
-  int open = new_open(lp, number, session);
+  int open = new_open(lp, number, session, fd);
   int tracked = open >= 0 && add_fd(fd, open);
   if (open >= 0 && !tracked) opens[open].used = 0;
   unlock_table();
   if (!tracked) {
     /* No room to follow it: it works as a plain terminal, every byte delivered. */
-    struct open_node untracked = {1, lp, number, session, getpid()};
+    struct open_node untracked = {1, lp, number, session, getpid(), 0, 0};
     release(&untracked);
   }
   return fd;
@@ -434,7 +454,7 @@ static void adopt_inherited_opens(void) {
     uint32_t number = LOAD(&node->node);
     if (number == 0 || LOAD(&node->owner) != me) continue;
     uint64_t progress = LOAD(&node->progress);
-    struct open_node open = {1, lp, number, vrq_usblp_session(progress), me};
+    struct open_node open = {1, lp, number, vrq_usblp_session(progress), me, 0, 0};
     int kept = 0;
     for (int fd = 0; fd < 1024; ++fd) {
       char link[64];
@@ -445,7 +465,7 @@ static void adopt_inherited_opens(void) {
       target[n] = '\0';
       if (strcmp(target, node->pty) != 0) continue;
       if (!kept) {
-        int index = new_open(lp, number, open.session);
+        int index = new_open(lp, number, open.session, fd);
         if (index < 0) break;
         kept = index + 1;
       }
