@@ -116,24 +116,22 @@ void SimulatedPrinter::Deliver(const uint8_t* data, size_t size, int64_t nowMs) 
 
 // usblp kills the transfer in flight at the last close: what the printer had not taken
 // is gone, and the printer never learns of it.
-void SimulatedPrinter::HostClosed(const CloseReport& report, int64_t nowMs) {
-  (void)nowMs;
+void SimulatedPrinter::HostClosed(const CloseReport& report, int64_t /*nowMs*/) {
   if (report.lost > 0) {
-    // A line of data (hex text, say) is cut short: it is there to be recognised.
+    // A long line (hex text) is shortened to what it takes to recognise it.
     std::string after = dialogue_->LastCommand();
     if (after.size() > kLongestCommandShown) after = after.substr(0, kLongestCommandShown) + "...";
+    double closedAfterMs = static_cast<double>(report.closedNs - report.lastSubmittedNs) / 1e6;
     transcript_.AddNote(
         "lost at close: " + std::to_string(report.lost) + " bytes " +
         (after.empty() ? std::string("before the first command") : "after " + after));
-    summary_.losses.push_back(
-        {report.lost, after, static_cast<double>(report.closedNs - report.lastSubmittedNs) / 1e6});
+    summary_.losses.push_back({report.lost, after, closedAfterMs});
+    char text[112];
+    std::snprintf(text, sizeof text,
+                  "host closed the printer %.1f ms after its last write: %llu bytes lost",
+                  closedAfterMs, static_cast<unsigned long long>(report.lost));
+    Say(text);
   }
-  char text[96];
-  std::snprintf(text, sizeof text,
-                "host closed the printer %.1f ms after its last write, %llu bytes untaken",
-                static_cast<double>(report.closedNs - report.lastSubmittedNs) / 1e6,
-                static_cast<unsigned long long>(report.lost));
-  Say(text);
   // A tail the printer never saw begin was the last chunk the host submitted.
   int64_t imageLeft = dialogue_->ImageBytesLeft();
   if (imageTailNs_ == 0 && imageLeft > 0 && static_cast<uint64_t>(imageLeft) <= report.lost) {

@@ -8,6 +8,9 @@
  * any byte at once and lose none at a close. Replies still come through the terminal, so
  * reads are left alone. Descriptors of other files pass straight through.
  *
+ * Not modelled: select(), writev() and the like (they reach the terminal, which takes
+ * every byte at once), and a ppoll() mask between the 1 ms steps of a wait for POLLOUT.
+ *
  * Plain C with no state beyond a small table, because it is loaded into every process the
  * command starts. Inside, it calls the kernel directly (syscall()) for its own files, so
  * that neither its own wrappers nor umockdev's see them. */
