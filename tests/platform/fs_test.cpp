@@ -1,5 +1,6 @@
 #include "platform/fs.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -113,6 +114,36 @@ TEST(Files, WritesFailLikeAFullDiskWhenInjected) {
   EXPECT_EQ(file.Write("abcdef", 6), 3);
   platform::InjectWriteFailureAfter(-1);
   EXPECT_EQ(file.Write("gh", 2), 2);
+}
+
+// Files a user names are opened without waiting and taken only when they are regular
+// files: a FIFO with nobody at its other end, a folder or a device is refused at once.
+TEST(Files, OnlyRegularFilesOpenForReadingAndNoOpenWaits) {
+  Scratch dir;
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+  std::ofstream(dir / "plain") << "bytes";
+  fs::create_symlink(dir / "plain", dir / "link");
+  using Mode = platform::File::Mode;
+  for (const std::string& path : {dir / "pipe", dir.path(), std::string("/dev/null")}) {
+    for (Mode mode : {Mode::kRead, Mode::kReadWrite}) {
+      SCOPED_TRACE(path);
+      platform::File file = platform::File::Open(path, mode);
+      EXPECT_FALSE(file.IsOpen());
+      EXPECT_EQ(file.LastError(), platform::kNotRegularFile);
+      EXPECT_EQ(platform::OpenFailure(path, file.LastError()), path + " is not a regular file");
+    }
+  }
+  // A FIFO opened as an output without a reader fails rather than waits for one.
+  EXPECT_FALSE(platform::File::Open(dir / "pipe", Mode::kCreateTruncate).IsOpen());
+
+  platform::File file = platform::File::Open(dir / "link", Mode::kRead);
+  ASSERT_TRUE(file.IsOpen());
+  EXPECT_EQ(fcntl(file.Handle().Get(), F_GETFL) & O_NONBLOCK, 0);  // reads block as usual
+  char text[8] = {};
+  EXPECT_EQ(file.Read(text, sizeof text), 5);
+  const platform::File missing = platform::File::Open(dir / "missing", Mode::kRead);
+  EXPECT_EQ(platform::OpenFailure("m", missing.LastError()),
+            "cannot open m: No such file or directory");
 }
 
 }  // namespace
