@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -105,6 +106,33 @@ TEST(Files, PrivateFolderAndExecutablePath) {
   EXPECT_EQ(Mode(dir / ".work"), 0700u);
   EXPECT_FALSE(platform::CreatePrivateFolder(dir / ".work"));
   EXPECT_EQ(fs::path(platform::ExecutablePath()), fs::canonical("/proc/self/exe"));
+}
+
+TEST(Files, FolderPathsAreMadeLevelByLevelWithTheirModeExactly) {
+  Scratch dir;
+  const mode_t saved = ::umask(077);
+  EXPECT_EQ(platform::CreateFolderPath(dir / "a/b/c", 0755), "");
+  ::umask(saved);
+  for (const char* level : {"a", "a/b", "a/b/c"})
+    EXPECT_EQ(Mode(dir / level), 0755u) << level;
+
+  // What exists stays as it is.
+  ::chmod((dir / "a").c_str(), 0711);
+  EXPECT_EQ(platform::CreateFolderPath(dir / "a/b/d/", 0700), "");
+  EXPECT_EQ(Mode(dir / "a"), 0711u);
+  EXPECT_EQ(Mode(dir / "a/b/d"), 0700u);
+
+  std::ofstream(dir / "file") << "x";
+  EXPECT_EQ(platform::CreateFolderPath(dir / "file/sub", 0700),
+            "cannot make the folder " + dir / "file/sub" + ": Not a directory");
+  EXPECT_EQ(platform::CreateFolderPath(dir / "file", 0700),
+            "cannot make the folder " + dir / "file" + ": Not a directory");
+}
+
+TEST(Files, HomeFoldersComeFromTheUserDatabase) {
+  EXPECT_EQ(platform::EffectiveUserId(), ::geteuid());
+  EXPECT_EQ(platform::UserDatabaseHome(0), "/root");
+  EXPECT_EQ(platform::UserDatabaseHome(3999999999u), "");
 }
 
 TEST(Files, WritesFailLikeAFullDiskWhenInjected) {
