@@ -10,9 +10,9 @@
 #include "app/run_record.h"
 #include "app/terminal_front_end.h"
 #include "package/linked_package.h"
-#include "package/opfile.h"
 #include "package/package_check.h"
 #include "package/package_scan.h"
+#include "platform/fs.h"
 
 namespace app {
 namespace {
@@ -44,53 +44,70 @@ std::string Blocks(int64_t size, int64_t blockSize) {
   return std::to_string(blocks) + (blocks == 1 ? " block" : " blocks") + " of up to " + most;
 }
 
-// The linked package copied out, as the update copies it; its checksum compared.
+// The state of a checksum that the copy just made has passed, or that the trailer lacks.
+std::string ChecksumWords(bool present) {
+  return present ? "good" : "none (made before update applications carried one)";
+}
+
+// The linked package, checked where it lies and copied out as the update copies it; its
+// checksums compared on the way.
 std::optional<Refusal> CopyLinkedPackage(const std::string& executable, platform::TempFile& copy,
                                          std::ostream& out) {
   const fwp::LinkedPackage linked = fwp::FindLinkedPackage(executable);
-  if (!linked.found) {
+  if (!linked.marked) {
     return Refusal{"no found resource file",
                    executable +
                        " carries no linked package; check a package file with "
                        "vrq-update --check FILE"};
   }
+  if (std::string problem = fwp::CheckLinkedHeader(executable, linked).problem; !problem.empty()) {
+    return Refusal{"Error fwp data!", problem};
+  }
   std::string problem;
   copy = fwp::ExtractLinkedPackageToTemp(executable, linked, &problem);
   if (!copy.IsOpen()) return Refusal{"Error fwp data!", problem};
   out << "update application " << executable << ": package of " << linked.length
-      << " bytes, checksum "
-      << (linked.checksum ? "good" : "none (made before update applications carried one)") << "\n";
+      << " bytes, checksum " << ChecksumWords(linked.checksum.has_value()) << ", program checksum "
+      << ChecksumWords(linked.programChecksum.has_value()) << "\n";
+  if (!linked.warning.empty()) out << "warning: " << linked.warning << "\n";
   return std::nullopt;
 }
 
-// What the update loads, and what its firmware step needs of the "frw" item.
-std::optional<Refusal> LoadPackage(const std::string& path, fwp::TOPFile& package) {
+// What the update reads of the package, without writing its items out: the header, the
+// records, every packed item decoded, and what its firmware step needs of the "frw" item.
+std::optional<Refusal> CheckPackage(const std::string& path, const std::string& name,
+                                    fwp::PackageCheck& check) {
   const std::string problem =
-      fwp::ProbePackageHeader(path).ProblemFor(path, fwp::kPrinterFamily, fwp::kUpdateKind);
+      fwp::ProbePackageHeader(path).ProblemFor(name, fwp::kPrinterFamily, fwp::kUpdateKind);
   if (!problem.empty()) return Refusal{"Error fwp data!", problem};
-  if (!package.Load(path)) return Refusal{"Error fwp data!", package.LoadError()};
-  if (const fwp::TFileBase* item = FirstFirmwareItem(package)) {
-    if (std::string problem = ImageSizeProblem(item->FileName, item->Status); !problem.empty())
-      return Refusal{"Can not Run FRW!", problem};
+  check = fwp::CheckPackage(path, name);
+  for (const fwp::Finding& finding : check.findings) {
+    if (finding.kind != fwp::Finding::kWarning) return Refusal{"Error fwp data!", finding.text};
+  }
+  for (const fwp::RecordFields& record : check.records) {
+    if (record.type != "frw") continue;
+    const std::string problem = ImageSizeProblem(platform::FileNameOf(record.fileName),
+                                                 fwp::UnpackedSize(record, check.header.packMode));
+    if (!problem.empty()) return Refusal{"Can not Run FRW!", problem};
     return std::nullopt;
   }
   return Refusal{"Can not Run FRW!", "the package has no \"frw\" item"};
 }
 
-void Report(const std::string& path, const fwp::TOPFile& package, std::ostream& out) {
-  const fwp::PackageHeader header = fwp::ProbePackageHeader(path).header;
+void Report(const fwp::PackageCheck& check, std::ostream& out) {
+  const fwp::PackageHeader& header = check.header;
   out << "package: version " << Quoted(header.versionLabel) << ", "
-      << (header.packMode == fwp::kPackPacked ? "packed" : "stored") << ", "
-      << package.ItemNames().size() << " items\n";
+      << (header.packMode == fwp::kPackPacked ? "packed" : "stored") << ", " << check.records.size()
+      << " items\n";
   std::vector<ItemSize> items;
   int64_t wireBytes = 0;
-  for (size_t i = 0; i < package.ItemNames().size(); ++i) {
-    const fwp::TFileBase* item = package.ItemAt(i);
-    if (item == nullptr) continue;
-    items.push_back({item->Type, item->FileName, item->Status});
-    if (item->Type == "frw" && wireBytes == 0) {
-      out << "firmware: " << Printable(item->FileName) << ", " << item->Status << " bytes\n";
-      wireBytes = item->Status;
+  for (const fwp::RecordFields& record : check.records) {
+    const std::string name = platform::FileNameOf(record.fileName);
+    const int64_t size = fwp::UnpackedSize(record, header.packMode);
+    items.push_back({record.type, name, size});
+    if (record.type == "frw" && wireBytes == 0) {
+      out << "firmware: " << Printable(name) << ", " << size << " bytes\n";
+      wireBytes = size;
     }
   }
   const FlashPlan plan(items);
@@ -99,8 +116,10 @@ void Report(const std::string& path, const fwp::TOPFile& package, std::ostream& 
         << Blocks(section.size, section.blockSize) << "\n";
     wireBytes += HexTextChars(section.size);
   }
-  for (const std::string& warning : package.LoadWarnings())
-    out << "warning: " << Printable(warning) << "\n";
+  for (const fwp::Finding& finding : check.findings) {
+    if (finding.kind == fwp::Finding::kWarning)
+      out << "warning: " << Printable(finding.text) << "\n";
+  }
   const uint64_t wireMs = static_cast<uint64_t>(wireBytes / kWireBytesPerMs);
   out << "flash time: " << Seconds(plan.TotalMs() + wireMs)
       << " from the firmware image to \"LINK\" (" << Seconds(plan.TotalMs()) << " of paced waits, "
@@ -115,20 +134,25 @@ int RunPackageCheck(const std::string& executable, const std::optional<std::stri
   platform::TempFile copy;
   std::optional<Refusal> refusal;
   if (!file) refusal = CopyLinkedPackage(executable, copy, out);
-  const std::string path = file ? *file : copy.Path();
-  fwp::TOPFile package;
-  if (!refusal) refusal = LoadPackage(path, package);
-  if (!refusal) Report(path, package, out);
-  package.RemoveAllItems();
+  fwp::PackageCheck check;
+  if (!refusal) {
+    refusal = file ? CheckPackage(*file, *file, check)
+                   : CheckPackage(copy.Path(), fwp::LinkedPackageName(executable), check);
+  }
   if (refusal) {
     err << "Error: " << refusal->text << "\n  " << OneLine(refusal->detail) << "\n";
     return kExitFailure;
   }
+  Report(check, out);
   out << "ready for the printer\n";
   return kExitSuccess;
 }
 
 std::string LinkedPackageVersionLine(const std::string& executable) {
+  const fwp::LinkedPackage linked = fwp::FindLinkedPackage(executable);
+  if (linked.marked && !linked.found) {
+    return "package version: (the update application is damaged: fetch it again)";
+  }
   const std::optional<fwp::PackageHeader> header = fwp::LinkedPackageHeader(executable);
   if (!header) return {};
   if (!header->hasMagic) return "package version: (the linked package is no update package)";

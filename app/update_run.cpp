@@ -10,6 +10,7 @@
 #include "app/section_transfer.h"
 #include "app/text_tools.h"
 #include "package/linked_package.h"
+#include "package/package_check.h"
 #include "package/package_scan.h"
 #include "platform/file.h"
 #include "platform/fs.h"
@@ -45,8 +46,8 @@ RunOutcome UpdateRun::Run() {
     return RunOutcome::Error("Create dll File Failed!", written.reason, -1);
   }
   session_.CheckStop();
-  StepResult checked = CopyLinkedPackage();
-  if (checked) checked = CheckPackage();
+  StepResult checked = CheckPackage();
+  if (checked) checked = CopyLinkedPackage();
   if (!checked) {
     RunOutcome outcome = RunOutcome::Error("Error fwp data!", checked.reason);
     outcome.onStatusLine = true;
@@ -82,7 +83,9 @@ bool UpdateRun::ReserveLibraryFile() {
 
 bool UpdateRun::FindPackage() {
   const std::string& executable = env_.executablePath;
-  if (fwp::LinkedPackage linked = fwp::FindLinkedPackage(executable); linked.found) {
+  // A damaged trailer still makes an update application: it says so, and never asks for
+  // a package file it was not made to use.
+  if (fwp::LinkedPackage linked = fwp::FindLinkedPackage(executable); linked.marked) {
     session_.ShowStatus("Find update!");
     linked_ = linked;
     return true;
@@ -113,7 +116,7 @@ StepResult UpdateRun::WriteLibraryImage() {
                             std::strerror(file.LastError()));
 }
 
-// The linked package is copied out and its checksum compared on the way: a damaged
+// The linked package is copied out and its checksums compared on the way: a damaged
 // download goes no further.
 StepResult UpdateRun::CopyLinkedPackage() {
   if (!linked_) return StepResult::Done();
@@ -124,8 +127,14 @@ StepResult UpdateRun::CopyLinkedPackage() {
   return StepResult::Done();
 }
 
+// A linked package is checked where it lies, before anything is copied out of the
+// executable: its trailer, its size and its header.
 StepResult UpdateRun::CheckPackage() {
-  if (packagePath_.empty()) return StepResult::Failed("the linked package could not be extracted");
+  if (linked_) {
+    const fwp::LinkedHeaderCheck checked = fwp::CheckLinkedHeader(env_.executablePath, *linked_);
+    versionLabel_ = checked.probe.header.versionLabel;
+    return checked.problem.empty() ? StepResult::Done() : StepResult::Failed(checked.problem);
+  }
   const fwp::HeaderProbe probe = fwp::ProbePackageHeader(packagePath_);
   const std::string problem = probe.ProblemFor(packagePath_, kPrinterName, kPackageKind);
   versionLabel_ = probe.header.versionLabel;
@@ -162,6 +171,8 @@ std::optional<RunOutcome> UpdateRun::Confirm(const FlashPlan& plan) {
   }
   summary.flashMs = plan.TotalMs();
   summary.warnings = items_->Package().LoadWarnings();
+  if (linked_ && !linked_->warning.empty())
+    summary.warnings.insert(summary.warnings.begin(), linked_->warning);
   switch (ui_.ConfirmUpdate(summary, [this] { session_.CheckStop(); })) {
     case Confirmation::kYes:
       return std::nullopt;

@@ -57,6 +57,12 @@ vrq_require_module(LIBSYSTEMD libsystemd libsystemd-dev)
 # update application needs no library more than the program did.
 vrq_require_library(LIBDEFLATE_STATIC_LIBRARY libdeflate.a libdeflate-dev)
 vrq_require_header(LIBDEFLATE_INCLUDE_DIR libdeflate.h libdeflate-dev)
+# The SHA-256 that names a package in the update history, linked statically for the same
+# reason.
+vrq_require_library(NETTLE_STATIC_LIBRARY libnettle.a nettle-dev)
+vrq_require_header(NETTLE_INCLUDE_DIR nettle/sha2.h nettle-dev)
+# The update history is read and written as JSON lines (header only).
+vrq_require_header(NLOHMANN_JSON_INCLUDE_DIR nlohmann/json.hpp nlohmann-json3-dev)
 # hidapi's hidraw back end is loaded with dlopen at run time; the build needs its header.
 vrq_require_header(HIDAPI_INCLUDE_DIR hidapi/hidapi.h libhidapi-dev)
 # The simulated printer (vrq-printer-sim and the tests) runs on umockdev.
@@ -117,6 +123,20 @@ if(BUILD_TESTING)
   find_program(PYTHON3_DBUSMOCK NAMES python3 VALIDATOR vrq_python_has_dbusmock)
   if(NOT PYTHON3_DBUSMOCK)
     vrq_missing("python3 module dbusmock" python3-dbusmock)
+  endif()
+  # The check of every JSON object the programs print against docs/outcome.schema.json,
+  # with Debian's python3 and its jsonschema (not another python3 first on the PATH).
+  function(vrq_python_has_jsonschema result candidate)
+    execute_process(COMMAND ${candidate} -c "import jsonschema; jsonschema.Draft202012Validator"
+                    RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)
+    if(NOT status EQUAL 0)
+      set(${result} FALSE PARENT_SCOPE)
+    endif()
+  endfunction()
+  find_program(PYTHON3_JSONSCHEMA NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH
+               VALIDATOR vrq_python_has_jsonschema)
+  if(NOT PYTHON3_JSONSCHEMA)
+    vrq_missing("python3 module jsonschema (with JSON Schema 2020-12)" python3-jsonschema)
   endif()
 endif()
 

@@ -34,7 +34,7 @@ struct ItemResult {
 };
 
 std::string Reason(int error) {
-  return std::strerror(error != 0 ? error : EIO);
+  return platform::ErrorText(error);
 }
 
 ItemResult CopyStored(File& package, int64_t length, File& out, const std::string& target) {
@@ -83,15 +83,6 @@ ItemResult ExtractItem(int8_t packMode, File& package, int64_t length, File out,
   return result;
 }
 
-// "N bytes", with the size in MiB beside it from 1 MiB on.
-std::string SizeText(int64_t bytes) {
-  std::string text = std::to_string(bytes) + " bytes";
-  if (bytes < (1 << 20)) return text;
-  char mebibytes[32];
-  std::snprintf(mebibytes, sizeof mebibytes, " (%.1f MiB)", static_cast<double>(bytes) / (1 << 20));
-  return text + mebibytes;
-}
-
 }  // namespace
 
 TOPFile::TOPFile() {
@@ -117,11 +108,14 @@ bool TOPFile::Fail(std::string why) {
 bool TOPFile::Load(const std::string& path) {
   loadError_.clear();
   loadWarnings_.clear();
-  if (!platform::IsRegularFile(path)) return Fail(NoPackageFile(path));
+  // A path that names no regular file, or none at all, changes nothing.
+  File file = File::Open(path, File::Mode::kRead);
+  if (!file.IsOpen()) return Fail(platform::OpenFailure(path, file.LastError()));
   RemoveAllItems();
   Reset();
-  File file = File::Open(path, File::Mode::kRead);
-  if (!file.IsOpen()) return Fail("cannot open " + path + ": " + Reason(file.LastError()));
+  if (std::string tooLarge = PackageSizeProblem(path, file.Size()); !tooLarge.empty()) {
+    return Fail(tooLarge);
+  }
 
   const PackageLayout layout = ScanPackage(file);
   if (layout.error != 0 && !layout.header.hasMagic) {
@@ -140,12 +134,6 @@ bool TOPFile::Load(const std::string& path) {
     loadWarnings_.push_back(warning);
   }
   return loadError_.empty();
-}
-
-std::string TOPFile::NoPackageFile(const std::string& path) {
-  File file = platform::PathExists(path) ? File() : File::Open(path, File::Mode::kRead);
-  if (file.IsOpen() || file.LastError() == 0) return path + " is not a file";
-  return "cannot open " + path + ": " + Reason(file.LastError());
 }
 
 // Checks made before anything is extracted, so that a package refused for them leaves

@@ -50,9 +50,10 @@ class TOPFile {
 
   // Extracts every item of the package at path. True only when the whole file was read
   // record by record and every item was written completely; LoadError() says why not
-  // (the system's reason for a file that cannot be opened or read). Items extracted
-  // before a failure stay extracted and listed. A package is refused before anything is
-  // extracted when two items would share a file, when its items unpack to more than
+  // (the system's reason for a file that cannot be opened or read). A path that names
+  // no regular file changes nothing. Items extracted before a failure stay extracted and
+  // listed. A package is refused before anything is extracted when the file is larger
+  // than 1 GiB, when two items would share a file, when its items unpack to more than
   // 1 GiB, or when the work folder's file system has not the room for them.
   bool Load(const std::string& path);
   const std::string& LoadError() const { return loadError_; }
@@ -97,7 +98,6 @@ class TOPFile {
  private:
   // Records the first reason a load fails; always false.
   bool Fail(std::string why);
-  static std::string NoPackageFile(const std::string& path);
   bool RoomForItems(const PackageLayout& layout);
   void ExtractRecords(platform::File& file, const PackageLayout& layout);
   void AddItem(const std::string& name, std::unique_ptr<TFileBase> item);

@@ -16,7 +16,7 @@ namespace {
 using platform::File;
 
 std::string Cause(int error) {
-  return std::strerror(error != 0 ? error : EIO);
+  return platform::ErrorText(error);
 }
 
 void Add(PackageCheck& check, Finding::Kind kind, std::string text) {
@@ -92,23 +92,24 @@ void CheckPackedItems(PackageCheck& check, File& file, const PackageLayout& layo
 PackageSource OpenPackageSource(const std::string& path) {
   PackageSource source;
   source.path = path;
-  if (!platform::IsRegularFile(path)) {
-    File file = platform::PathExists(path) ? File() : File::Open(path, File::Mode::kRead);
-    source.error = file.LastError() != 0 ? "cannot open " + path + ": " + Cause(file.LastError())
-                                         : path + " is not a file";
-    return source;
-  }
   const HeaderProbe probe = ProbePackageHeader(path);
   if (probe.error != 0) {
-    source.error = "cannot read " + path + ": " + Cause(probe.error);
+    source.error = platform::OpenFailure(path, probe.error);
     return source;
   }
   const LinkedPackage linked = FindLinkedPackage(path);
-  if (probe.IsPackage() || !linked.found) {
+  if (probe.IsPackage() || !linked.marked) {
     source.package = path;
     return source;
   }
   source.linked = linked;
+  if (!linked.found) {
+    source.copy.problem = linked.damage;
+    return source;
+  }
+  // Refused where it lies: a trailer may claim gigabytes.
+  source.copy.problem = PackageSizeProblem(LinkedPackageName(path), linked.length);
+  if (!source.copy.problem.empty()) return source;
   source.copied = platform::TempFile::Create(platform::TempFolder(), kTempPrefix);
   File out = source.copied.IsOpen() ? File::Open(source.copied.Path(), File::Mode::kCreateTruncate)
                                     : File();
@@ -125,6 +126,33 @@ PackageSource OpenPackageSource(const std::string& path) {
   }
   source.package = source.copied.Path();
   return source;
+}
+
+std::string LinkedPackageName(const std::string& executable) {
+  return "the package linked to " + executable;
+}
+
+LinkedHeaderCheck CheckLinkedHeader(const std::string& executable, const LinkedPackage& linked) {
+  LinkedHeaderCheck checked;
+  if (!linked.found) {
+    checked.problem = linked.marked ? linked.damage : "no package is linked to " + executable;
+    return checked;
+  }
+  File file = File::Open(executable, File::Mode::kRead);
+  if (!file.IsOpen()) {
+    checked.problem = platform::OpenFailure(executable, file.LastError());
+    return checked;
+  }
+  checked.probe = ProbePackageHeader(file, linked.offset, linked.length);
+  checked.problem =
+      checked.probe.ProblemFor(LinkedPackageName(executable), kPrinterFamily, kUpdateKind);
+  // Damage to the header reads like a package for another printer; the checksum tells
+  // the two apart. A package beyond the size limit is not read for it.
+  if (!checked.problem.empty() && linked.checksum && linked.length <= kMaxPackageSize) {
+    const LinkedCopy sums = CheckLinkedChecksums(executable, linked);
+    if (!sums.Usable() && !sums.problem.empty()) checked.problem = sums.problem;
+  }
+  return checked;
 }
 
 const char* FindingKindName(Finding::Kind kind) {
@@ -150,25 +178,42 @@ std::optional<PackageHeader> LinkedPackageHeader(const std::string& executable) 
   const LinkedPackage linked = FindLinkedPackage(executable);
   if (!linked.found) return std::nullopt;
   File file = File::Open(executable, File::Mode::kRead);
-  std::array<uint8_t, kHeaderSize> image{};
-  const int64_t want = std::min<int64_t>(linked.length, static_cast<int64_t>(kHeaderSize));
-  const int64_t got =
-      file.IsOpen() ? file.ReadAt(image.data(), static_cast<size_t>(want), linked.offset) : -1;
-  if (got != want) return std::nullopt;
-  return ParseHeader(std::span<const uint8_t>(image.data(), static_cast<size_t>(got)));
+  if (!file.IsOpen()) return std::nullopt;
+  const HeaderProbe probe = ProbePackageHeader(file, linked.offset, linked.length);
+  if (probe.error != 0) return std::nullopt;
+  return probe.header;
 }
 
 PackageCheck CheckPackage(const PackageSource& source) {
+  if (!source.IsApplication()) return CheckPackage(source.package, source.path);
+  const LinkedPackage& linked = *source.linked;
   PackageCheck check;
-  if (source.copy.checksum == ChecksumState::kBad) {
-    Add(check, Finding::kDamaged, source.copy.problem);
+  if (!source.package.empty()) check = CheckPackage(source.package, LinkedPackageName(source.path));
+  std::vector<Finding> first;
+  if (!linked.warning.empty()) first.push_back({Finding::kWarning, linked.warning});
+  if (source.package.empty()) {
+    // Nothing was copied out: the trailer is damaged, or the package too large to take.
+    first.push_back({linked.found ? Finding::kRefused : Finding::kDamaged, source.copy.problem});
+  } else if (!source.copy.Usable()) {
+    first.push_back({Finding::kDamaged, source.copy.problem});
   }
-  File file = File::Open(source.package, File::Mode::kRead);
+  check.findings.insert(check.findings.begin(), first.begin(), first.end());
+  return check;
+}
+
+PackageCheck CheckPackage(const std::string& package, const std::string& name) {
+  PackageCheck check;
+  File file = File::Open(package, File::Mode::kRead);
   if (!file.IsOpen()) {
-    Add(check, Finding::kDamaged, "cannot open " + source.package + ": " + Cause(file.LastError()));
+    Add(check, Finding::kDamaged, platform::OpenFailure(name, file.LastError()));
     return check;
   }
-  const PackageLayout layout = ScanPackage(file);
+  // Refused before it is read: a file may claim gigabytes of records.
+  if (std::string tooLarge = PackageSizeProblem(name, file.Size()); !tooLarge.empty()) {
+    Add(check, Finding::kRefused, tooLarge);
+    return check;
+  }
+  PackageLayout layout = ScanPackage(file);
   check.header = layout.header;
   check.items = layout.records.size();
   if (!CheckHeader(check, layout)) return check;
@@ -178,6 +223,7 @@ PackageCheck CheckPackage(const PackageSource& source) {
   }
   CheckNames(check, layout);
   CheckPackedItems(check, file, layout);
+  check.records = std::move(layout.records);
   return check;
 }
 

@@ -35,9 +35,26 @@ struct PackageSource {
 };
 
 // A file that begins as a package is one; otherwise a file with a trailer is an update
-// application, and its package is copied out (also when its checksum fails, so that it
-// can be looked at).
+// application, and its package is copied out (also when a checksum fails, so that it
+// can be looked at). Nothing is copied out of an application whose trailer is damaged
+// or whose package is larger than a package may be; copy.problem says why then.
 PackageSource OpenPackageSource(const std::string& path);
+
+// How messages name the package linked to executable: "the package linked to PATH".
+std::string LinkedPackageName(const std::string& executable);
+
+// What an update checks of its linked package where it lies, before anything is copied
+// out: the trailer, the size against the 1 GiB a package may be, and the header (an
+// update for "VRQPrinter"). A package refused for its header whose trailer carries a
+// checksum is read where it lies to tell damage from a package made for another printer.
+//
+//   fwp::LinkedHeaderCheck checked = fwp::CheckLinkedHeader(executable, linked);
+//   if (!checked.problem.empty()) ... "Error fwp data!" with checked.problem ...
+struct LinkedHeaderCheck {
+  HeaderProbe probe;
+  std::string problem;  // "" when the package may be copied out and loaded
+};
+LinkedHeaderCheck CheckLinkedHeader(const std::string& executable, const LinkedPackage& linked);
 
 struct Finding {
   enum Kind {
@@ -53,7 +70,8 @@ const char* FindingKindName(Finding::Kind kind);
 
 struct PackageCheck {
   PackageHeader header;
-  size_t items = 0;  // records read whole
+  size_t items = 0;                   // records read whole
+  std::vector<RecordFields> records;  // and their fields, in package order
   std::vector<Finding> findings;
 
   // Nothing the updater would refuse.
@@ -61,8 +79,11 @@ struct PackageCheck {
 };
 
 // Checks the header, every record, every item's data (packed items decoded), the names,
-// the size limit and, for an update application, the trailer's checksum.
+// the size limits and, for an update application, the trailer and its checksums.
 PackageCheck CheckPackage(const PackageSource& source);
+// The same for a package file, called name in the findings. Writes no item files: a
+// package of many items is checked in a fraction of the time its load takes.
+PackageCheck CheckPackage(const std::string& package, const std::string& name);
 
 // The header of the package linked to an update application, read where it lies;
 // nullopt when the file carries no linked package or cannot be read.

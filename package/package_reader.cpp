@@ -232,6 +232,12 @@ std::string DuplicateNameProblem(const std::vector<RecordFields>& records) {
   return {};
 }
 
+std::string PackageSizeProblem(const std::string& name, int64_t size) {
+  if (size <= kMaxPackageSize) return {};
+  return name + " is " + SizeText(size) + ", more than the " + SizeText(kMaxPackageSize) +
+         " a package may be";
+}
+
 int64_t TotalUnpackedSize(const std::vector<RecordFields>& records, int8_t packMode) {
   int64_t total = 0;
   for (const RecordFields& record : records)

@@ -94,6 +94,13 @@ int64_t TotalUnpackedSize(const std::vector<RecordFields>& records, int8_t packM
 
 // The most a package object extracts from one package, all items together.
 inline constexpr int64_t kMaxPackageUnpacked = int64_t{1} << 30;
+// The largest package file the updater takes (1 GiB): its items may unpack to no more,
+// and stored or packed they take about as much room in the file. Checked before anything
+// of it is read or copied.
+inline constexpr int64_t kMaxPackageSize = kMaxPackageUnpacked;
+// Why a package of size bytes, called name in the words, is refused ("" when it is not):
+// "NAME is N bytes (X MiB), more than the 1073741824 bytes (1024.0 MiB) a package may be".
+std::string PackageSizeProblem(const std::string& name, int64_t size);
 
 // The largest item a package object unpacks whole in memory.
 inline constexpr int64_t kMaxPackedItemSize = int64_t{1} << 30;

@@ -18,7 +18,7 @@ using platform::File;
 constexpr int64_t kWindowSize = 64 * 1024;
 
 std::string Reason(int error) {
-  return std::strerror(error);
+  return platform::ErrorText(error);
 }
 
 // The bytes of the file from some offset on, refilled as the reader asks.
@@ -94,30 +94,42 @@ void ScanRecords(File& file, PackageLayout& layout) {
 
 }  // namespace
 
-std::string HeaderProbe::ProblemFor(const std::string& path, const std::string& printerName,
+std::string HeaderProbe::ProblemFor(const std::string& name, const std::string& printerName,
                                     const std::string& packageKind) const {
-  if (error != 0) return "cannot read " + path + ": " + Reason(error);
-  if (!header.hasMagic) return path + " is not an update package (no \"OP FILE 1.00\" header)";
+  if (error == platform::kNotRegularFile) return platform::OpenFailure(name, error);
+  if (error != 0) return "cannot read " + name + ": " + Reason(error);
+  if (size == 0) return name + " is empty";
+  if (std::string tooLarge = PackageSizeProblem(name, size); !tooLarge.empty()) return tooLarge;
+  if (!header.hasMagic) return name + " is not an update package (no \"OP FILE 1.00\" header)";
+  if (!header.complete) return name + ": " + HeaderProblem(header);
   if (header.printerName != printerName) {
-    return path + " is made for the printer \"" + header.printerName + "\", not \"" + printerName +
+    return name + " is made for the printer \"" + header.printerName + "\", not \"" + printerName +
            "\"";
   }
   if (header.packageKind != packageKind) {
-    return path + " is a package of the kind \"" + header.packageKind + "\", not \"" + packageKind +
+    return name + " is a package of the kind \"" + header.packageKind + "\", not \"" + packageKind +
            "\"";
   }
   return {};
 }
 
 HeaderProbe ProbePackageHeader(const std::string& path) {
-  HeaderProbe probe;
   File file = File::Open(path, File::Mode::kRead);
-  if (!file.IsOpen()) {
+  const int64_t size = file.IsOpen() ? file.Size() : -1;
+  if (size < 0) {
+    HeaderProbe probe;
     probe.error = file.LastError();
     return probe;
   }
+  return ProbePackageHeader(file, 0, size);
+}
+
+HeaderProbe ProbePackageHeader(File& file, int64_t offset, int64_t size) {
+  HeaderProbe probe;
+  probe.size = size;
   std::array<uint8_t, kHeaderSize> image{};
-  const int64_t got = file.Read(image.data(), image.size());
+  const auto want = static_cast<size_t>(std::clamp<int64_t>(size, 0, kHeaderSize));
+  const int64_t got = file.ReadAt(image.data(), want, offset);
   if (got < 0) {
     probe.error = file.LastError();
     return probe;

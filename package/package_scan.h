@@ -22,20 +22,27 @@ namespace fwp {
 //   if (std::string why = probe.ProblemFor(path, "VRQPrinter", "Update"); !why.empty())
 //     ... fail with "Error fwp data!" and why as the detail ...
 struct HeaderProbe {
-  int error = 0;  // errno when the file could not be opened or read; 0 otherwise
+  // errno (or platform::kNotRegularFile) when the file could not be opened or read; 0
+  // otherwise.
+  int error = 0;
+  int64_t size = 0;  // of the whole package
   PackageHeader header;
 
   // The magic test, false when the file could not be read.
   bool IsPackage() const { return error == 0 && header.hasMagic; }
-  // Why path is not a package for that printer family and kind, in words for a detail
-  // line: the system's reason when it cannot be read, no magic, or the printer name or
-  // kind it was made for. "" when it is such a package.
-  std::string ProblemFor(const std::string& path, const std::string& printerName,
+  // Why the package called name is not a package for that printer family and kind, in
+  // words for a detail line: the system's reason when it cannot be read, empty, larger
+  // than a package may be, no magic, a header cut short, or the printer name or kind it
+  // was made for. "" when it is such a package.
+  std::string ProblemFor(const std::string& name, const std::string& printerName,
                          const std::string& packageKind) const;
 };
 
 // Opens path, reads up to 2048 bytes and closes it again.
 HeaderProbe ProbePackageHeader(const std::string& path);
+// The same for the package that lies in file from offset on, size bytes long (a package
+// linked to an update application, read where it lies).
+HeaderProbe ProbePackageHeader(platform::File& file, int64_t offset, int64_t size);
 
 // The layout of a package file: header and records, up to where reading stopped.
 struct PackageLayout {

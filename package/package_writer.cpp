@@ -118,11 +118,11 @@ bool PackageWriter::AddItem(const ItemFields& item, const uint8_t* data, size_t 
 bool PackageWriter::AddItemFromFile(const ItemFields& item, const std::string& source) {
   if (!Ok()) return false;
   platform::File input = platform::File::Open(source, platform::File::Mode::kRead);
-  if (!input.IsOpen()) {
-    return Fail("cannot open " + source + ": " + std::strerror(input.LastError()));
-  }
+  if (!input.IsOpen()) return Fail(platform::OpenFailure(source, input.LastError()));
   const int64_t size = input.Size();
-  if (size < 0) return Fail("cannot read " + source + ": " + std::strerror(input.LastError()));
+  if (size < 0) {
+    return Fail("cannot read " + source + ": " + platform::ErrorText(input.LastError()));
+  }
   if (static_cast<uint64_t>(size) > MaxItemSize(packMode_)) return Fail(source + " is too large");
   if (packMode_ != kPackPacked) return CopyStored(item, input, size, source);
 

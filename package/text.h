@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -46,6 +48,15 @@ inline int HexDigitValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+// "N bytes", with the size in MiB beside it from 1 MiB on.
+inline std::string SizeText(int64_t bytes) {
+  std::string text = std::to_string(bytes) + " bytes";
+  if (bytes < (1 << 20)) return text;
+  char mebibytes[32];
+  std::snprintf(mebibytes, sizeof mebibytes, " (%.1f MiB)", static_cast<double>(bytes) / (1 << 20));
+  return text + mebibytes;
 }
 
 }  // namespace fwp

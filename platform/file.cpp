@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 
 namespace platform {
 namespace {
@@ -26,8 +27,22 @@ void InjectWriteFailureAfter(int64_t bytes) {
   g_writeBudget.store(bytes);
 }
 
+std::string ErrorText(int error) {
+  if (error == kNotRegularFile) return "not a regular file";
+  return std::strerror(error != 0 ? error : EIO);
+}
+
+std::string OpenFailure(const std::string& path, int error) {
+  if (error == kNotRegularFile) return path + " is not a regular file";
+  return "cannot open " + path + ": " + ErrorText(error);
+}
+
+// O_NONBLOCK keeps the open itself from waiting: a FIFO without a writer (or reader)
+// would hold it forever, out of reach of any stop. Reads and writes of the regular files
+// this class keeps block as usual, so the flag goes again once the file is known.
 File File::Open(const std::string& path, Mode mode) {
-  int flags = O_CLOEXEC;
+  int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+  const bool regularOnly = mode != Mode::kCreateTruncate;
   switch (mode) {
     case Mode::kRead:
       flags |= O_RDONLY;
@@ -39,8 +54,30 @@ File File::Open(const std::string& path, Mode mode) {
       flags |= O_WRONLY | O_CREAT | O_TRUNC;
       break;
   }
-  File file(RetryOnInterrupt([&] { return ::open(path.c_str(), flags, 0644); }));
-  if (!file.IsOpen()) file.error_ = errno;
+  File file;
+  struct stat st {};
+  // A device node named by mistake is not opened at all: opening one can have effects.
+  if (regularOnly && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    file.error_ = kNotRegularFile;
+    return file;
+  }
+  file.fd_ = Descriptor(RetryOnInterrupt([&] { return ::open(path.c_str(), flags, 0644); }));
+  if (!file.IsOpen()) {
+    file.error_ = errno;
+    return file;
+  }
+  // What the path named when it was opened decides, whatever it named a moment before.
+  const int fd = file.fd_.Get();
+  if (regularOnly && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    file.fd_.Reset();
+    file.error_ = kNotRegularFile;
+    return file;
+  }
+  const int status = ::fcntl(fd, F_GETFL);
+  if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    file.error_ = errno;
+    file.fd_.Reset();
+  }
   return file;
 }
 

@@ -1,6 +1,15 @@
 // An open file with the few operations the package code needs. Move-only; the
 // descriptor is held by a platform::Descriptor. Reads and writes retry interrupted calls
 // and short transfers; every call reports failure by result, never by exception.
+//
+// Files opened for reading (or reading and writing) are the files users name: packages,
+// update applications, manifests, item data. They are opened without waiting (a FIFO or
+// a device node named by mistake cannot hold the open, and with it a stop) and refused
+// at once unless they are regular files:
+//
+//   platform::File file = platform::File::Open(path, platform::File::Mode::kRead);
+//   if (!file.IsOpen()) return platform::OpenFailure(path, file.LastError());
+//   // "PATH is not a regular file" or "cannot open PATH: No such file or directory"
 #pragma once
 
 #include <cstddef>
@@ -18,18 +27,29 @@ struct FileTime {
   uint32_t nanoseconds = 0;
 };
 
+// LastError() of a file refused because its path names a folder, a FIFO, a device or a
+// socket rather than a regular file. No errno says that, so it is a value of its own.
+inline constexpr int kNotRegularFile = -2;
+// The words for an error of this class: strerror, or "not a regular file".
+std::string ErrorText(int error);
+// Why path could not be opened, in words for a detail line: "PATH is not a regular
+// file", or "cannot open PATH: REASON".
+std::string OpenFailure(const std::string& path, int error);
+
 class File {
  public:
   enum class Mode {
-    kRead,            // existing file, read only
-    kReadWrite,       // existing file, read and write
+    kRead,            // existing regular file, read only
+    kReadWrite,       // existing regular file, read and write
     kCreateTruncate,  // create or truncate, write only
   };
 
   File() = default;
 
-  // Opens path; IsOpen() tells whether it worked and LastError() why not.
-  // New files get mode 0644 (less the umask). The descriptor is close-on-exec.
+  // Opens path; IsOpen() tells whether it worked and LastError() why not. No mode
+  // waits in the open; kRead and kReadWrite take regular files only (kNotRegularFile
+  // otherwise; a path that names a device is not even opened). New files get mode 0644
+  // (less the umask). The descriptor is close-on-exec.
   static File Open(const std::string& path, Mode mode);
   // Creates path for writing with the given permission bits (exactly, whatever the
   // umask). With exclusive an existing file makes it fail; otherwise it is truncated.

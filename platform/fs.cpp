@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 
@@ -84,6 +86,40 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
 
 bool CreatePrivateFolder(const std::string& path) {
   return ::mkdir(path.c_str(), 0700) == 0;
+}
+
+std::string CreateFolderPath(const std::string& path, unsigned mode) {
+  if (path.empty()) return "cannot make a folder without a name";
+  // Each level from the top: an existing one (or one another process makes meanwhile)
+  // is passed, and only the levels made here get the mode.
+  for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    const std::string level = path.substr(0, end);
+    if (::mkdir(level.c_str(), mode) == 0) {
+      ::chmod(level.c_str(), mode);
+    } else if (errno != EEXIST) {
+      return "cannot make the folder " + level + ": " + std::strerror(errno);
+    }
+    if (end == std::string::npos) break;
+  }
+  if (!IsFolder(path)) return "cannot make the folder " + path + ": " + std::strerror(ENOTDIR);
+  return {};
+}
+
+unsigned EffectiveUserId() {
+  return ::geteuid();
+}
+
+std::string UserDatabaseHome(unsigned uid) {
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(static_cast<size_t>(size > 0 ? size : 16384));
+  passwd entry{};
+  passwd* found = nullptr;
+  while (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == ERANGE &&
+         buffer.size() < (1u << 20)) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (found == nullptr || found->pw_dir == nullptr) return {};
+  return found->pw_dir;
 }
 
 std::optional<std::vector<FolderEntry>> ListFolder(const std::string& path) {

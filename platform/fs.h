@@ -39,6 +39,18 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
 // begins with "."). False when it exists already or cannot be made.
 bool CreatePrivateFolder(const std::string& path);
 
+// Creates path and every missing folder above it, each one it makes with exactly the
+// permission bits mode (whatever the umask); folders that exist are left as they are.
+// Returns "" when path is a folder afterwards, else why not in words for a detail line
+// ("cannot make the folder PATH: REASON").
+std::string CreateFolderPath(const std::string& path, unsigned mode);
+
+// The effective user id of this process (0 for root).
+unsigned EffectiveUserId();
+// The home folder that the user database (passwd, or what NSS serves) names for user
+// uid; "" when it names none.
+std::string UserDatabaseHome(unsigned uid);
+
 struct FolderEntry {
   std::string name;
   bool isFolder = false;

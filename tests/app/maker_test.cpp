@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "package/linked_package.h"
 #include "package/package_scan.h"
@@ -49,6 +50,7 @@ TEST_F(MakerTest, MakesARunFileBesideThePackage) {
   EXPECT_EQ(fs::file_size(made), fs::file_size(exe) + fs::file_size(package) + 36);
   EXPECT_EQ(fs::status(made).permissions(), fs::status(exe).permissions());
   EXPECT_TRUE(fwp::FindLinkedPackage(made).checksum.has_value());
+  EXPECT_TRUE(fwp::FindLinkedPackage(made).programChecksum.has_value());
   EXPECT_EQ(Extracted(made), Read(package));  // which compares the checksum
 }
 
@@ -68,9 +70,9 @@ TEST_F(MakerTest, FailuresLeaveNoHalfMadeApplication) {
   EXPECT_TRUE(ui.boxes.empty());
 
   // The link fails half way: the copy of the program is made, the append fails, the
-  // copy goes. (The check's item file takes the first byte written.)
+  // copy goes.
   std::string package = WritePackage({Item("frw", "fw.bin", {1})});
-  platform::InjectWriteFailureAfter(1 + static_cast<int64_t>(fs::file_size(exe)) + 10);
+  platform::InjectWriteFailureAfter(static_cast<int64_t>(fs::file_size(exe)) + 10);
   EXPECT_EQ(form->MakeUpdateApp(package), 0);
   platform::InjectWriteFailureAfter(-1);
   EXPECT_FALSE(fs::exists(dir / "pkg.run"));
@@ -112,7 +114,7 @@ TEST_F(MakerTest, APackageThatCannotWorkMakesNothing) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {(dir / "notes.fwp").string(), "is not an update package"},
       {(dir / "missing.fwp").string(), "No such file or directory"},
-      {dir.string(), "is not a file"},
+      {dir.string(), "is not a regular file"},
       {WritePackage({Item("frw", "fw.bin", {1})}, otherPrinter, "other.fwp"),
        "is made for the printer \"LabelMaster\""},
       {undecodable, "it does not decode"},
@@ -147,6 +149,47 @@ TEST_F(MakerTest, ASymlinkOrAnotherFilePlantedAtTheTargetIsReplacedNotWrittenThr
   EXPECT_EQ(Read(victim.string()), "precious");
   EXPECT_THAT(BoxTexts(), ElementsAre("Information: make new update application Success",
                                       "Information: make new update application Success"));
+}
+
+// The package is opened once and read once, into the application, and the check reads
+// it there: a package changed on the disk between the check and the link can never ship
+// with a valid checksum. The first stop check comes after the open, before the read.
+TEST_F(MakerTest, TheApplicationHoldsExactlyThePackageThatWasChecked) {
+  const std::string package = WritePackage({Item("frw", "fw.bin", Bytes(3000))});
+  const std::string good = Read(package);
+  fwp::PackageHeaderFields otherPrinter;
+  otherPrinter.printerName = "LabelMaster";
+  const std::string other =
+      WritePackage({Item("frw", "fw.bin", Bytes(3000))}, otherPrinter, "other.fwp");
+  auto onFirstCheck = [this](std::function<void()> act) {
+    auto done = std::make_shared<bool>(false);
+    form->SetStopSource([act, done] {
+      if (!*done) act();
+      *done = true;
+      return app::StopRequests{};
+    });
+  };
+
+  // Another file renamed over the package once it is open: the application holds the
+  // package as it was opened, and says so by its checksum.
+  onFirstCheck([&] {
+    fs::copy_file(other, dir / "swap.fwp");
+    fs::rename(dir / "swap.fwp", package);
+  });
+  form->RunOperation(package);
+  EXPECT_EQ(Extracted((dir / "pkg.run").string()), good);
+
+  // The open package rewritten in place before it is read: what is linked is checked,
+  // and refused.
+  fs::remove(dir / "pkg.run");
+  std::ofstream(package, std::ios::binary) << good;
+  onFirstCheck([&] { std::ofstream(package, std::ios::binary | std::ios::trunc) << Read(other); });
+  form->RunOperation(package);
+  EXPECT_FALSE(fs::exists(dir / "pkg.run"));
+  EXPECT_THAT(BoxTexts(), ElementsAre("Information: make new update application Success",
+                                      "Error: Error fwp data!"));
+  EXPECT_THAT(ui.boxes.at(1).detail, ::testing::HasSubstr("\"LabelMaster\""));
+  EXPECT_THAT(LeftOvers(), ElementsAre("extracted"));  // Extracted()'s own file
 }
 
 TEST_F(MakerTest, AStoppedMakeLeavesNothingBehind) {

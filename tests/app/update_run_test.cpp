@@ -1,8 +1,10 @@
 // The update procedure against the scripted printer: the dialogue, the blocks, every
 // failure and what each run leaves behind.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +12,7 @@
 
 #include "app/exit_status.h"
 #include "package/linked_package.h"
+#include "package/package_format.h"
 #include "platform/file.h"
 #include "workflow_fixture.h"
 
@@ -25,6 +28,17 @@ std::vector<std::string> StartingWith(const std::vector<std::string>& lines,
     if (line.rfind(prefix, 0) == 0) found.push_back(line);
   }
   return found;
+}
+
+std::string LE32(uint32_t value) {
+  std::string bytes(4, '\0');
+  fwp::PutLE32(reinterpret_cast<unsigned char*>(bytes.data()), value);
+  return bytes;
+}
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 class UpdateTest : public WorkflowTest {};
@@ -192,7 +206,14 @@ const FailureCase kFailures[] = {
        std::filesystem::remove(*t.ui.chosenFile);
        std::filesystem::create_directory(*t.ui.chosenFile);
      },
-     "Error fwp data!", "", "Is a directory"},
+     "Error fwp data!", "", "pkg.fwp is not a regular file"},
+    // A FIFO named as the package is refused at once, never waited on.
+    {"PackageIsAFifo",
+     [](UpdateTest& t) {
+       std::filesystem::remove(*t.ui.chosenFile);
+       ASSERT_EQ(::mkfifo(t.ui.chosenFile->c_str(), 0600), 0);
+     },
+     "Error fwp data!", "", "pkg.fwp is not a regular file"},
     {"PackageThatDoesNotLoad",
      [](UpdateTest& t) {
        std::string path =
@@ -408,6 +429,95 @@ TEST_F(UpdateTest, ADamagedUpdateApplicationIsRefusedBeforeThePrinterIsOpened) {
   form->RunUpdate();
   EXPECT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
   EXPECT_THAT(LeftOvers(), ElementsAre());
+}
+
+// An update application whose trailer, program part or package does not fit: "Find
+// update!", then "Error fwp data!" with the cause, before any printer is looked for and
+// without asking for a package file. The detail names the application, never a copy.
+TEST_F(UpdateTest, ADamagedUpdateApplicationIsNeverTakenForAPlainProgram) {
+  const std::string package = WritePackage({Item("frw", "fw.bin", Bytes(3000))});
+  const std::string program = Read(exe);
+  const std::string tail = "LINK FILE 1.00" + std::string(18, '\0');
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {program + Read(package) + LE32(5000000) + tail,
+       "the update application is damaged: its trailer gives the linked package a length of "
+       "5000000 bytes"},
+      {program + LE32(0) + tail, "the package linked to " + exe + " is empty"},
+      {program + "not a package" + LE32(13) + tail,
+       "the package linked to " + exe + " is not an update package"},
+  };
+  for (const auto& [bytes, reason] : cases) {
+    SCOPED_TRACE(reason);
+    std::ofstream(exe, std::ios::binary | std::ios::trunc) << bytes;
+    ui.statuses.clear();
+    ui.boxes.clear();
+    EXPECT_EQ(form->RunUpdate(), 0);
+    EXPECT_EQ(ui.statuses.front(), "Find update!");
+    EXPECT_THAT(BoxTexts(), ElementsAre("Error: Error fwp data!"));
+    EXPECT_THAT(ui.boxes[0].detail, ::testing::HasSubstr(reason));
+    EXPECT_EQ(ui.questions, 0);
+    EXPECT_TRUE(ui.dialogs.empty());
+    EXPECT_EQ(printer.discoveries, 0);
+    EXPECT_THAT(LeftOvers(), ElementsAre());
+  }
+
+  // One flipped byte of the program part, with the package intact.
+  std::ofstream(exe, std::ios::binary | std::ios::trunc) << program;
+  ASSERT_GT(fwp::AppendLinkedPackage(exe, package), 0);
+  std::string made = Read(exe);
+  made[100] = static_cast<char>(made[100] ^ 0x40);
+  std::ofstream(exe, std::ios::binary | std::ios::trunc) << made;
+  ui.boxes.clear();
+  form->RunUpdate();
+  EXPECT_THAT(BoxTexts(), ElementsAre("Error: Error fwp data!"));
+  EXPECT_THAT(ui.boxes[0].detail,
+              ::testing::HasSubstr("the update application is damaged: the CRC-32 of its program "
+                                   "part is "));
+  EXPECT_THAT(ui.boxes[0].detail, ::testing::HasSubstr("fetch the update application again"));
+  EXPECT_EQ(printer.discoveries, 0);
+  EXPECT_THAT(LeftOvers(), ElementsAre());
+}
+
+// A trailer that claims a package of 3 GiB (a sparse file here) is refused where it lies:
+// nothing of it is read or copied.
+TEST_F(UpdateTest, AnOversizedLinkedPackageIsRefusedWithoutCopyingIt) {
+  const std::string package = WritePackage({Item("frw", "fw.bin", Bytes(3000))});
+  const auto programSize = static_cast<int64_t>(std::filesystem::file_size(exe));
+  const int64_t claimed = int64_t{3} << 30;
+  {
+    std::ofstream out(exe, std::ios::binary | std::ios::app);
+    out << Read(package);
+  }
+  std::filesystem::resize_file(exe, static_cast<uintmax_t>(programSize + claimed));
+  {
+    std::ofstream out(exe, std::ios::binary | std::ios::app);
+    out << LE32(static_cast<uint32_t>(claimed)) << "LINK FILE 1.00" << std::string(2, '\0')
+        << "CRC1" << std::string(12, '\0');
+  }
+  const auto start = std::chrono::steady_clock::now();
+  form->RunUpdate();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_THAT(BoxTexts(), ElementsAre("Error: Error fwp data!"));
+  EXPECT_THAT(ui.boxes[0].detail,
+              ::testing::HasSubstr("the package linked to " + exe +
+                                   " is 3221225472 bytes (3072.0 MiB), more than the 1073741824"));
+  EXPECT_EQ(printer.discoveries, 0);
+  EXPECT_THAT(LeftOvers(), ElementsAre());
+}
+
+// A damaged checksum mark leaves the package unchecked, as an old application's, and the
+// operator is told before anything is written.
+TEST_F(UpdateTest, ADamagedChecksumMarkIsShownBeforeTheUpdate) {
+  const std::string package = WritePackage({Item("frw", "fw.bin", {1})});
+  ASSERT_GT(fwp::AppendLinkedPackage(exe, package), 0);
+  std::string made = Read(exe);
+  made[made.size() - 14] = '?';  // "CR?1"
+  std::ofstream(exe, std::ios::binary | std::ios::trunc) << made;
+  form->RunUpdate();
+  EXPECT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
+  ASSERT_EQ(ui.summaries.size(), 1u);
+  ASSERT_FALSE(ui.summaries[0].warnings.empty());
+  EXPECT_THAT(ui.summaries[0].warnings[0], ::testing::HasSubstr("checksum mark"));
 }
 
 TEST_F(UpdateTest, TemporaryFilesGoToTheTempFolderWhenTheProgramsFolderIsNotWritable) {

@@ -306,9 +306,9 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     expect_clean
     ;;
   linked-checksum)
-    # A byte changed in a made application's package is caught before the printer is
-    # opened; an application whose trailer has no checksum (made before there was one)
-    # updates as it always did.
+    # A byte changed in a made application's package, or a trailer that does not fit its
+    # file, is caught before the printer is opened; an application whose trailer has no
+    # checksum (made before there was one) updates as it always did.
     make_items
     build_package "$app/pkg.fwp" --packed
     "$app/vrq-update" --make "$app/pkg.fwp" 2>"$work/make.log" || fail "the make failed"
@@ -326,6 +326,26 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     grep -q "the update application is damaged" "$work/damaged.log" || fail "no cause for the refusal"
     [ ! -s "$work/flash/transcript.txt" ] || fail "the printer was spoken to"
     expect_clean
+    # A length field that does not fit the file: "Find update!", then "Error fwp data!";
+    # no question for a package file, nothing sent to the printer.
+    cp "$work/good.run" "$app/pkg.run"
+    printf '\377\377\377\177' | dd of="$app/pkg.run" bs=1 seek=$((size - 36)) conv=notrunc 2>/dev/null
+    rm -rf "$work/flash"
+    TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash" -- \
+      "$app/pkg.run" --headless --yes >/dev/null 2>"$work/trailer.log" </dev/null
+    status=$?
+    expect_status 1 "$work/trailer.log"
+    [ "$(head -n 1 "$work/trailer.log")" = "Find update!" ] || fail "first status is not Find update!"
+    expect_line "$work/trailer.log" "Error: Error fwp data!"
+    grep -q "the update application is damaged: .*fetch the update application again" \
+      "$work/trailer.log" || fail "no cause for the damaged trailer"
+    expect_no_line "$work/trailer.log" "select"
+    [ ! -s "$work/flash/transcript.txt" ] || fail "the printer was spoken to"
+    expect_clean
+    # Damaged, it is still an update application: no maker for its end users.
+    "$app/pkg.run" --maker 2>"$work/maker-option.log"
+    status=$?
+    expect_status 2 "$work/maker-option.log"
     cp "$work/good.run" "$app/pkg.run"
     head -c 8 /dev/zero | dd of="$app/pkg.run" bs=1 seek=$((size - 16)) conv=notrunc 2>/dev/null
     rm -rf "$work/flash"
@@ -351,7 +371,8 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     "$app/vrq-update" --make "$app/pkg.fwp" 2>/dev/null || fail "the make failed"
     check "$app/pkg.run" --check
     expect_status 0 "$work/check.log"
-    grep -q ' bytes, checksum good$' "$work/check.out" || fail "no checksum state"
+    grep -q ' bytes, checksum good, program checksum good$' "$work/check.out" ||
+      fail "no checksum states"
     check "$app/pkg.run" --version
     expect_line "$work/check.out" "package version: E2E 7"
     check "$app/vrq-update" --version
@@ -367,14 +388,18 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     printf '\377\377\377\177LINK FILE 1.00\0\0CRC1' >>"$app/outside.run"
     head -c 12 /dev/zero >>"$app/outside.run"
     chmod +x "$app/cut.run" "$app/outside.run"
-    for broken in cut outside; do
-      check "$app/$broken.run" --check
-      expect_status 1 "$work/check.log"
-      grep -q "carries no linked package" "$work/check.log" || fail "$broken.run: $(cat "$work/check.log")"
-      check "$app/$broken.run" --version
-      expect_status 0 "$work/check.log"
-      expect_no_line "$work/check.out" "package version"
-    done
+    check "$app/cut.run" --check
+    expect_status 1 "$work/check.log"
+    grep -q "carries no linked package" "$work/check.log" || fail "cut.run: $(cat "$work/check.log")"
+    check "$app/cut.run" --version
+    expect_status 0 "$work/check.log"
+    expect_no_line "$work/check.out" "package version"
+    # A trailer whose length does not fit: a damaged update application.
+    check "$app/outside.run" --check
+    expect_status 1 "$work/check.log"
+    expect_line "$work/check.log" "Error: Error fwp data!"
+    grep -q "the update application is damaged: .*fetch the update application again" \
+      "$work/check.log" || fail "outside.run: $(cat "$work/check.log")"
     expect_clean
     ;;
   bad-packages)
@@ -408,6 +433,21 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     expect_line "$work/refused.log" "  Not updated: there is no terminal to answer at. Give --yes to update without the question."
     expect_no_line "$work/refused.log" "Error"
     [ ! -s "$work/flash/transcript.txt" ] || fail "the unconfirmed update sent the printer something"
+    expect_clean
+    # A FIFO named as the package, for the update, the maker and --check: refused at once,
+    # never waited on for a writer.
+    mkfifo "$work/pipe.fwp"
+    run_update "$work/fifo.log" -- --package "$work/pipe.fwp" --yes
+    expect_status 1 "$work/fifo.log"
+    expect_line "$work/fifo.log" "Error: Error fwp data!"
+    expect_line "$work/fifo.log" "  $work/pipe.fwp is not a regular file"
+    [ ! -s "$work/flash/transcript.txt" ] || fail "the printer was spoken to"
+    for option in --make --check; do
+      TMPDIR=$work/tmp timeout 10 "$app/vrq-update" "$option" "$work/pipe.fwp" >/dev/null 2>"$work/fifo.log"
+      status=$?
+      expect_status 1 "$work/fifo.log"
+      grep -q "pipe.fwp is not a regular file" "$work/fifo.log" || fail "$option of a FIFO: $(cat "$work/fifo.log")"
+    done
     expect_clean
     # No printer at all (no simulator).
     TMPDIR=$work/tmp "$app/vrq-update" --package "$work/no-frw.fwp" --yes 2>"$work/none.log"

@@ -355,7 +355,12 @@ TEST_F(PackageTest, LoadOfAMissingFileChangesNothing) {
   EXPECT_EQ(pkg_.LoadError(),
             "cannot open " + (dir_ / "missing.fwp") + ": No such file or directory");
   EXPECT_FALSE(pkg_.Load(dir_.path()));
-  EXPECT_EQ(pkg_.LoadError(), dir_.path() + " is not a file");
+  EXPECT_EQ(pkg_.LoadError(), dir_.path() + " is not a regular file");
+  EXPECT_EQ(pkg_.ItemNames().size(), 1u);
+  // A FIFO is refused at once, not waited on for a writer.
+  ASSERT_EQ(::mkfifo((dir_ / "pipe.fwp").c_str(), 0600), 0);
+  EXPECT_FALSE(pkg_.Load(dir_ / "pipe.fwp"));
+  EXPECT_EQ(pkg_.LoadError(), (dir_ / "pipe.fwp") + " is not a regular file");
   EXPECT_EQ(pkg_.ItemNames().size(), 1u);
 }
 

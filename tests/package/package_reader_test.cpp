@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <span>
 
+#include "package/opfile.h"
 #include "package/package_scan.h"
 #include "raw_package.h"
 #include "scratch_dir.h"
@@ -191,13 +193,35 @@ TEST(PackageProbe, TheCauseComesWithTheAnswer) {
   EXPECT_EQ(missing.ProblemFor("m.fwp", "VRQPrinter", "Update"),
             "cannot read m.fwp: No such file or directory");
   EXPECT_EQ(fwp::ProbePackageHeader(dir.path()).ProblemFor("d", "VRQPrinter", "Update"),
-            "cannot read d: Is a directory");
+            "d is not a regular file");
   EXPECT_EQ(fwp::ProbePackageHeader(dir / "junk.fwp").ProblemFor("j", "VRQPrinter", "Update"),
             "j is not an update package (no \"OP FILE 1.00\" header)");
   EXPECT_EQ(fwp::ProbePackageHeader(dir / "other.fwp").ProblemFor("o", "VRQPrinter", "Update"),
             "o is made for the printer \"vrqprinter\", not \"VRQPrinter\"");
   EXPECT_EQ(fwp::ProbePackageHeader(dir / "fonts.fwp").ProblemFor("f", "VRQPrinter", "Update"),
             "f is a package of the kind \"Fonts\", not \"Update\"");
+}
+
+// What the header probe refuses before anything is loaded: nothing at all, more than a
+// package may be (a sparse file: nothing of it is read), a header cut short.
+TEST(PackageProbe, EmptyOversizedAndCutShortPackagesAreRefusedFromTheHeader) {
+  ScratchDir dir;
+  rawpkg::Write(dir / "empty.fwp", "");
+  EXPECT_EQ(fwp::ProbePackageHeader(dir / "empty.fwp").ProblemFor("e", "VRQPrinter", "Update"),
+            "e is empty");
+  rawpkg::Write(dir / "huge.fwp", rawpkg::Header(0, "VRQPrinter", "Update"));
+  std::filesystem::resize_file(dir / "huge.fwp", fwp::kMaxPackageSize + 1);
+  EXPECT_EQ(fwp::ProbePackageHeader(dir / "huge.fwp").ProblemFor("h", "VRQPrinter", "Update"),
+            "h is 1073741825 bytes (1024.0 MiB), more than the 1073741824 bytes (1024.0 MiB) a "
+            "package may be");
+  fwp::TOPFile package;
+  EXPECT_FALSE(package.Load(dir / "huge.fwp"));
+  EXPECT_NE(package.LoadError().find("more than the 1073741824 bytes"), std::string::npos);
+  std::filesystem::resize_file(dir / "huge.fwp", fwp::kMaxPackageSize);
+  EXPECT_EQ(fwp::ProbePackageHeader(dir / "huge.fwp").ProblemFor("h", "VRQPrinter", "Update"), "");
+  rawpkg::Write(dir / "cut.fwp", rawpkg::Header(0, "VRQPrinter", "Update").substr(0, 100));
+  EXPECT_EQ(fwp::ProbePackageHeader(dir / "cut.fwp").ProblemFor("c", "VRQPrinter", "Update"),
+            "c: header cut short at 100 bytes");
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # cmake --install --strip into a scratch DESTDIR, then what a user and a developer get:
-# the HID library once, the program in its own folder with a link to it, the files of
-# the desktop, a pkg-config file that builds a client, and an update application made
-# by the installed program that is the stripped program plus the package.
-#   install_test.sh  with BUILD (the build folder), BIN, PREFIX, LIBDIR, BINDIR,
-#                    UDEV_RULES_DIR (as configured), SANITIZER (empty, address or thread)
+# the HID library once, the program in its own folder with a link to it, its settings
+# file in the configuration folder with a link beside the program (an edited one kept
+# when installing again), the files of the desktop, a pkg-config file that builds a
+# client, and an update application made by the installed program that is the stripped
+# program plus the package.
+#   install_test.sh  with BUILD (the build folder), SOURCE (the project's folder), BIN,
+#                    PREFIX, LIBDIR, BINDIR, SYSCONFDIR (absolute), UDEV_RULES_DIR (as
+#                    configured), SANITIZER (empty, address or thread)
 set -uo pipefail
-: "${BUILD:?}" "${BIN:?}" "${PREFIX:?}" "${LIBDIR:?}" "${BINDIR:?}" "${UDEV_RULES_DIR:?}"
+: "${BUILD:?}" "${SOURCE:?}" "${BIN:?}" "${PREFIX:?}" "${LIBDIR:?}" "${BINDIR:?}" "${SYSCONFDIR:?}" "${UDEV_RULES_DIR:?}"
 dest=$(mktemp -d "${TMPDIR:-/tmp}/install-test.XXXXXX")
 trap 'rm -rf "$dest"' EXIT
 failures=0
@@ -45,6 +48,26 @@ done
 case $LIBDIR in /*) full_libdir=$LIBDIR ;; *) full_libdir=$PREFIX/$LIBDIR ;; esac
 strings "$bindir/vrq-printer-sim" | grep -qxF "$full_libdir/vrq-printer-sim" ||
   fail "the installed vrq-printer-sim does not look for its library in $full_libdir/vrq-printer-sim"
+
+# The settings file: the program reads the one beside it, a link to the configuration
+# folder's (absolute: it leads out of the prefix's tree), where the default update mode
+# is the administrator's to change; installing again keeps a changed file.
+settings=$SYSCONFDIR/vrq-update/vrq-update.ini
+[ -L "$app_dir/vrq-update.ini" ] && [ "$(readlink "$app_dir/vrq-update.ini")" = "$settings" ] ||
+  fail "$app_dir/vrq-update.ini is no link to $settings"
+if [ -f "$dest$settings" ] && [ ! -L "$dest$settings" ]; then
+  cmp -s "$dest$settings" "$SOURCE/packaging/vrq-update.ini" || fail "$settings is not the default"
+  printf '[MAIN]\nMAKE=1\n' >"$dest$settings"
+  if DESTDIR=$dest cmake --install "$BUILD" --strip --component runtime >"$dest/again.log" 2>&1; then
+    [ "$(cat "$dest$settings")" = "$(printf '[MAIN]\nMAKE=1')" ] ||
+      fail "installing again replaced the changed $settings"
+    [ "$(readlink "$app_dir/vrq-update.ini")" = "$settings" ] || fail "installing again lost the link"
+  else
+    fail "installing again failed: $(tail -n 3 "$dest/again.log")"
+  fi
+else
+  fail "$settings is not installed as a file"
+fi
 
 # The installed program runs, and loads the library through the link beside it.
 # (No printer is attached here: --list says so and exits 1.)

@@ -1,7 +1,9 @@
 #include "platform/fs.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -106,6 +108,33 @@ TEST(Files, PrivateFolderAndExecutablePath) {
   EXPECT_EQ(fs::path(platform::ExecutablePath()), fs::canonical("/proc/self/exe"));
 }
 
+TEST(Files, FolderPathsAreMadeLevelByLevelWithTheirModeExactly) {
+  Scratch dir;
+  const mode_t saved = ::umask(077);
+  EXPECT_EQ(platform::CreateFolderPath(dir / "a/b/c", 0755), "");
+  ::umask(saved);
+  for (const char* level : {"a", "a/b", "a/b/c"})
+    EXPECT_EQ(Mode(dir / level), 0755u) << level;
+
+  // What exists stays as it is.
+  ::chmod((dir / "a").c_str(), 0711);
+  EXPECT_EQ(platform::CreateFolderPath(dir / "a/b/d/", 0700), "");
+  EXPECT_EQ(Mode(dir / "a"), 0711u);
+  EXPECT_EQ(Mode(dir / "a/b/d"), 0700u);
+
+  std::ofstream(dir / "file") << "x";
+  EXPECT_EQ(platform::CreateFolderPath(dir / "file/sub", 0700),
+            "cannot make the folder " + dir / "file/sub" + ": Not a directory");
+  EXPECT_EQ(platform::CreateFolderPath(dir / "file", 0700),
+            "cannot make the folder " + dir / "file" + ": Not a directory");
+}
+
+TEST(Files, HomeFoldersComeFromTheUserDatabase) {
+  EXPECT_EQ(platform::EffectiveUserId(), ::geteuid());
+  EXPECT_EQ(platform::UserDatabaseHome(0), "/root");
+  EXPECT_EQ(platform::UserDatabaseHome(3999999999u), "");
+}
+
 TEST(Files, WritesFailLikeAFullDiskWhenInjected) {
   Scratch dir;
   platform::File file = platform::File::Open(dir / "f", platform::File::Mode::kCreateTruncate);
@@ -113,6 +142,36 @@ TEST(Files, WritesFailLikeAFullDiskWhenInjected) {
   EXPECT_EQ(file.Write("abcdef", 6), 3);
   platform::InjectWriteFailureAfter(-1);
   EXPECT_EQ(file.Write("gh", 2), 2);
+}
+
+// Files a user names are opened without waiting and taken only when they are regular
+// files: a FIFO with nobody at its other end, a folder or a device is refused at once.
+TEST(Files, OnlyRegularFilesOpenForReadingAndNoOpenWaits) {
+  Scratch dir;
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+  std::ofstream(dir / "plain") << "bytes";
+  fs::create_symlink(dir / "plain", dir / "link");
+  using Mode = platform::File::Mode;
+  for (const std::string& path : {dir / "pipe", dir.path(), std::string("/dev/null")}) {
+    for (Mode mode : {Mode::kRead, Mode::kReadWrite}) {
+      SCOPED_TRACE(path);
+      platform::File file = platform::File::Open(path, mode);
+      EXPECT_FALSE(file.IsOpen());
+      EXPECT_EQ(file.LastError(), platform::kNotRegularFile);
+      EXPECT_EQ(platform::OpenFailure(path, file.LastError()), path + " is not a regular file");
+    }
+  }
+  // A FIFO opened as an output without a reader fails rather than waits for one.
+  EXPECT_FALSE(platform::File::Open(dir / "pipe", Mode::kCreateTruncate).IsOpen());
+
+  platform::File file = platform::File::Open(dir / "link", Mode::kRead);
+  ASSERT_TRUE(file.IsOpen());
+  EXPECT_EQ(fcntl(file.Handle().Get(), F_GETFL) & O_NONBLOCK, 0);  // reads block as usual
+  char text[8] = {};
+  EXPECT_EQ(file.Read(text, sizeof text), 5);
+  const platform::File missing = platform::File::Open(dir / "missing", Mode::kRead);
+  EXPECT_EQ(platform::OpenFailure("m", missing.LastError()),
+            "cannot open m: No such file or directory");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -411,7 +412,7 @@ TEST_F(FwpToolTest, BuildRefusesUnknownTypesAndEmptyPackages) {
 }
 
 // list, verify and extract look inside an update application's package, and name the
-// state of its checksum.
+// state of its checksums.
 TEST_F(FwpToolTest, UpdateApplicationsAreReadThroughTheirTrailer) {
   ASSERT_EQ(Build("pkg.fwp", {"--packed"}).code, 0);
   const fs::path app = root_ / "pkg.run";
@@ -422,7 +423,9 @@ TEST_F(FwpToolTest, UpdateApplicationsAreReadThroughTheirTrailer) {
 
   const Result list = Tool({"list", app.string()});
   EXPECT_EQ(list.code, 0) << list.err;
-  EXPECT_NE(list.out.find(", checksum good\npackage linked to " + app.string()), std::string::npos)
+  EXPECT_NE(
+      list.out.find(", checksum good, program checksum good\npackage linked to " + app.string()),
+      std::string::npos)
       << list.out;
   EXPECT_NE(list.out.find("type \"system\" name \"sys.img\""), std::string::npos);
   EXPECT_EQ(Tool({"verify", app.string()}).code, 0);
@@ -440,12 +443,81 @@ TEST_F(FwpToolTest, UpdateApplicationsAreReadThroughTheirTrailer) {
   EXPECT_EQ(Tool({"extract", app.string(), Path("out2")}).code, 1);
   EXPECT_FALSE(fs::exists(root_ / "out2"));
 
-  // The trailer of an application made before the checksum: zeros behind its text.
+  // A byte of the program part.
   damaged[damaged.size() - 36 - 100] ^= 0x08;
-  std::fill(damaged.end() - 16, damaged.end() - 8, 0);
+  damaged[5] ^= 0x08;
   WriteFile(app, damaged);
-  EXPECT_NE(Tool({"list", app.string()}).out.find(", checksum none\n"), std::string::npos);
-  EXPECT_EQ(Tool({"verify", app.string()}).code, 0);
+  const Result program = Tool({"verify", app.string()});
+  EXPECT_EQ(program.code, 1);
+  EXPECT_NE(program.out.find("damaged: the update application is damaged: the CRC-32 of its "
+                             "program part is "),
+            std::string::npos)
+      << program.out;
+  EXPECT_EQ(Tool({"extract", app.string(), Path("out2")}).code, 1);
+
+  // A damaged checksum mark: unchecked, as an old application, and a warning.
+  damaged[5] ^= 0x08;
+  damaged[damaged.size() - 15] = 'r';
+  WriteFile(app, damaged);
+  const Result mark = Tool({"verify", app.string()});
+  EXPECT_EQ(mark.code, 0) << mark.out;
+  EXPECT_NE(mark.out.find("warning: the checksum mark in the update application's trailer is "
+                          "damaged (it reads 43 72 43 31"),
+            std::string::npos)
+      << mark.out;
+  EXPECT_NE(Tool({"list", app.string()}).err.find("warning: the checksum mark"), std::string::npos);
+
+  // The trailer of an application made before the checksums: zeros behind its text.
+  std::fill(damaged.end() - 16, damaged.end(), 0);
+  WriteFile(app, damaged);
+  EXPECT_NE(Tool({"list", app.string()}).out.find(", checksum none, program checksum none\n"),
+            std::string::npos);
+  const Result old = Tool({"verify", app.string()});
+  EXPECT_EQ(old.code, 0);
+  EXPECT_EQ(old.out.find("warning"), std::string::npos) << old.out;
+}
+
+// A trailer whose length does not fit its file is a damaged update application, and a
+// package claimed larger than a package may be is refused where it lies (a sparse file
+// of 3 GiB here): verify says so without copying anything out.
+TEST_F(FwpToolTest, VerifyNamesADamagedOrOversizedApplication) {
+  const std::string block = std::string("LINK FILE 1.00\0\0CRC1", 20) + std::string(12, '\0');
+  Bytes file = {'a', 'b', 0xE8, 0x03, 0, 0};
+  file.insert(file.end(), block.begin(), block.end());
+  WriteFile(root_ / "broken.run", file);
+  const Result broken = Tool({"verify", Path("broken.run")});
+  EXPECT_EQ(broken.code, 1);
+  EXPECT_NE(broken.out.find("damaged: the update application is damaged: its trailer gives the "
+                            "linked package a length of 1000 bytes"),
+            std::string::npos)
+      << broken.out;
+  EXPECT_NE(broken.out.find("fetch the update application again"), std::string::npos);
+  EXPECT_NE(broken.out.find(Path("broken.run") + ": damaged\n"), std::string::npos);
+
+  ASSERT_EQ(Build("pkg.fwp", {}).code, 0);
+  const fs::path huge = root_ / "huge.run";
+  Bytes program = {0x7f, 'E', 'L', 'F'};
+  const Bytes package = ReadFile(root_ / "pkg.fwp");
+  program.insert(program.end(), package.begin(), package.end());
+  WriteFile(huge, program);
+  fs::resize_file(huge, 4 + (uintmax_t{3} << 30));
+  Bytes tail = {0, 0, 0, 0xC0};
+  tail.insert(tail.end(), block.begin(), block.end());
+  std::ofstream(huge, std::ios::binary | std::ios::app)
+      .write(reinterpret_cast<const char*>(tail.data()), static_cast<std::streamsize>(tail.size()));
+  const fs::path temp = root_ / "tmp";
+  fs::create_directories(temp);
+  setenv("TMPDIR", temp.c_str(), 1);
+  const auto start = std::chrono::steady_clock::now();
+  const Result refused = Tool({"verify", huge.string()});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  unsetenv("TMPDIR");
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.out.find("refused: the package linked to " + huge.string() +
+                             " is 3221225472 bytes (3072.0 MiB), more than the 1073741824"),
+            std::string::npos)
+      << refused.out;
+  EXPECT_TRUE(fs::is_empty(temp));
 }
 
 // Trailers that point outside their file, files shorter than a trailer, an update

@@ -142,9 +142,13 @@ int ParseBuildArgs(const std::vector<std::string>& args, BuildOptions& o, std::o
 
 bool ReadManifest(const std::string& path, BuildPlan& plan, std::string& error) {
   platform::File file = platform::File::Open(path, platform::File::Mode::kRead);
-  const int64_t size = file.IsOpen() ? file.Size() : -1;
+  if (!file.IsOpen()) {
+    error = "manifest: " + platform::OpenFailure(path, file.LastError());
+    return false;
+  }
+  const int64_t size = file.Size();
   if (size < 0) {
-    error = "cannot read manifest " + path + ": " + std::strerror(file.LastError());
+    error = "cannot read manifest " + path + ": " + platform::ErrorText(file.LastError());
     return false;
   }
   if (size > kMaxManifestSize) {
@@ -153,7 +157,7 @@ bool ReadManifest(const std::string& path, BuildPlan& plan, std::string& error) 
   }
   std::string text(static_cast<size_t>(size), '\0');
   if (file.Read(text.data(), text.size()) != size) {
-    error = "cannot read manifest " + path + ": " + std::strerror(file.LastError());
+    error = "cannot read manifest " + path + ": " + platform::ErrorText(file.LastError());
     return false;
   }
   if (!ParseManifest(text, platform::FolderOf(path), plan, error)) {
@@ -194,11 +198,9 @@ bool CompleteItem(ItemPlan& item, const BuildOptions& o, std::string& error) {
             "\" (frw, bootloader, system, font; --allow-any writes it for tests)";
     return false;
   }
-  if (!platform::IsRegularFile(item.source)) {
-    platform::File file = platform::File::Open(item.source, platform::File::Mode::kRead);
-    error = where + ": " + item.source +
-            (file.LastError() != 0 ? ": " + std::string(std::strerror(file.LastError()))
-                                   : " is no regular file");
+  if (platform::File file = platform::File::Open(item.source, platform::File::Mode::kRead);
+      !file.IsOpen()) {
+    error = where + ": " + platform::OpenFailure(item.source, file.LastError());
     return false;
   }
   if (!item.hasName) item.fields.fileName = platform::FileNameOf(item.source);
@@ -316,15 +318,19 @@ int RunPack(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   }
   if (args.size() != 2) return UsageError(err, "pack needs FILE and OUTPUT");
   platform::File input = platform::File::Open(args[0], platform::File::Mode::kRead);
-  const int64_t size = input.IsOpen() ? input.Size() : -1;
+  if (!input.IsOpen()) {
+    err << "fwp-tool pack: " << platform::OpenFailure(args[0], input.LastError()) << "\n";
+    return kExitFailed;
+  }
+  const int64_t size = input.Size();
   if (size > std::numeric_limits<int32_t>::max()) {
     err << "fwp-tool pack: " << args[0] << " is too large for one packed item\n";
     return kExitFailed;
   }
   std::vector<uint8_t> data(size > 0 ? static_cast<size_t>(size) : 0);
   if (size < 0 || input.Read(data.data(), data.size()) != size) {
-    err << "fwp-tool pack: cannot read " << args[0] << ": " << std::strerror(input.LastError())
-        << "\n";
+    err << "fwp-tool pack: cannot read " << args[0] << ": "
+        << platform::ErrorText(input.LastError()) << "\n";
     return kExitFailed;
   }
   std::vector<uint8_t> packed = fwp::ItemDataFor(fwp::kPackPacked, data.data(), data.size());

@@ -74,19 +74,24 @@ the item's file and ctime is its last write time (Linux keeps no creation time).
 constexpr const char* kListHelp = R"(Usage: fwp-tool list FILE
 
 Prints the header fields and every record of a package, or of the package linked to an
-update application together with its trailer's checksum (none, good or bad). Extracts
-nothing. Exit status 1 when the package is damaged.
+update application together with the state of its trailer's checksums of the package
+and of the program part (none, good or bad). Extracts nothing. Exit status 1 when the
+package or the application is damaged.
 )";
 
 constexpr const char* kVerifyHelp = R"(Usage: fwp-tool verify FILE
 
 Checks a package, or an update application and its linked package, completely and
-without a printer: the trailer's checksum, the header (an update for "VRQPrinter"), every
-record, every item decoded, the item names and the size. Prints one line per finding:
-  damaged: ...    the updater would not load the package whole
-  refused: ...    a sound package the updater refuses (another printer or kind)
+without a printer: the trailer and its checksums of the package and of the program
+part, the header (an update for "VRQPrinter"), every record, every item decoded, the
+item names and the sizes. Prints one line per finding:
+  damaged: ...    the updater would not load the package whole, or the update
+                  application is damaged and must be fetched again
+  refused: ...    a sound package the updater refuses (another printer or kind,
+                  larger than 1 GiB)
   warning: ...    works, but deserves a look (a packed stream that ends early and
-                  leaves zeros, no end marker behind the last record, no "frw" item)
+                  leaves zeros, no end marker behind the last record, no "frw" item,
+                  a damaged checksum mark in the trailer)
 and a last line FILE: good or FILE: damaged.
 Exit status: 0 good (warnings allowed), 1 damaged, refused or unreadable, 2 usage.
 )";
@@ -99,7 +104,7 @@ own reader into DIR (created when missing). Prints one line per item:
                           could not be written
   -v, --verbose           also each item's mode, commands and times
 Exit status 0 when the whole package was read, 1 when not (or when an update
-application's checksum fails: nothing is extracted then).
+application is damaged, its trailer or a checksum: nothing is extracted then).
 )";
 
 constexpr const char* kPackHelp = R"(Usage: fwp-tool pack FILE OUTPUT

@@ -86,7 +86,9 @@ std::optional<int> SplitArgs(const std::string& command, const std::vector<std::
   return std::nullopt;
 }
 
-// Opens FILE as a package or an update application; says why not on err.
+// Opens FILE as a package or an update application; says why not on err. verify takes
+// an update application whose package could not be copied out, to name why among its
+// findings; list and extract refuse it here.
 std::optional<fwp::PackageSource> OpenSource(const std::string& command, const std::string& path,
                                              std::ostream& out, std::ostream& err) {
   fwp::PackageSource source = fwp::OpenPackageSource(path);
@@ -94,10 +96,19 @@ std::optional<fwp::PackageSource> OpenSource(const std::string& command, const s
     err << "fwp-tool " << command << ": " << source.error << "\n";
     return std::nullopt;
   }
-  if (source.IsApplication()) {
-    out << "update application " << path << ": package of " << source.linked->length
-        << " bytes at offset " << source.linked->offset << ", checksum "
-        << fwp::ChecksumStateName(source.copy.checksum) << "\n";
+  if (!source.IsApplication()) return source;
+  const bool verify = command == "verify";
+  if (source.package.empty()) {
+    if (verify) return source;
+    err << "fwp-tool " << command << ": " << path << ": " << source.copy.problem << "\n";
+    return std::nullopt;
+  }
+  out << "update application " << path << ": package of " << source.linked->length
+      << " bytes at offset " << source.linked->offset << ", checksum "
+      << fwp::ChecksumStateName(source.copy.checksum) << ", program checksum "
+      << fwp::ChecksumStateName(source.copy.programChecksum) << "\n";
+  if (!verify && !source.linked->warning.empty()) {
+    err << "fwp-tool " << command << ": warning: " << source.linked->warning << "\n";
   }
   return source;
 }
