@@ -46,7 +46,8 @@ done
 [ -f "$libdir/vrq-printer-sim/vrq-printer-sim-usblp.so" ] ||
   fail "no vrq-printer-sim-usblp.so in $libdir/vrq-printer-sim"
 case $LIBDIR in /*) full_libdir=$LIBDIR ;; *) full_libdir=$PREFIX/$LIBDIR ;; esac
-strings "$bindir/vrq-printer-sim" | grep -qxF "$full_libdir/vrq-printer-sim" ||
+strings "$bindir/vrq-printer-sim" >"$dest/sim-strings.txt"
+grep -qxF "$full_libdir/vrq-printer-sim" "$dest/sim-strings.txt" ||
   fail "the installed vrq-printer-sim does not look for its library in $full_libdir/vrq-printer-sim"
 
 # The settings file: the program reads the one beside it, a link to the configuration
