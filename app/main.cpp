@@ -13,24 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Unit_mainform.h"
-#include "app/all_printers.h"
-#include "app/clock.h"
-#include "app/command_channel.h"
-#include "app/command_line.h"
-#include "app/fltk_fd_watch.h"
-#include "app/fltk_main_window.h"
-#include "app/headless_run.h"
-#include "app/json_events.h"
-#include "app/json_writer.h"
 #include "app/logind_stay_awake.h"
-#include "app/package_check_run.h"
-#include "app/printer_choice.h"
-#include "app/terminal_front_end.h"
-#include "app/usb_printer_port.h"
-#include "app/verbose_log.h"
+#include "app/usb_port_adapter.h"
 #include "hidlib/HidLibrary.h"
-#include "package/leftovers.h"
 #include "package/linked_package.h"
 #include "platform/blob.h"
 #include "platform/child_processes.h"
@@ -39,8 +24,23 @@
 #include "platform/stop_signals.h"
 #include "platform/terminal.h"
 #include "platform/terminal_input.h"
+#include "terminal/all_printers.h"
+#include "terminal/command_line.h"
+#include "terminal/headless_run.h"
+#include "terminal/json_events.h"
+#include "terminal/json_writer.h"
+#include "terminal/package_check_run.h"
+#include "terminal/printer_choice.h"
+#include "terminal/terminal_front_end.h"
+#include "terminal/verbose_log.h"
 #include "usb/Unit_UsbEnumForm.h"
 #include "usb/_printer_comm.h"
+#include "window/fltk_fd_watch.h"
+#include "window/fltk_main_window.h"
+#include "workflow/Unit_mainform.h"
+#include "workflow/clock.h"
+#include "workflow/command_channel.h"
+#include "workflow/leftovers.h"
 
 #ifndef VRQ_VERSION
 #define VRQ_VERSION "0"
@@ -91,7 +91,7 @@ app::TerminalAnswers AnswersFor(const CommandLine& line, platform::TerminalLineR
 // What earlier runs left behind when they were killed or the power went goes first;
 // what another running instance holds stays.
 void SweepLeftovers() {
-  fwp::SweepLeftovers(platform::FolderOf(platform::ExecutablePath()));
+  app::SweepLeftovers(platform::FolderOf(platform::ExecutablePath()));
 }
 
 // The children of --all: this program again, as the platform starts and watches it.

@@ -1,5 +1,7 @@
-// The library's watch on HID devices coming and going. The library has no message loop:
-// each exported call first takes the events waiting here (CJXUsbHidApp::HandleDeviceChanges).
+// udev watch on hidraw devices, for the HID library.
+//
+// The library has no message loop: each exported call first takes the events waiting
+// here (CJXUsbHidApp::HandleDeviceChanges).
 #pragma once
 
 #include "platform/udev.h"

@@ -1,5 +1,7 @@
-// The device-change watcher: listens for printer nodes coming and going and names the
-// last event in its label. Events are handled on the front end's event-loop thread.
+// udev watch for printer arrival and removal.
+//
+// The device-change watcher names the last event in its label. Events are handled on the
+// front end's event-loop thread.
 //
 // The printer port owns one watcher that registers for the printer nodes ("usbmisc");
 // the application's start-up may build a second one that never registers and only sees

@@ -1,5 +1,7 @@
-// The USB printer transport: the table of attached printers and its discovery, and the
-// printer port with its reader thread and receive ring.
+// USB printer transport: printer discovery through udev, the port and its reader thread.
+//
+// The table of attached printers and its discovery, and the printer port with its reader
+// thread and receive ring.
 //
 // Ownership: this unit defines no process-wide objects. The application's start-up
 // builds the printer table and the port explicitly, in its own order, and hands them to
