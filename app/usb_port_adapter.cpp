@@ -4,19 +4,19 @@ namespace app {
 
 static_assert(kWriteStallLimitMs == usb::TUsbPrinter::kWriteStallLimitMs);
 
-std::vector<PrinterInfo> UsbPrinterPort::Discover() {
+std::vector<PrinterInfo> UsbPortAdapter::Discover() {
   usb::EnumUsbPrinters(table_);
   wantedPortPath_.clear();
   return TablePrinters();
 }
 
-std::vector<PrinterInfo> UsbPrinterPort::DiscoverOnPort(const std::string& portPath) {
+std::vector<PrinterInfo> UsbPortAdapter::DiscoverOnPort(const std::string& portPath) {
   usb::EnumUsbPrintersOnPort(table_, portPath);
   wantedPortPath_ = portPath;
   return TablePrinters();
 }
 
-std::vector<PrinterInfo> UsbPrinterPort::TablePrinters() {
+std::vector<PrinterInfo> UsbPortAdapter::TablePrinters() {
   std::vector<PrinterInfo> printers;
   for (int32_t slot = 0; slot < table_.count && slot < usb::kPrinterSlots; ++slot) {
     printers.push_back({table_.port_number[slot], table_.id[slot], table_.open_path[slot],
@@ -26,17 +26,17 @@ std::vector<PrinterInfo> UsbPrinterPort::TablePrinters() {
   return printers;
 }
 
-bool UsbPrinterPort::Open(const std::string& openPath) {
+bool UsbPortAdapter::Open(const std::string& openPath) {
   noPrinterFound_ = false;
-  if (!port_.Opened) lastPath_ = openPath;  // an open port stays on its device
+  if (!port_.Opened()) lastPath_ = openPath;  // an open port stays on its device
   return port_.Open(openPath);
 }
 
-OpenFailure UsbPrinterPort::LastOpenFailure() const {
+OpenFailure UsbPortAdapter::LastOpenFailure() const {
   usb::OpenAttempt attempt;
   attempt.printerListed = !noPrinterFound_;
-  attempt.problem = port_.LastOpenProblem;
-  attempt.error = port_.LastOpenError;
+  attempt.problem = port_.LastOpenProblem();
+  attempt.error = port_.LastOpenError();
   attempt.node = lastPath_;
   attempt.portPath = wantedPortPath_;
   if (attempt.printerListed && attempt.problem == usb::OpenProblem::kNone) return {};
@@ -51,7 +51,7 @@ OpenFailure UsbPrinterPort::LastOpenFailure() const {
   return failure;
 }
 
-OpenFailure::Reason UsbPrinterPort::ReasonOf(usb::OpenCause cause, usb::OpenProblem problem) {
+OpenFailure::Reason UsbPortAdapter::ReasonOf(usb::OpenCause cause, usb::OpenProblem problem) {
   switch (cause) {
     case usb::OpenCause::kNotOnUsb:
       return OpenFailure::Reason::kNoPrinter;

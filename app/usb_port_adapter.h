@@ -1,5 +1,5 @@
-// The printer port seam on the USB transport: discovery refills the printer table, the
-// port is the one TUsbPrinter of the program.
+// The adapter that puts the USB transport behind the workflow's printer port seam:
+// discovery refills the printer table, the port is the one TUsbPrinter of the program.
 #pragma once
 
 #include <string>
@@ -11,10 +11,10 @@
 
 namespace app {
 
-class UsbPrinterPort final : public PrinterPort {
+class UsbPortAdapter final : public PrinterPort {
  public:
   // sources: where the reasons for a failed open are looked up (tests put their own).
-  UsbPrinterPort(usb::_struct_printer_comm_& table, usb::TUsbPrinter& port,
+  UsbPortAdapter(usb::_struct_printer_comm_& table, usb::TUsbPrinter& port,
                  usb::DiagnosisSources sources = usb::SystemDiagnosisSources())
       : table_(table), port_(port), diagnosisSources_(std::move(sources)) {}
 
@@ -24,10 +24,10 @@ class UsbPrinterPort final : public PrinterPort {
   bool Close() override { return port_.Close(); }
   int32_t Write(const void* data, int32_t length) override { return port_.Write(data, length); }
   int32_t Read(void* buffer, int32_t length) override { return port_.Read(buffer, length); }
-  bool IsOpen() const override { return port_.Opened && port_.Running; }
+  bool IsOpen() const override { return port_.Opened() && port_.Running(); }
   OpenFailure LastOpenFailure() const override;
   void SetWriteWaitHook(std::function<void()> hook) override {
-    port_.OnWriteWait = std::move(hook);
+    port_.SetOnWriteWait(std::move(hook));
   }
   bool LastCloseLostData() const override { return port_.LastCloseLostData(); }
 

@@ -19,7 +19,6 @@ class ByteRing {
 
   uint32_t Count() const { return count_; }
   uint32_t FreeSpace() const { return capacity_ - count_; }
-  uint32_t Capacity() const { return capacity_; }
 
  private:
   uint8_t* data_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include "hidlib/JXUsbHid.h"
 #include "hidlib/jxusbhid_app.h"
+#include "platform/clock.h"
 
 namespace hidlib {
 
@@ -15,12 +16,13 @@ constexpr int kVersionLength = sizeof kVersion - 1;
 // Module state, built when the library is loaded, in this order: the buffers are static
 // and zero (nothing is allocated per transfer), the device layer only records where its
 // ring lives, and the application object opens the named owner objects, which never fails
-// loudly: a missing object only makes hidusbOpen refuse.
+// loudly: a missing object only makes hidusbOpen refuse. Both take their pauses on the
+// library's one clock.
 uint8_t ScratchBuffer[1024 * 1024];
 const int32_t ScratchWord = 0;
 uint8_t ReceiveStorage[kReceiveRingSize];
-HidDeviceAccess Device(ReceiveStorage, kReceiveRingSize);
-CJXUsbHidApp theApp(Device, ObjectPlaces::FromEnvironment());
+HidDeviceAccess Device(ReceiveStorage, kReceiveRingSize, platform::SystemClock());
+CJXUsbHidApp theApp(Device, ObjectPlaces::FromEnvironment(), platform::SystemClock());
 
 // Every export but hidusbGetVersion first takes the device changes waiting, then runs its
 // operation. No exception ever crosses into the caller: one from either step makes the

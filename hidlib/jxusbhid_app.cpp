@@ -3,14 +3,11 @@
 
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
-
 namespace hidlib {
 namespace {
 
-constexpr auto kSettleAfterOpen = std::chrono::milliseconds(200);
-constexpr auto kSettleBeforeReturn = std::chrono::milliseconds(100);
+constexpr uint32_t kSettleAfterOpenMs = 200;
+constexpr uint32_t kSettleBeforeReturnMs = 100;
 
 uint32_t CurrentProcessId() {
   return static_cast<uint32_t>(::getpid());
@@ -18,11 +15,14 @@ uint32_t CurrentProcessId() {
 
 }  // namespace
 
-CJXUsbHidApp::CJXUsbHidApp(HidDeviceAccess& device, const ObjectPlaces& places)
-    : CJXUsbHidApp(device, ObjectFolder::ForCaller(places)) {}
+CJXUsbHidApp::CJXUsbHidApp(HidDeviceAccess& device, const ObjectPlaces& places,
+                           platform::Clock& clock)
+    : CJXUsbHidApp(device, ObjectFolder::ForCaller(places), clock) {}
 
-CJXUsbHidApp::CJXUsbHidApp(HidDeviceAccess& device, const ObjectFolder& folder)
+CJXUsbHidApp::CJXUsbHidApp(HidDeviceAccess& device, const ObjectFolder& folder,
+                           platform::Clock& clock)
     : HidDevice(device),
+      TimeSource(clock),
       SharedView(OwnerRecord::Open(folder)),
       MutexHandle(OwnerMutex::Open(folder)) {}
 
@@ -49,7 +49,7 @@ int CJXUsbHidApp::Open() {
     MutexHandle.Unlock();
     return 0;
   }
-  std::this_thread::sleep_for(kSettleBeforeReturn);
+  TimeSource.SleepMs(kSettleBeforeReturnMs);
   SharedView.Write(pid);
   return static_cast<int>(pid);  // the mutex stays held until hidusbClose
 }
@@ -61,7 +61,7 @@ int CJXUsbHidApp::OpenAgain(uint32_t pid) {
     MutexHandle.Unlock();  // and the one kept from the first open
     return 0;
   }
-  std::this_thread::sleep_for(kSettleBeforeReturn);
+  TimeSource.SleepMs(kSettleBeforeReturnMs);
   HidDevice.ResetRings();
   SharedView.Write(pid);
   MutexHandle.Unlock();  // this call's hold; the first open's stays
@@ -78,7 +78,7 @@ bool CJXUsbHidApp::OpenDevice() {
   }
   if (!NotifyRegistered) CreateNotifyWnd();
   DeviceOpened = true;
-  std::this_thread::sleep_for(kSettleAfterOpen);
+  TimeSource.SleepMs(kSettleAfterOpenMs);
   return true;
 }
 

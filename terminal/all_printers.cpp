@@ -12,7 +12,6 @@ namespace {
 
 constexpr int kPollMs = 100;
 constexpr uint64_t kRedrawMs = 100;
-constexpr int kAnswerPollMs = 100;
 
 void SkipBlanks(std::string_view text, size_t& i) {
   while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
@@ -136,7 +135,8 @@ AllPrinters::AllPrinters(std::vector<PrinterInfo> printers, std::vector<std::str
       runner_(runner),
       clock_(clock),
       out_(out),
-      onTerminal_(onTerminal) {
+      onTerminal_(onTerminal),
+      rows_(out) {
   for (PrinterInfo& printer : printers) {
     Job job;
     job.printer = std::move(printer);
@@ -147,43 +147,19 @@ AllPrinters::AllPrinters(std::vector<PrinterInfo> printers, std::vector<std::str
 Confirmation AllPrinters::Confirm(const std::string& packageName, bool yes,
                                   const TerminalInput& input, const StopSource& stops) {
   const StopRequests before = stops ? stops() : StopRequests{};
-  const auto stopRequested = [&] {
-    if (!stops) return false;
+  // A request to stop while the question waits is a no.
+  const auto goOn = [&] {
+    if (!stops) return true;
     const StopRequests now = stops();
-    return now.interrupts > before.interrupts || now.terminations > before.terminations;
+    return now.interrupts == before.interrupts && now.terminations == before.terminations;
   };
   std::vector<PrinterInfo> printers;
   for (const Job& job : jobs_)
     printers.push_back(job.printer);
-  const std::string question = "Update all " + std::to_string(jobs_.size()) + " printers? [y/N]";
-  out_ << "Package: " << Printable(packageName) << "\nPrinters: " << DescribePrinters(printers)
-       << '\n';
-  if (yes) {
-    out_ << question << " y (--yes)\n";
-    return Confirmation::kYes;
-  }
-  if (!input) {
-    out_ << question << "\n  Not updated: there is no terminal to answer at. Give --yes to "
-         << "update without the question.\n";
-    return Confirmation::kCannotAsk;
-  }
-  out_ << question << ' ';
-  out_.flush();
-  for (;;) {
-    const TypedLine typed = input(kAnswerPollMs);
-    if (typed.state == TypedLine::State::kNothingYet && !stopRequested()) continue;
-    if (typed.state == TypedLine::State::kNothingYet) {
-      out_ << '\n';
-      return Confirmation::kNo;
-    }
-    if (typed.state == TypedLine::State::kEnd) out_ << '\n';
-    std::string answer = typed.text;
-    std::transform(answer.begin(), answer.end(), answer.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return typed.state == TypedLine::State::kLine && (answer == "y" || answer == "yes")
-               ? Confirmation::kYes
-               : Confirmation::kNo;
-  }
+  out_ << "Package: " << Escaped(packageName, Escape::kControlBytes)
+       << "\nPrinters: " << DescribePrinters(printers) << '\n';
+  return AskAtTerminal(out_, "Update all " + std::to_string(jobs_.size()) + " printers? [y/N]", yes,
+                       input, goOn);
 }
 
 int AllPrinters::Run(const StopSource& stops) {
@@ -281,21 +257,17 @@ void AllPrinters::Show(Job& job, bool stepChanged) {
   if (onTerminal_) return;
   const std::string prefix = job.printer.portPath + ": ";
   if (stepChanged) {
-    out_ << Printable(prefix + OneLine(job.status)) << '\n';
+    out_ << Escaped(prefix + OneLine(job.status), Escape::kControlBytes) << '\n';
     return;
   }
-  if (!job.figures || job.figures->section.empty()) return;
-  const int tenth = job.figures->sectionPercent / 10;
-  if (job.figures->section == job.shownSection && tenth <= job.shownTenth) return;
-  job.shownSection = job.figures->section;
-  job.shownTenth = tenth;
-  ProgressFigures shown = *job.figures;
-  shown.sectionPercent = tenth * 10;
-  out_ << Printable(prefix + ProgressLine(job.status, shown)) << '\n';
+  if (!job.figures) return;
+  if (std::optional<ProgressFigures> shown = job.tenths.Next(*job.figures)) {
+    out_ << Escaped(prefix + ProgressLine(job.status, *shown), Escape::kControlBytes) << '\n';
+  }
 }
 
 void AllPrinters::Redraw() {
-  if (drawnLines_ > 0) out_ << "\033[" << drawnLines_ << "A";
+  std::vector<std::string> lines;
   for (const Job& job : jobs_) {
     std::string line = job.printer.portPath + "  ";
     if (job.done) {
@@ -304,10 +276,9 @@ void AllPrinters::Redraw() {
     } else {
       line += ProgressLine(job.status, job.figures.value_or(ProgressFigures{}));
     }
-    out_ << "\r\033[K" << Printable(line) << '\n';
+    lines.push_back(line);
   }
-  out_.flush();
-  drawnLines_ = jobs_.size();
+  rows_.DrawBlock(lines);
   lastDrawMs_ = clock_.NowMs();
 }
 
@@ -324,7 +295,7 @@ std::string AllPrinters::Table() const {
     if (job.exitStatus != 0 && !why.empty())
       details += job.printer.portPath + ": " + OneLine(why) + "\n";
   }
-  return Printable(AlignedColumns(rows) + details);
+  return Escaped(AlignedColumns(rows) + details, Escape::kControlBytes);
 }
 
 }  // namespace app

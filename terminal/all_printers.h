@@ -13,7 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "terminal/terminal_front_end.h"
+#include "terminal/progress_lines.h"
+#include "terminal/terminal_question.h"
 #include "workflow/clock.h"
 #include "workflow/main_window_ui.h"
 #include "workflow/printer_port_seam.h"
@@ -53,8 +54,7 @@ class AllPrinters {
     PrinterInfo printer;
     std::string status;  // the last step the child named
     std::optional<ProgressFigures> figures;
-    int shownTenth = -1;
-    std::string shownSection;
+    SectionTenths tenths;  // the lines shown off a terminal
     bool started = false, done = false;
     int exitStatus = 0;
     std::string message, detail, lastError;
@@ -90,7 +90,7 @@ class AllPrinters {
   Clock& clock_;
   std::ostream& out_;
   bool onTerminal_;
-  size_t drawnLines_ = 0;
+  InPlaceLines rows_;  // on a terminal: a row per printer
   uint64_t lastDrawMs_ = 0;
   StopRequests forwarded_;
 };

@@ -3,8 +3,9 @@
 namespace app {
 
 int RunHeadlessOperation(TMainForm& form, const CommandLine& line, JsonEvents* json) {
-  form.SetMakerMode(line.make.has_value());
-  form.RunOperation(line.make.value_or(std::string()));
+  const bool make = line.mode == Mode::kMake;
+  form.SetMakerMode(make);
+  form.RunOperation(make ? line.make.value_or(std::string()) : std::string());
   const int status = ExitStatusOf(form.LastRun());
   if (json != nullptr) json->Outcome(form.LastRun(), status);
   return status;

@@ -5,14 +5,13 @@
 
 #include "package/linked_package.h"
 #include "package/package_check.h"
-#include "package/package_scan.h"
 #include "platform/fs.h"
 #include "terminal/exit_status.h"
-#include "terminal/terminal_front_end.h"
-#include "workflow/firmware_step.h"
 #include "workflow/flash_pacing.h"
 #include "workflow/printer_vocabulary.h"
 #include "workflow/run_record.h"
+#include "workflow/text_tools.h"
+#include "workflow/update_check.h"
 
 namespace app {
 namespace {
@@ -28,7 +27,7 @@ struct Refusal {
 };
 
 std::string Quoted(const std::string& text) {
-  return "\"" + Printable(text) + "\"";
+  return "\"" + Escaped(text, Escape::kControlBytes) + "\"";
 }
 
 std::string Seconds(uint64_t ms) {
@@ -61,11 +60,11 @@ std::optional<Refusal> CopyLinkedPackage(const std::string& executable, platform
                        "vrq-update --check FILE"};
   }
   if (std::string problem = fwp::CheckLinkedHeader(executable, linked).problem; !problem.empty()) {
-    return Refusal{"Error fwp data!", problem};
+    return Refusal{kPackageRefused, problem};
   }
   std::string problem;
   copy = fwp::ExtractLinkedPackageToTemp(executable, linked, &problem);
-  if (!copy.IsOpen()) return Refusal{"Error fwp data!", problem};
+  if (!copy.IsOpen()) return Refusal{kPackageRefused, problem};
   out << "update application " << executable << ": package of " << linked.length
       << " bytes, checksum " << ChecksumWords(linked.checksum.has_value()) << ", program checksum "
       << ChecksumWords(linked.programChecksum.has_value()) << "\n";
@@ -73,25 +72,16 @@ std::optional<Refusal> CopyLinkedPackage(const std::string& executable, platform
   return std::nullopt;
 }
 
-// What the update reads of the package, without writing its items out: the header, the
-// records, every packed item decoded, and what its firmware step needs of the "frw" item.
+// What the update asks of the package before and after it opens the printer
+// (workflow/update_check.h), without writing its items out.
 std::optional<Refusal> CheckPackage(const std::string& path, const std::string& name,
                                     fwp::PackageCheck& check) {
-  const std::string problem =
-      fwp::ProbePackageHeader(path).ProblemFor(name, fwp::kPrinterFamily, fwp::kUpdateKind);
-  if (!problem.empty()) return Refusal{"Error fwp data!", problem};
-  check = fwp::CheckPackage(path, name);
-  for (const fwp::Finding& finding : check.findings) {
-    if (finding.kind != fwp::Finding::kWarning) return Refusal{"Error fwp data!", finding.text};
+  UpdateCheck checked = CheckForUpdate(path, name);
+  if (const std::optional<UpdateCheck::Refusal> refusal = checked.FirstRefusal()) {
+    return Refusal{refusal->box, refusal->detail};
   }
-  for (const fwp::RecordFields& record : check.records) {
-    if (record.type != "frw") continue;
-    const std::string problem = ImageSizeProblem(platform::FileNameOf(record.fileName),
-                                                 fwp::UnpackedSize(record, check.header.packMode));
-    if (!problem.empty()) return Refusal{"Can not Run FRW!", problem};
-    return std::nullopt;
-  }
-  return Refusal{"Can not Run FRW!", "the package has no \"frw\" item"};
+  check = std::move(checked.package);
+  return std::nullopt;
 }
 
 void Report(const fwp::PackageCheck& check, std::ostream& out) {
@@ -105,8 +95,8 @@ void Report(const fwp::PackageCheck& check, std::ostream& out) {
     const std::string name = platform::FileNameOf(record.fileName);
     const int64_t size = fwp::UnpackedSize(record, header.packMode);
     items.push_back({record.type, name, size});
-    if (record.type == "frw" && wireBytes == 0) {
-      out << "firmware: " << Printable(name) << ", " << size << " bytes\n";
+    if (record.type == fwp::kFirmwareType && wireBytes == 0) {
+      out << "firmware: " << Escaped(name, Escape::kControlBytes) << ", " << size << " bytes\n";
       wireBytes = size;
     }
   }
@@ -118,7 +108,7 @@ void Report(const fwp::PackageCheck& check, std::ostream& out) {
   }
   for (const fwp::Finding& finding : check.findings) {
     if (finding.kind == fwp::Finding::kWarning)
-      out << "warning: " << Printable(finding.text) << "\n";
+      out << "warning: " << Escaped(finding.text, Escape::kControlBytes) << "\n";
   }
   const uint64_t wireMs = static_cast<uint64_t>(wireBytes / kWireBytesPerMs);
   out << "flash time: " << Seconds(plan.TotalMs() + wireMs)
@@ -156,7 +146,7 @@ std::string LinkedPackageVersionLine(const std::string& executable) {
   const std::optional<fwp::PackageHeader> header = fwp::LinkedPackageHeader(executable);
   if (!header) return {};
   if (!header->hasMagic) return "package version: (the linked package is no update package)";
-  return "package version: " + Printable(header->versionLabel);
+  return "package version: " + Escaped(header->versionLabel, Escape::kControlBytes);
 }
 
 }  // namespace app

@@ -13,20 +13,13 @@
 #include <string>
 
 #include "terminal/json_events.h"
+#include "terminal/progress_lines.h"
+#include "terminal/terminal_question.h"
 #include "workflow/clock.h"
 #include "workflow/main_window_ui.h"
 #include "workflow/tick_schedule.h"
 
 namespace app {
-
-// What a look at the operator's terminal found.
-struct TypedLine {
-  enum class State { kLine, kNothingYet, kEnd };
-  State state = State::kEnd;
-  std::string text;  // kLine: the line, without its line break
-};
-// Looks for a typed line, waiting up to timeoutMs.
-using TerminalInput = std::function<TypedLine(int timeoutMs)>;
 
 struct TerminalAnswers {
   bool yes = false;                   // --yes: the update is confirmed beforehand
@@ -73,9 +66,6 @@ class TerminalFrontEnd final : public MainWindowUi {
  private:
   void Line(const std::string& text);
   void DrawProgress();
-  void ClearProgress();
-  void PlainProgress(const ProgressFigures& figures);
-  Confirmation AskAtTerminal(const std::function<void()>& whileWaiting);
 
   std::function<void()> onTick_;
   std::function<void()> pollEvents_;
@@ -88,22 +78,8 @@ class TerminalFrontEnd final : public MainWindowUi {
   std::string step_;  // the last status text
   bool progressVisible_ = false;
   std::optional<ProgressFigures> figures_;
-  std::string drawn_;  // the progress line on the screen, "" when none
-  std::string plainSection_;
-  int plainTenth_ = -1;
+  InPlaceLines progressLine_;
+  SectionTenths plainTenths_;
 };
-
-// The text as one line: line breaks at its end dropped, others turned into blanks.
-std::string OneLine(const std::string& text);
-
-// The text with every control byte other than CR and LF (and DEL) written as \xNN.
-std::string Printable(const std::string& text);
-
-// "Update... | font 40% | total 71% | 0:12 left": the step (cut short when long), the
-// section and its share when one is being written, the run's share, the time left.
-std::string ProgressLine(const std::string& step, const ProgressFigures& figures);
-
-// A time as M:SS, or H:MM:SS from an hour on (rounded up to the second).
-std::string Duration(uint64_t ms);
 
 }  // namespace app

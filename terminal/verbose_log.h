@@ -17,9 +17,6 @@
 
 namespace app {
 
-// The bytes with everything but printable ASCII written as \r, \n or \xNN.
-std::string Visible(std::string_view bytes);
-
 class VerboseLog final : public DialogueLog {
  public:
   // sink: writes one finished line (without its line break).

@@ -183,7 +183,7 @@ void TUsbPrinterThread::Resume() {
 
 int TUsbPrinterThread::TakeBuffered(void* buffer, int length) {
   if (length <= 0) return 0;
-  std::lock_guard<std::recursive_mutex> hold(Printer->Lock);
+  std::lock_guard<std::recursive_mutex> hold(Printer->lock_);
   uint32_t n = ring_count(&Ring);
   if (n > 0) {
     n = std::min<uint32_t>(n, static_cast<uint32_t>(length));
@@ -194,12 +194,12 @@ int TUsbPrinterThread::TakeBuffered(void* buffer, int length) {
 
 void TUsbPrinterThread::Execute() {
   TUsbPrinter& port = *Printer;
-  port.Opened = true;
+  port.opened_ = true;
   Started = true;
   Started.notify_all();
   uint8_t buffer[kReadSize];
   bool readPending = false;  // a read has been asked for and has not delivered yet
-  while (!TerminateRequested && port.Running) {
+  while (!TerminateRequested && port.running_) {
     uint32_t request = RequestSize();
     if (request == 0) {
       TimeSource.SleepMs(kPollMs);  // the ring is at its limit: wait until bytes are taken
@@ -212,13 +212,13 @@ void TUsbPrinterThread::Execute() {
     long count = ReadPass(buffer, request, readPending);
     if (count > 0) Store(buffer, static_cast<uint32_t>(count));
   }
-  port.Opened = false;
-  std::lock_guard<std::recursive_mutex> hold(port.Lock);
+  port.opened_ = false;
+  std::lock_guard<std::recursive_mutex> hold(port.lock_);
   port.CloseHandles();
 }
 
 uint32_t TUsbPrinterThread::RequestSize() {
-  std::lock_guard<std::recursive_mutex> hold(Printer->Lock);
+  std::lock_guard<std::recursive_mutex> hold(Printer->lock_);
   uint32_t room = kFillLimit - std::min(kFillLimit, ring_count(&Ring));
   return std::min(room, kReadSize);
 }
@@ -249,11 +249,11 @@ long TUsbPrinterThread::ReadPass(uint8_t* buffer, uint32_t request, bool& readPe
 
 void TUsbPrinterThread::Store(const uint8_t* data, uint32_t count) {
   {
-    std::lock_guard<std::recursive_mutex> hold(Printer->Lock);
+    std::lock_guard<std::recursive_mutex> hold(Printer->lock_);
     uint32_t room = kFillLimit - std::min(kFillLimit, ring_count(&Ring));
     if (!ring_is_full(&Ring) && count <= room) {
       ring_write(&Ring, data, count);
-      Printer->BytesReceived += count;
+      Printer->bytesReceived_ += count;
       return;
     }
   }
@@ -266,24 +266,24 @@ void TUsbPrinterThread::Store(const uint8_t* data, uint32_t count) {
 // TUsbPrinter
 
 TUsbPrinter::TUsbPrinter(platform::Clock& clock)
-    : EnumForm(std::make_unique<TUsbEnumForm>()), TimeSource(clock) {
-  EnumForm->Subsystem = kPrinterNodeSubsystem;
+    : enumForm_(std::make_unique<TUsbEnumForm>()), TimeSource(clock) {
+  enumForm_->Subsystem = kPrinterNodeSubsystem;
 }
 
 TUsbPrinter::TUsbPrinter(platform::FdWatch& events, platform::Clock& clock)
-    : EnumForm(std::make_unique<TUsbEnumForm>(&events)), TimeSource(clock) {
-  EnumForm->Subsystem = kPrinterNodeSubsystem;
-  EnumForm->RegisterNotification();
+    : enumForm_(std::make_unique<TUsbEnumForm>(&events)), TimeSource(clock) {
+  enumForm_->Subsystem = kPrinterNodeSubsystem;
+  enumForm_->RegisterNotification();
 }
 
 TUsbPrinter::~TUsbPrinter() {
   Close();
-  Opened = false;
-  EnumForm.reset();
+  opened_ = false;
+  enumForm_.reset();
 }
 
 bool TUsbPrinter::Open(const std::string& path) {
-  if (Opened) return true;
+  if (opened_) return true;
   Close();
   // The settle time is for a printer that is there: a node that does not open (gone,
   // not ours, held by another program) is reported at once, so that a wait that retries
@@ -291,51 +291,51 @@ bool TUsbPrinter::Open(const std::string& path) {
   platform::DeviceFile node = platform::DeviceFile::Open(path);
   if (!node.IsOpen()) return FailOpen(OpenProblem::kCannotOpenNode, node.LastError());
   TimeSource.SleepMs(kOpenSettleMs);
-  Opened = false;
+  opened_ = false;
 
-  ReadHandle = node.Duplicate();
-  if (!ReadHandle.IsOpen()) return FailOpen(OpenProblem::kCannotOpenNode, ReadHandle.LastError());
-  WriteHandle = std::move(node);
+  readHandle_ = node.Duplicate();
+  if (!readHandle_.IsOpen()) return FailOpen(OpenProblem::kCannotOpenNode, readHandle_.LastError());
+  writeHandle_ = std::move(node);
   writePending_ = false;
   lastProgressMs_ = TimeSource.NowMs();
-  Thread = std::make_unique<TUsbPrinterThread>(ReadHandle.Fd(), TimeSource);
-  Thread->Printer = this;
-  Running = true;
-  Thread->Resume();
+  thread_ = std::make_unique<TUsbPrinterThread>(readHandle_.Fd(), TimeSource);
+  thread_->Printer = this;
+  running_ = true;
+  thread_->Resume();
   for (int i = 0; i < kOpenWaitSteps; ++i) {
     TimeSource.SleepMs(kOpenWaitStepMs);
-    if (Opened) break;
+    if (opened_) break;
   }
-  if (!Opened) return FailOpen(OpenProblem::kReaderDidNotStart, 0);
-  LastOpenProblem = OpenProblem::kNone;
-  LastOpenError = 0;
+  if (!opened_) return FailOpen(OpenProblem::kReaderDidNotStart, 0);
+  lastOpenProblem_ = OpenProblem::kNone;
+  lastOpenError_ = 0;
   return true;
 }
 
 bool TUsbPrinter::FailOpen(OpenProblem problem, int error) {
   Close();
-  LastOpenProblem = problem;
-  LastOpenError = error;
+  lastOpenProblem_ = problem;
+  lastOpenError_ = error;
   return false;
 }
 
 bool TUsbPrinter::Close() {
   lastCloseLostData_ = Drain() == DrainResult::kStalled;
   writePending_ = false;
-  if (Thread) {
-    Running = false;
+  if (thread_) {
+    running_ = false;
     TimeSource.SleepMs(kCloseStopMs);
-    Thread.reset();
+    thread_.reset();
     TimeSource.SleepMs(kCloseAfterReaderMs);
   }
-  Running = false;
+  running_ = false;
   CloseHandles();
-  Opened = false;
+  opened_ = false;
   return true;
 }
 
 int TUsbPrinter::Write(const void* data, int length) {
-  if (!Opened) return -1;
+  if (!opened_) return -1;
   if (length <= 0) return 0;
   const auto* bytes = static_cast<const uint8_t*>(data);
   int done = 0;
@@ -343,10 +343,10 @@ int TUsbPrinter::Write(const void* data, int length) {
   uint64_t nextHookMs = lastProgressMs_;
   while (done < length) {
     platform::IoResult result =
-        platform::WriteSome(WriteHandle.Fd(), bytes + done, static_cast<size_t>(length - done));
+        platform::WriteSome(writeHandle_.Fd(), bytes + done, static_cast<size_t>(length - done));
     if (result.count > 0) {
       done += static_cast<int>(result.count);
-      BytesWritten += static_cast<uint32_t>(result.count);
+      bytesWritten_ += static_cast<uint32_t>(result.count);
       writePending_ = true;
       lastProgressMs_ = TimeSource.NowMs();
       continue;
@@ -363,10 +363,10 @@ int TUsbPrinter::Write(const void* data, int length) {
 }
 
 TUsbPrinter::DrainResult TUsbPrinter::Drain() {
-  if (!writePending_ || !WriteHandle.IsOpen()) return DrainResult::kNothingPending;
+  if (!writePending_ || !writeHandle_.IsOpen()) return DrainResult::kNothingPending;
   uint64_t nextHookMs = TimeSource.NowMs();
   for (;;) {
-    switch (platform::WaitWritten(WriteHandle.Fd(), 0)) {
+    switch (platform::WaitWritten(writeHandle_.Fd(), 0)) {
       case platform::WaitResult::kWritten:
         writePending_ = false;
         return DrainResult::kTaken;
@@ -387,8 +387,8 @@ TUsbPrinter::DrainResult TUsbPrinter::Drain() {
 bool TUsbPrinter::WaitOnPrinter(uint64_t& nextHookMs) {
   uint64_t now = TimeSource.NowMs();
   if (now - lastProgressMs_ >= kWriteStallLimitMs) return false;
-  if (OnWriteWait && now >= nextHookMs) {
-    OnWriteWait();
+  if (onWriteWait_ && now >= nextHookMs) {
+    onWriteWait_();
     nextHookMs = now + kWriteWaitHookMs;
   }
   TimeSource.SleepMs(kWriteRetryMs);
@@ -396,14 +396,14 @@ bool TUsbPrinter::WaitOnPrinter(uint64_t& nextHookMs) {
 }
 
 int TUsbPrinter::Read(void* buffer, int length) {
-  if (!Opened || !Thread) return -1;
-  return Thread->TakeBuffered(buffer, length);
+  if (!opened_ || !thread_) return -1;
+  return thread_->TakeBuffered(buffer, length);
 }
 
 void TUsbPrinter::CloseHandles() {
-  std::lock_guard<std::recursive_mutex> hold(Lock);
-  WriteHandle.Close();
-  ReadHandle.Close();
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  writeHandle_.Close();
+  readHandle_.Close();
 }
 
 }  // namespace usb

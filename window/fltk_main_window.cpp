@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "platform/fs.h"
-#include "terminal/terminal_front_end.h"
 #include "window/fltk_message_box.h"
+#include "workflow/text_tools.h"
 
 namespace app {
 namespace {

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "workflow/printer_vocabulary.h"
+
 namespace app {
 
 CommandChannel::CommandChannel(PrinterPort& port, Clock& clock)
-    : port_(port), clock_(clock), scratch_(kScratchSize) {}
+    : port_(port), clock_(clock), scratch_(reply::kReadChunk) {}
 
 CommandChannel::ReplyGathering CommandChannel::GatherReplies(bool keepReply) {
   replyPumpActive_ = true;
@@ -84,7 +86,7 @@ int32_t CommandChannel::ReadReplyUntil(char* buffer, int32_t capacity, int32_t i
   if (!IsPrinterChannelOpen()) return -1;
   uint64_t lastChunkMs = clock_.NowMs();
   for (;;) {
-    int32_t received = ReadFromPrinter(scratch_.data(), kScratchSize);
+    int32_t received = ReadFromPrinter(scratch_.data(), reply::kReadChunk);
     if (received > 0) {
       if (received >= capacity - gathered) return -1;
       std::memcpy(buffer + gathered, scratch_.data(), static_cast<size_t>(received));
@@ -117,8 +119,8 @@ void CommandChannel::OnTick() {
   ++tickCount_;
   if (!replyPumpActive_) return;
   if (IsPrinterChannelOpen()) {
-    char chunk[kPumpChunk] = {};
-    int32_t received = ReadFromPrinter(chunk, kPumpChunk);
+    char chunk[reply::kPumpChunk] = {};
+    int32_t received = ReadFromPrinter(chunk, reply::kPumpChunk);
     if (received > 0) {
       // Replies are text: a zero byte ends what is kept.
       size_t length = strnlen(chunk, static_cast<size_t>(received));

@@ -13,14 +13,13 @@
 #include "workflow/clock.h"
 #include "workflow/dialogue_log.h"
 #include "workflow/printer_port_seam.h"
+#include "workflow/tick_schedule.h"
 
 namespace app {
 
 class CommandChannel {
  public:
-  static constexpr int32_t kPumpChunk = 1024;
-  static constexpr int32_t kScratchSize = 32768;
-  static constexpr uint32_t kMsPerTick = 10;
+  static constexpr uint32_t kMsPerTick = TickSchedule::kPeriodMs;
   // Waits count ticks, but a tick that something made slow (a reopen that takes long)
   // must not stretch a wait: a wait also ends once this much time has passed beyond its
   // limit by the clock.
@@ -73,8 +72,6 @@ class CommandChannel {
   void ChoosePort(std::string portPath);
   // A run begins: it has no printer yet, unless one was chosen beforehand.
   void BeginRun();
-  // The USB port the run is held to; "" until its first printer opened.
-  const std::string& PinnedPort() const { return pinnedPort_; }
   // True when the run's printer is on its USB port now (a fresh look at the bus).
   bool PrinterAttached();
 

@@ -5,17 +5,12 @@
 #include <vector>
 
 #include "platform/file.h"
-#include "workflow/flash_pacing.h"
 #include "workflow/printer_vocabulary.h"
+#include "workflow/text_tools.h"
+#include "workflow/update_check.h"
 
 namespace app {
 namespace {
-
-constexpr int64_t kImageBufferSize = 1048576;
-constexpr int kReconnectAttempts = 80;
-constexpr uint32_t kConnectWaitMs = 3000;
-constexpr uint32_t kSendNextWaitMs = 20000;
-constexpr uint32_t kReconnectDelayMs = 500;
 
 StepResult NotTaken(const char* what) {
   return StepResult::Failed(std::string("the printer did not take ") + what);
@@ -32,7 +27,7 @@ StepResult ReadImage(const std::string& path, std::vector<uint8_t>& image) {
   if (size < 0) {
     return StepResult::Failed("can not read " + path + ": " + std::strerror(file.LastError()));
   }
-  if (std::string problem = ImageSizeProblem(path, size); !problem.empty()) {
+  if (std::string problem = ImageRefusal(path, size); !problem.empty()) {
     return StepResult::Failed(problem);
   }
   image.resize(static_cast<size_t>(size));
@@ -50,11 +45,12 @@ StepResult Connect(PrinterSession& session, const std::string& commands) {
   session.Refresh();
   if (written < 0) return NotTaken("the connect line");
 
-  session.Delay(10);
-  const std::string reply = TrimReply(session.WaitForReply(false, kConnectWaitMs));
+  session.Delay(wait::kAfterConnectMs);
+  const std::string reply = TrimReply(session.WaitForReply(false, wait::kConnectMs));
   session.ShowStatus(reply);
   if (reply != reply::kConnectSuccess) {
-    return StepResult::Failed("no \"Connect Success!\" within 3 s");
+    return StepResult::Failed("no \"" + std::string(reply::kConnectSuccess) + "\" within " +
+                              SecondsText(wait::kConnectMs));
   }
   if (session.Write(FirmwareItemCommand(commands, 1)) < 0) {
     return NotTaken("the second command line");
@@ -105,23 +101,24 @@ StepResult AwaitRestart(PrinterSession& session) {
   // that, the driver would drop it and the loader would wait for bytes that never come.
   if (!session.Close()) {
     return StepResult::Failed("the printer did not take the end of the frw image within " +
-                              std::to_string(kWriteStallLimitMs / 1000) +
-                              " s, so it never got the whole image");
+                              SecondsText(kWriteStallLimitMs) +
+                              ", so it never got the whole image");
   }
   session.ShowStatus("wait frw start");
-  session.Sleep(pacing::kFirmwareStartMs);
+  session.Sleep(wait::kFirmwareStartMs);
 
   session.ShowStatus("check open usb");
-  for (int attempt = 0; attempt < kReconnectAttempts; ++attempt) {
+  for (int attempt = 0; attempt < wait::kReconnectAttempts; ++attempt) {
     if (session.Reopen()) break;
-    session.Delay(kReconnectDelayMs);
+    session.Delay(wait::kReconnectDelayMs);
   }
   if (!session.IsOpen()) return StepResult::Failed(NotBack(session.LastOpenFailure()));
 
-  const std::string request = TrimReply(session.WaitForReply(false, kSendNextWaitMs));
+  const std::string request = TrimReply(session.WaitForReply(false, wait::kSendNextMs));
   session.ShowStatus(request);
   if (request != reply::kSendNext) {
-    return StepResult::Failed("no \"Please send next!\" within 20 s");
+    return StepResult::Failed("no \"" + std::string(reply::kSendNext) + "\" within " +
+                              SecondsText(wait::kSendNextMs));
   }
   return StepResult::Done();
 }
@@ -131,20 +128,14 @@ StepResult AwaitRestart(PrinterSession& session) {
 const fwp::TFileBase* FirstFirmwareItem(const fwp::TOPFile& package) {
   for (size_t i = 0; i < package.ItemNames().size(); ++i) {
     const fwp::TFileBase* item = package.ItemAt(i);
-    if (item != nullptr && item->Type == "frw") return item;
+    if (item != nullptr && item->Type == fwp::kFirmwareType) return item;
   }
   return nullptr;
 }
 
-std::string ImageSizeProblem(const std::string& path, int64_t size) {
-  if (size <= kImageBufferSize) return {};
-  return "frw image " + path + " is " + std::to_string(size) + " bytes, more than the " +
-         std::to_string(kImageBufferSize) + " the printer takes";
-}
-
 StepResult SendFirmware(PrinterSession& session, const fwp::TOPFile& package) {
   const fwp::TFileBase* item = FirstFirmwareItem(package);
-  if (item == nullptr) return StepResult::Failed("the package has no \"frw\" item");
+  if (item == nullptr) return StepResult::Failed(kNoFirmwareItem);
   std::vector<uint8_t> image;
   if (StepResult read = ReadImage(package.WorkFolder() + item->FileName, image); !read) {
     return read;

@@ -20,8 +20,4 @@ StepResult SendFirmware(PrinterSession& session, const fwp::TOPFile& package);
 // The package's first "frw" item, the image SendFirmware sends; nullptr when there is none.
 const fwp::TFileBase* FirstFirmwareItem(const fwp::TOPFile& package);
 
-// Why an image of size bytes at path cannot go to the printer (it does not fit the
-// printer's 1 MiB loader buffer); "" when it fits.
-std::string ImageSizeProblem(const std::string& path, int64_t size);
-
 }  // namespace app

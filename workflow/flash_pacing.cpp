@@ -2,9 +2,6 @@
 
 #include <algorithm>
 
-#include "workflow/printer_vocabulary.h"
-#include "workflow/section_transfer.h"
-
 namespace app {
 
 int64_t HexTextChars(int64_t bytes) {
@@ -36,7 +33,7 @@ FlashPlan::FlashPlan(const std::vector<ItemSize>& items) {
 }
 
 uint64_t FlashPlan::TotalMs() const {
-  return pacing::kFirmwareStartMs + 2 * pacing::kSettleMs +
+  return wait::kFirmwareStartMs + 2 * wait::kSettleMs +
          static_cast<uint64_t>(pieces_) * pacing::kPieceMs;
 }
 

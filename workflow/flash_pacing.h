@@ -9,17 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "workflow/printer_vocabulary.h"
 #include "workflow/run_record.h"
 
 namespace app {
-
-namespace pacing {
-inline constexpr int64_t kPieceChars = 1024;        // hex text characters per write
-inline constexpr uint32_t kPieceDelayMs = 10;       // the Delay after each piece...
-inline constexpr uint64_t kPieceMs = 20;            // ...lasts two ticks
-inline constexpr uint32_t kFirmwareStartMs = 5000;  // the printer starts the image
-inline constexpr uint32_t kSettleMs = 500;          // before "CKID" and before "LINK"
-}  // namespace pacing
 
 // Characters of the hex text of a block of this many bytes: two digits a byte and a
 // line break after every 32nd byte.

@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "workflow/printer_vocabulary.h"
+
 namespace app {
 
 // How long a write (and the wait for its end before a close) goes on while the printer
 // takes nothing: the longest the dialogue waits for a reply (a block's "OK").
-inline constexpr uint32_t kWriteStallLimitMs = 60000;
+inline constexpr uint32_t kWriteStallLimitMs = wait::kBlockReplyMs;
 
 struct PrinterInfo {
   uint32_t portNumber = 0;

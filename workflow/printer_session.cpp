@@ -6,13 +6,6 @@
 #include "workflow/printer_vocabulary.h"
 
 namespace app {
-namespace {
-
-constexpr int32_t kReplyCapacity = 1023;
-constexpr int32_t kReplyIdleMs = 20000;
-
-}  // namespace
-
 PrinterSession::PrinterSession(CommandChannel& channel, MainWindowUi& ui, Clock& clock)
     : channel_(channel), ui_(ui), clock_(clock) {}
 
@@ -107,10 +100,10 @@ bool PrinterSession::Reopen() {
 }
 
 DirectReply PrinterSession::ReadReply() {
-  std::array<char, kReplyCapacity + 1> buffer{};
+  std::array<char, reply::kDirectCapacity + 1> buffer{};
   DirectReply reply;
-  reply.count = channel_.ReadReplyUntil(buffer.data(), kReplyCapacity, kReplyIdleMs, "\r\n",
-                                        [this] { CheckStop(); });
+  reply.count = channel_.ReadReplyUntil(buffer.data(), reply::kDirectCapacity, wait::kReplyIdleMs,
+                                        "\r\n", [this] { CheckStop(); });
   reply.text = buffer.data();
   return reply;
 }

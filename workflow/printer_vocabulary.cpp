@@ -9,14 +9,12 @@
 namespace app {
 namespace {
 
-constexpr char kDigits[] = "0123456789ABCDEF";
-
 // Every byte value's two digits, ready to be copied as a pair.
 constexpr std::array<char, 512> MakePairs() {
   std::array<char, 512> pairs{};
   for (int i = 0; i < 256; ++i) {
-    pairs[2 * i] = kDigits[i >> 4];
-    pairs[2 * i + 1] = kDigits[i & 15];
+    pairs[2 * i] = kHexDigits[i >> 4];
+    pairs[2 * i + 1] = kHexDigits[i & 15];
   }
   return pairs;
 }
@@ -33,6 +31,13 @@ int AsInt(int64_t value) {
 }
 
 }  // namespace
+
+const FlashSection* SectionFor(std::string_view type) {
+  for (const FlashSection& section : kSections) {
+    if (type == section.type) return &section;
+  }
+  return nullptr;
+}
 
 std::string CkidCommand() {
   return "CKID\r\n";
@@ -67,10 +72,6 @@ std::string SetitCommand(int sectionCode, int64_t offset, int64_t length, int64_
   std::snprintf(line, sizeof line, "SETIT TP=%d,ADD=%d,LEN=%d,CK=%d,MD=%d\r\n", sectionCode,
                 AsInt(offset), AsInt(length), AsInt(sum), mode);
   return line;
-}
-
-std::string ByteToHex(uint8_t value) {
-  return std::string(&kPairs[2 * value], 2);
 }
 
 std::string BytesToHexText(const uint8_t* data, int32_t length, int32_t bytesPerLine) {

@@ -18,10 +18,10 @@ void RunProgress::Reached(Milestone milestone) {
     case Milestone::kFirmware:
       break;
     case Milestone::kPrinterBack:
-      done = pacing::kFirmwareStartMs;
+      done = wait::kFirmwareStartMs;
       break;
     case Milestone::kMacChecked:
-      done = pacing::kFirmwareStartMs + pacing::kSettleMs;
+      done = wait::kFirmwareStartMs + wait::kSettleMs;
       break;
   }
   Show(FiguresAt(done, plan_.TotalMs()));
@@ -31,7 +31,7 @@ void RunProgress::Section(size_t index, int64_t offset, int64_t sentChars, int b
   ui_.SetProgress(barPercent);
   const uint64_t pieces = static_cast<uint64_t>(plan_.PiecesDone(index, offset, sentChars));
   ProgressFigures figures = FiguresAt(
-      pacing::kFirmwareStartMs + pacing::kSettleMs + pieces * pacing::kPieceMs, plan_.TotalMs());
+      wait::kFirmwareStartMs + wait::kSettleMs + pieces * pacing::kPieceMs, plan_.TotalMs());
   if (index < plan_.Sections().size()) figures.section = plan_.Sections()[index].type;
   figures.sectionPercent = std::clamp(barPercent, 0, 100);
   Show(std::move(figures));

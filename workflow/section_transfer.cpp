@@ -1,24 +1,14 @@
 #include "workflow/section_transfer.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <vector>
 
 #include "platform/file.h"
-#include "workflow/flash_pacing.h"
-#include "workflow/printer_vocabulary.h"
 
 namespace app {
 namespace {
 
-constexpr std::array<FlashSection, 3> kSections = {{
-    {"bootloader", 0, 2097152},
-    {"system", 3, 1048576},
-    {"font", 4, 131072},
-}};
-
-constexpr uint32_t kBlockReplyMs = 60000;
 constexpr size_t kPieceSize = pacing::kPieceChars;
 
 int Percent(int64_t part, int64_t whole) {
@@ -75,7 +65,7 @@ BlockVerdict SendBlock(PrinterSession& session, RunProgress& progress, const Sec
       if (HasCompleteLine(early) && early != reply::kOkLine) break;
     }
   }
-  verdict.acknowledged = TrimReply(session.WaitForReply(false, kBlockReplyMs)) == reply::kOk;
+  verdict.acknowledged = TrimReply(session.WaitForReply(false, wait::kBlockReplyMs)) == reply::kOk;
   return verdict;
 }
 
@@ -90,13 +80,6 @@ std::string NotAcknowledged(const SectionItem& item, int64_t offset, const Block
 }
 
 }  // namespace
-
-const FlashSection* SectionFor(const std::string& type) {
-  for (const FlashSection& section : kSections) {
-    if (type == section.type) return &section;
-  }
-  return nullptr;
-}
 
 StepResult WriteSection(PrinterSession& session, MainWindowUi& ui, RunProgress& progress,
                         const SectionItem& item, int32_t mode) {

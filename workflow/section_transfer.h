@@ -8,18 +8,10 @@
 #include "workflow/main_window_ui.h"
 #include "workflow/outcome.h"
 #include "workflow/printer_session.h"
+#include "workflow/printer_vocabulary.h"
 #include "workflow/run_progress.h"
 
 namespace app {
-
-struct FlashSection {
-  const char* type;   // the item type written to this section
-  int code;           // TP of its "SETIT" lines
-  int64_t blockSize;  // bytes per block
-};
-
-// The section that items of this type are written to; nullptr for any other type.
-const FlashSection* SectionFor(const std::string& type);
 
 // One section item of the package, as the update writes it.
 struct SectionItem {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 
 namespace app {
 
@@ -69,6 +70,61 @@ std::string AlignedColumns(const std::vector<std::vector<std::string>>& rows) {
     text += line + "\n";
   }
   return text;
+}
+
+std::string ByteToHex(uint8_t value) {
+  return {kHexDigits[value >> 4], kHexDigits[value & 15]};
+}
+
+std::string OneLine(const std::string& text) {
+  std::string line = text;
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+    line.pop_back();
+  std::string out;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '\r' && i + 1 < line.size() && line[i + 1] == '\n') continue;
+    out.push_back(line[i] == '\r' || line[i] == '\n' ? ' ' : line[i]);
+  }
+  return out;
+}
+
+std::string Escaped(std::string_view text, Escape which) {
+  const bool all = which == Escape::kAllButPrintableAscii;
+  std::string out;
+  for (char c : text) {
+    const auto byte = static_cast<uint8_t>(c);
+    if (all && c == '\r') {
+      out += "\\r";
+    } else if (all && c == '\n') {
+      out += "\\n";
+    } else if (all && c == '\\') {
+      out += "\\\\";
+    } else if ((byte < 0x20 && c != '\r' && c != '\n') || byte == 0x7F || (all && byte > 0x7F)) {
+      out += "\\x" + ByteToHex(byte);
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string Duration(uint64_t ms) {
+  const uint64_t seconds = (ms + 999) / 1000;
+  char text[32];
+  if (seconds >= 3600) {
+    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu",
+                  static_cast<unsigned long long>(seconds / 3600),
+                  static_cast<unsigned long long>(seconds / 60 % 60),
+                  static_cast<unsigned long long>(seconds % 60));
+  } else {
+    std::snprintf(text, sizeof text, "%llu:%02llu", static_cast<unsigned long long>(seconds / 60),
+                  static_cast<unsigned long long>(seconds % 60));
+  }
+  return text;
+}
+
+std::string SecondsText(uint64_t ms) {
+  return std::to_string(ms / 1000) + " s";
 }
 
 }  // namespace app

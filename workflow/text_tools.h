@@ -1,4 +1,5 @@
-// Small text helpers: lines of a text, numbers, file names.
+// Small text helpers that every front end may use: lines of a text, numbers, file names,
+// hex digits, the escaping of control bytes, times as people read them.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +23,30 @@ std::string ReplaceExtension(const std::string& path, const std::string& newSuff
 
 // The file name of path without its extension (the text from the last "." on).
 std::string BaseNameWithoutExtension(const std::string& path);
+
+// The digits of upper-case hexadecimal.
+inline constexpr char kHexDigits[] = "0123456789ABCDEF";
+// Two upper-case hex digits, high nibble first.
+std::string ByteToHex(uint8_t value);
+
+// The text as one line: line breaks at its end dropped, others turned into blanks.
+std::string OneLine(const std::string& text);
+
+// Which bytes Escaped writes as escapes.
+enum class Escape {
+  // The bytes a terminal would act on: control bytes other than CR and LF, and DEL, as
+  // \xNN. For texts from a printer or a package on their way to a terminal.
+  kControlBytes,
+  // Everything but printable ASCII: CR and LF as \r and \n, the backslash doubled,
+  // the rest as \xNN. Every byte can be read back from the text.
+  kAllButPrintableAscii,
+};
+std::string Escaped(std::string_view text, Escape which);
+
+// A time as M:SS, or H:MM:SS from an hour on (rounded up to the second).
+std::string Duration(uint64_t ms);
+// Whole seconds for a message text: "3 s".
+std::string SecondsText(uint64_t ms);
 
 // Rows of cells as left-aligned columns two blanks apart, a line each, with no blanks at
 // a line's end. Rows may have different lengths.

@@ -14,19 +14,17 @@
 #include "workflow/printer_vocabulary.h"
 #include "workflow/section_transfer.h"
 #include "workflow/text_tools.h"
+#include "workflow/update_check.h"
 
 namespace app {
 namespace {
-
-constexpr char kPrinterName[] = "VRQPrinter";
-constexpr char kPackageKind[] = "Update";
 
 // The mode of the "SETIT" lines: the last "frw" item's Mode, 0 when none is a number.
 int32_t SectionMode(const fwp::TOPFile& package) {
   int32_t mode = 0;
   for (size_t i = 0; i < package.ItemNames().size(); ++i) {
     const fwp::TFileBase* item = package.ItemAt(i);
-    if (item != nullptr && item->Type == "frw") mode = DecimalOrDefault(item->Mode, 0);
+    if (item != nullptr && item->Type == fwp::kFirmwareType) mode = DecimalOrDefault(item->Mode, 0);
   }
   return mode;
 }
@@ -49,7 +47,7 @@ RunOutcome UpdateRun::Run() {
   StepResult checked = CheckPackage();
   if (checked) checked = CopyLinkedPackage();
   if (!checked) {
-    RunOutcome outcome = RunOutcome::Error("Error fwp data!", checked.reason);
+    RunOutcome outcome = RunOutcome::Error(kPackageRefused, checked.reason);
     outcome.onStatusLine = true;
     return outcome;
   }
@@ -65,8 +63,8 @@ RunOutcome UpdateRun::ClosePrinter(RunOutcome outcome) {
   printer_.reset();
   if (!taken) {
     if (!outcome.detail.empty()) outcome.detail += "\n";
-    outcome.detail += "the printer did not take the end of the data within " +
-                      std::to_string(kWriteStallLimitMs / 1000) + " s";
+    outcome.detail +=
+        "the printer did not take the end of the data within " + SecondsText(kWriteStallLimitMs);
   }
   return outcome;
 }
@@ -136,7 +134,7 @@ StepResult UpdateRun::CheckPackage() {
     return checked.problem.empty() ? StepResult::Done() : StepResult::Failed(checked.problem);
   }
   const fwp::HeaderProbe probe = fwp::ProbePackageHeader(packagePath_);
-  const std::string problem = probe.ProblemFor(packagePath_, kPrinterName, kPackageKind);
+  const std::string problem = HeaderRefusal(probe, packagePath_);
   versionLabel_ = probe.header.versionLabel;
   return problem.empty() ? StepResult::Done() : StepResult::Failed(problem);
 }
@@ -192,7 +190,9 @@ RunOutcome UpdateRun::TalkToPrinter() {
     // The port tells why (no printer, not held by usblp, not ours to open, held by
     // another program); a port that cannot tell gets the general words.
     std::string why = session_.LastOpenFailure().detail;
-    if (why.empty()) why = "no VRQPrinter found on USB, or it could not be opened";
+    if (why.empty()) {
+      why = "no " + std::string(fwp::kPrinterFamily) + " found on USB, or it could not be opened";
+    }
     RunOutcome outcome = RunOutcome::Error("Can not open usb port!", why);
     outcome.onStatusLine = true;
     return outcome;
@@ -202,7 +202,7 @@ RunOutcome UpdateRun::TalkToPrinter() {
   fwp::TOPFile& package = items_.emplace().Package();
   if (!package.Load(packagePath_)) {
     // Nothing of a package that did not load completely goes to the printer.
-    RunOutcome outcome = RunOutcome::Error("Error fwp data!", package.LoadError());
+    RunOutcome outcome = RunOutcome::Error(kPackageRefused, package.LoadError());
     outcome.onStatusLine = true;
     return outcome;
   }
@@ -214,7 +214,7 @@ RunOutcome UpdateRun::TalkToPrinter() {
   progress_.emplace(ui_);
   progress.Reached(RunProgress::Milestone::kFirmware);
   if (StepResult firmware = SendFirmware(session_, package); !firmware) {
-    return RunOutcome::Error("Can not Run FRW!", firmware.reason);
+    return RunOutcome::Error(kFirmwareRefused, firmware.reason);
   }
   progress.Reached(RunProgress::Milestone::kPrinterBack);
   if (StepResult mac = CheckMacAddress(); !mac)
@@ -236,7 +236,7 @@ void UpdateRun::KeepMachineAwake() {
 
 StepResult UpdateRun::CheckMacAddress() {
   session_.ShowStatus("Check MAC ADDR...");
-  session_.Sleep(pacing::kSettleMs);
+  session_.Sleep(wait::kSettleMs);
   session_.Write(CkidCommand());
   const DirectReply reply = session_.ReadReply();
   if (reply.count > 0 && TrimReply(reply.text) == reply::kOk) return StepResult::Done();
@@ -265,7 +265,7 @@ StepResult UpdateRun::WriteSections(RunProgress& progress) {
 }
 
 RunOutcome UpdateRun::CloseDialogue() {
-  session_.Sleep(pacing::kSettleMs);
+  session_.Sleep(wait::kSettleMs);
   session_.Write(LinkCommand());
   session_.EndPrinterWrite();
   const DirectReply reply = session_.ReadReply();

@@ -24,8 +24,8 @@ class HeadlessTest : public WorkflowTest {
 };
 
 TEST_F(HeadlessTest, APackageOnTheCommandLineIsAnUpdateEvenInMakerMode) {
-  app::CommandLine line;
-  line.package = WritePackage({Item("frw", "fw.bin", {1}), Item("font", "f.bin", {2})});
+  const app::CommandLine line = app::ParseCommandLine(
+      {"--package", WritePackage({Item("frw", "fw.bin", {1}), Item("font", "f.bin", {2})})});
   EXPECT_EQ(app::RunHeadlessOperation(*form, line), app::kExitSuccess);
   EXPECT_THAT(BoxTexts(), ::testing::ElementsAre("Info: Update Success!"));
   EXPECT_EQ(printer.image, "\x01");
@@ -35,14 +35,13 @@ TEST_F(HeadlessTest, APackageOnTheCommandLineIsAnUpdateEvenInMakerMode) {
 TEST_F(HeadlessTest, MakeAlwaysMakesAndFailuresExitOne) {
   std::ofstream(dir / "vrq-update.ini") << "[MAIN]\nMAKE=0\n";
   form->FormCreate();
-  app::CommandLine line;
-  line.make = WritePackage({Item("frw", "fw.bin", {1})});
+  app::CommandLine line =
+      app::ParseCommandLine({"--make", WritePackage({Item("frw", "fw.bin", {1})})});
   EXPECT_EQ(app::RunHeadlessOperation(*form, line), app::kExitSuccess);
   EXPECT_TRUE(fs::exists(dir / "pkg.run"));
   EXPECT_TRUE(printer.lines.empty());
 
-  line = {};
-  line.package = WritePackage({Item("font", "f.bin", {2})});
+  line = app::ParseCommandLine({"--package", WritePackage({Item("font", "f.bin", {2})})});
   EXPECT_EQ(app::RunHeadlessOperation(*form, line), app::kExitFailure);
   EXPECT_THAT(BoxTexts(), ::testing::Contains("Error: Can not Run FRW!"));
 }

@@ -63,17 +63,6 @@ TEST(TerminalFrontEndTest, ControlBytesOfRepliesAreShownEscaped) {
             "tab\\x09here\n");
 }
 
-TEST(TerminalFrontEndTest, ProgressLineNamesStepSectionRunAndTimeLeft) {
-  EXPECT_EQ(app::ProgressLine("Update...", {"font", 40, 71, 12001}),
-            "Update... | font 40% | total 71% | 0:13 left");
-  EXPECT_EQ(app::ProgressLine("wait frw start", {"", 0, 0, 65000}),
-            "wait frw start | total 0% | 1:05 left");
-  EXPECT_EQ(app::ProgressLine(std::string(40, 'x') + "\r\n", {"", 0, 5, 0}),
-            std::string(29, 'x') + "... | total 5% | 0:00 left");
-  EXPECT_EQ(app::ProgressLine("", {"", 0, 0, 1000}), "total 0% | 0:01 left");
-  EXPECT_EQ(app::Duration(3600000 + 62000), "1:01:02");
-}
-
 TEST(TerminalFrontEndTest, OnATerminalTheProgressLineIsRedrawnInPlace) {
   VirtualClock clock;
   std::ostringstream out;

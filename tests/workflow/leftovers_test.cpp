@@ -108,8 +108,8 @@ TEST_F(LeftoversTest, AHeldRunKeepsItsFilesAndAKilledOneLosesThem) {
   ASSERT_EQ(other.Paths().size(), 3u);
   RunFiles mine(exe_.path());
   // Left by an earlier run that died: made with the same names, held by nobody.
-  const std::string staleLibrary = platform::CreateTempFile(exe_.path(), "_^~");
-  const std::string stalePlaceholder = platform::CreateTempFile(temp_.path(), ".");
+  const std::string staleLibrary = platform::TempFile::Create(exe_.path(), "_^~").Release();
+  const std::string stalePlaceholder = platform::TempFile::Create(temp_.path(), ".").Release();
   fs::create_directories(stalePlaceholder + "_optfiles/sub");
   rawpkg::Write(stalePlaceholder + "_optfiles/sub/item.bin", "x");
   // Not this program's, though alike.

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/poll_loop.h"
 #include "tools/vrq-printer-sim/printer_bed.h"
 #include "usb/Unit_UsbEnumForm.h"
@@ -61,8 +62,9 @@ TEST(TUsbEnumForm, PortWatcherNamesArrivalAndRemoval) {
   sim::PrinterBed bed;
   ASSERT_TRUE(bed.IsValid()) << bed.Error();
   platform::PollLoop loop;
-  TUsbPrinter port(loop);
-  TUsbEnumForm& form = *port.EnumForm;
+  platform::SteadyClock clock;
+  TUsbPrinter port(loop, clock);
+  TUsbEnumForm& form = port.EnumForm();
   ASSERT_TRUE(form.DevNotify) << "the port's watcher did not register";
   EXPECT_EQ(form.Label1.Caption, "Label1");
 

@@ -146,10 +146,10 @@ std::vector<uint8_t> ReadAll(TUsbPrinter& port, size_t want, milliseconds timeou
 
 bool WaitForReceived(TUsbPrinter& port, uint32_t total, milliseconds timeout) {
   auto end = Clock::now() + timeout;
-  while (port.BytesReceived < total && Clock::now() < end) {
+  while (port.BytesReceived() < total && Clock::now() < end) {
     std::this_thread::sleep_for(milliseconds(5));
   }
-  return port.BytesReceived >= total;
+  return port.BytesReceived() >= total;
 }
 
 int OpenDescriptors() {
@@ -163,11 +163,11 @@ int OpenDescriptors() {
 }
 
 void ExpectClosed(const TUsbPrinter& port) {
-  EXPECT_FALSE(port.Opened);
-  EXPECT_FALSE(port.Running);
-  EXPECT_FALSE(port.Thread);
-  EXPECT_FALSE(port.WriteHandle.IsOpen());
-  EXPECT_FALSE(port.ReadHandle.IsOpen());
+  EXPECT_FALSE(port.Opened());
+  EXPECT_FALSE(port.Running());
+  EXPECT_FALSE(port.Thread());
+  EXPECT_FALSE(port.WriteHandle().IsOpen());
+  EXPECT_FALSE(port.ReadHandle().IsOpen());
 }
 
 // A port on its own virtual clock, and a pty printer for it.
@@ -180,8 +180,8 @@ class PrinterPort : public testing::Test {
 
 TEST_F(PrinterPort, ReadTakesOnlyWhatIsBufferedAndKeepsTheRestInOrder) {
   ASSERT_TRUE(port.Open(printer.Path()));
-  EXPECT_TRUE(port.Opened);
-  EXPECT_TRUE(port.Running);
+  EXPECT_TRUE(port.Opened());
+  EXPECT_TRUE(port.Running());
   const uint64_t opened = clock.NowMs();
 
   // Nothing buffered: 0 at once, not after a wait for the device. The fastest of a few
@@ -206,7 +206,7 @@ TEST_F(PrinterPort, ReadTakesOnlyWhatIsBufferedAndKeepsTheRestInOrder) {
 
   EXPECT_EQ(port.Write("CKID\r\n", 6), 6);
   EXPECT_EQ(printer.Receive(6), "CKID\r\n");
-  EXPECT_EQ(port.BytesWritten, 6u);
+  EXPECT_EQ(port.BytesWritten(), 6u);
   EXPECT_TRUE(port.Close());
   ExpectClosed(port);
 }
@@ -228,7 +228,7 @@ TEST_F(PrinterPort, BytesStoredAcrossTheEndOfTheStorageComeOutInOrder) {
   }
   ASSERT_EQ(got.size(), data.size());
   EXPECT_TRUE(got == data);
-  EXPECT_EQ(port.BytesReceived, data.size());
+  EXPECT_EQ(port.BytesReceived(), data.size());
 }
 
 TEST_F(PrinterPort, ReaderStopsAtTheFillLimitUntilBytesAreTaken) {
@@ -236,23 +236,23 @@ TEST_F(PrinterPort, ReaderStopsAtTheFillLimitUntilBytesAreTaken) {
   std::vector<uint8_t> data = Pattern(40000, 3);
   size_t sent = 0;
   auto end = Clock::now() + std::chrono::seconds(20);
-  while (port.BytesReceived < TUsbPrinterThread::kFillLimit && Clock::now() < end) {
+  while (port.BytesReceived() < TUsbPrinterThread::kFillLimit && Clock::now() < end) {
     sent += printer.Send(data, sent);
     std::this_thread::sleep_for(milliseconds(5));
   }
-  ASSERT_EQ(port.BytesReceived, TUsbPrinterThread::kFillLimit);
+  ASSERT_EQ(port.BytesReceived(), TUsbPrinterThread::kFillLimit);
   sent += printer.Send(data, sent);
   ASSERT_GT(sent, static_cast<size_t>(TUsbPrinterThread::kFillLimit))
       << "the pty should hold bytes the reader has not asked for";
   std::this_thread::sleep_for(milliseconds(200));
-  EXPECT_EQ(port.BytesReceived, TUsbPrinterThread::kFillLimit);
+  EXPECT_EQ(port.BytesReceived(), TUsbPrinterThread::kFillLimit);
 
   // Taking 100 bytes makes room for exactly 100 more.
   uint8_t buffer[100];
   ASSERT_EQ(port.Read(buffer, sizeof buffer), 100);
   ASSERT_TRUE(WaitForReceived(port, TUsbPrinterThread::kFillLimit + 100, milliseconds(1000)));
   std::this_thread::sleep_for(milliseconds(100));
-  EXPECT_EQ(port.BytesReceived, TUsbPrinterThread::kFillLimit + 100);
+  EXPECT_EQ(port.BytesReceived(), TUsbPrinterThread::kFillLimit + 100);
 
   std::vector<uint8_t> got(buffer, buffer + 100);
   while (got.size() < data.size() && Clock::now() < end) {
@@ -292,26 +292,26 @@ TEST_F(PrinterPort, NodeThatDoesNotOpenFailsAtOnceAndSaysWhy) {
   EXPECT_FALSE(port.Open("/dev/usb/no-such-printer"));
   EXPECT_EQ(clock.NowMs(), start) << "no settle time for a printer that is not there";
   EXPECT_LT(Clock::now() - realStart, milliseconds(100));
-  EXPECT_EQ(port.LastOpenProblem, OpenProblem::kCannotOpenNode);
-  EXPECT_EQ(port.LastOpenError, ENOENT);
+  EXPECT_EQ(port.LastOpenProblem(), OpenProblem::kCannotOpenNode);
+  EXPECT_EQ(port.LastOpenError(), ENOENT);
   ExpectClosed(port);
   EXPECT_EQ(OpenDescriptors(), before);
   uint8_t buffer[8];
   EXPECT_EQ(port.Read(buffer, sizeof buffer), -1);
 
   EXPECT_FALSE(port.Open("/dev"));  // a node that exists but cannot be written
-  EXPECT_EQ(port.LastOpenError, EISDIR);
+  EXPECT_EQ(port.LastOpenError(), EISDIR);
 
   ASSERT_TRUE(port.Open(printer.Path()));
-  EXPECT_EQ(port.LastOpenProblem, OpenProblem::kNone);
-  EXPECT_EQ(port.LastOpenError, 0);
+  EXPECT_EQ(port.LastOpenProblem(), OpenProblem::kNone);
+  EXPECT_EQ(port.LastOpenError(), 0);
 }
 
 TEST_F(PrinterPort, WriteToAPrinterThatStopsTakingDataFailsAfterTheStallLimit) {
   printer.FillUp();
   ASSERT_TRUE(port.Open(printer.Path()));
   std::vector<uint64_t> hookTimes;
-  port.OnWriteWait = [&] { hookTimes.push_back(clock.NowMs()); };
+  port.SetOnWriteWait([&] { hookTimes.push_back(clock.NowMs()); });
 
   std::vector<uint8_t> block = Pattern(1 << 20, 7);
   uint64_t start = clock.NowMs();
@@ -320,7 +320,7 @@ TEST_F(PrinterPort, WriteToAPrinterThatStopsTakingDataFailsAfterTheStallLimit) {
   EXPECT_EQ(clock.NowMs() - start, TUsbPrinter::kWriteStallLimitMs);
   EXPECT_LT(Clock::now() - realStart, std::chrono::seconds(10));
 
-  EXPECT_EQ(port.BytesWritten, 0u);
+  EXPECT_EQ(port.BytesWritten(), 0u);
 
   // The window could repaint all along: first at once, then never 10 ms apart or more.
   ASSERT_FALSE(hookTimes.empty());
@@ -328,7 +328,7 @@ TEST_F(PrinterPort, WriteToAPrinterThatStopsTakingDataFailsAfterTheStallLimit) {
   for (size_t i = 1; i < hookTimes.size(); ++i)
     ASSERT_LE(hookTimes[i] - hookTimes[i - 1], TUsbPrinter::kWriteWaitHookMs);
 
-  EXPECT_TRUE(port.Opened) << "the port stays open; the channel closes it on -1";
+  EXPECT_TRUE(port.Opened()) << "the port stays open; the channel closes it on -1";
 }
 
 // The node stands for usblp here: a full pty reports no POLLOUT, as usblp does while its
@@ -346,10 +346,10 @@ TEST_F(PrinterPort, CloseWaitsUntilThePrinterHasTakenTheEndOfTheData) {
   // While the close waits, the node stays open; then the printer takes it all.
   int waits = 0;
   bool closedEarly = false;
-  port.OnWriteWait = [&] {
+  port.SetOnWriteWait([&] {
     closedEarly = closedEarly || HungUp(printer.MasterFd());
     if (++waits >= 50) printer.Drain();
-  };
+  });
   const uint64_t start = clock.NowMs();
   EXPECT_TRUE(port.Close());
   EXPECT_FALSE(closedEarly) << "the node closed before the printer took the data";
@@ -369,7 +369,7 @@ TEST_F(PrinterPort, CloseGivesUpOnAPrinterThatNeverTakesTheEndOfTheData) {
   clock.SleepMs(5000);  // a reply wait in between counts against the limit too
 
   bool closedEarly = false;
-  port.OnWriteWait = [&] { closedEarly = closedEarly || HungUp(printer.MasterFd()); };
+  port.SetOnWriteWait([&] { closedEarly = closedEarly || HungUp(printer.MasterFd()); });
   EXPECT_TRUE(port.Close());
   EXPECT_FALSE(closedEarly);
   EXPECT_TRUE(port.LastCloseLostData());
@@ -381,7 +381,7 @@ TEST_F(PrinterPort, CloseGivesUpOnAPrinterThatNeverTakesTheEndOfTheData) {
   ASSERT_TRUE(port.Open(printer.Path()));
   std::vector<uint8_t> block = Pattern(1 << 20, 3);
   EXPECT_EQ(port.Write(block.data(), static_cast<int>(block.size())), -1);
-  EXPECT_GT(port.BytesWritten, 13u) << "the pty took a part before it was full";
+  EXPECT_GT(port.BytesWritten(), 13u) << "the pty took a part before it was full";
   const uint64_t start = clock.NowMs();
   port.Close();
   EXPECT_EQ(clock.NowMs() - start, 400u);
@@ -407,21 +407,21 @@ TEST_F(PrinterPort, SlowPrinterThatKeepsTakingDataIsWaitedFor) {
   std::vector<uint8_t> block = Pattern(256 * 1024, 5);
   size_t received = 0;
   uint64_t lastTaken = clock.NowMs();
-  port.OnWriteWait = [&] {
+  port.SetOnWriteWait([&] {
     if (clock.NowMs() - lastTaken < 15000) return;
     lastTaken = clock.NowMs();
     received += printer.Drain();
     // Until the pty passes the room on to the port's side, real time must pass.
-    pollfd entry{port.WriteHandle.Fd(), POLLOUT, 0};
+    pollfd entry{port.WriteHandle().Fd(), POLLOUT, 0};
     poll(&entry, 1, 2000);
-  };
+  });
   uint64_t start = clock.NowMs();
   ASSERT_EQ(port.Write(block.data(), static_cast<int>(block.size())),
             static_cast<int>(block.size()));
   EXPECT_GT(clock.NowMs() - start, uint64_t{TUsbPrinter::kWriteStallLimitMs});
   received += printer.Drain();
   EXPECT_EQ(received, block.size());
-  EXPECT_EQ(port.BytesWritten, block.size());
+  EXPECT_EQ(port.BytesWritten(), block.size());
 }
 
 TEST_F(PrinterPort, ReopenStartsWithAnEmptyRingAndKeepsTheTotals) {
@@ -435,8 +435,8 @@ TEST_F(PrinterPort, ReopenStartsWithAnEmptyRingAndKeepsTheTotals) {
   ASSERT_TRUE(port.Open(printer.Path()));
   uint8_t buffer[16];
   EXPECT_EQ(port.Read(buffer, sizeof buffer), 0);
-  EXPECT_EQ(port.BytesReceived, 10u);
-  EXPECT_EQ(port.BytesWritten, 13u);
+  EXPECT_EQ(port.BytesReceived(), 10u);
+  EXPECT_EQ(port.BytesWritten(), 13u);
 }
 
 TEST_F(PrinterPort, UnpluggedPrinterFailsWritesAndDoesNotMakeTheReaderSpin) {
@@ -455,7 +455,7 @@ TEST_F(PrinterPort, UnpluggedPrinterFailsWritesAndDoesNotMakeTheReaderSpin) {
            r.ru_stime.tv_usec;
   };
   EXPECT_LT(cpuUs(after) - cpuUs(before), 60000L) << "reader busy after the unplug";
-  EXPECT_TRUE(port.Opened);  // the port notices nothing until the channel closes it
+  EXPECT_TRUE(port.Opened());  // the port notices nothing until the channel closes it
   port.Close();
   ExpectClosed(port);
 }
