@@ -28,7 +28,7 @@
 #include "terminal/command_line.h"
 #include "terminal/headless_run.h"
 #include "terminal/json_events.h"
-#include "terminal/json_writer.h"
+#include "terminal/json_line.h"
 #include "terminal/package_check_run.h"
 #include "terminal/printer_choice.h"
 #include "terminal/terminal_front_end.h"
@@ -126,18 +126,18 @@ app::StopSource StopSourceOf(const platform::StopSignals& signals) {
 }
 
 std::string OutcomesJson(const std::vector<app::AllPrinters::Job>& jobs) {
-  std::vector<app::JsonObject> outcomes;
+  app::Json outcomes = app::Json::array();
   for (const app::AllPrinters::Job& job : jobs) {
-    outcomes.push_back(
-        app::JsonObject()
-            .Text("port_path", job.printer.portPath)
-            .Text("serial", job.printer.serial)
-            .Number("exit_status", job.exitStatus)
-            .Text("message", job.message)
-            .Text("detail", job.detail.empty() && job.exitStatus != 0 ? job.lastError : job.detail)
-            .Seconds("seconds", job.endMs - job.startMs));
+    const std::string& detail =
+        job.detail.empty() && job.exitStatus != 0 ? job.lastError : job.detail;
+    outcomes.push_back({{"port_path", app::JsonText(job.printer.portPath)},
+                        {"serial", app::JsonText(job.printer.serial)},
+                        {"exit_status", job.exitStatus},
+                        {"message", app::JsonText(job.message)},
+                        {"detail", app::JsonText(detail)},
+                        {"seconds", app::JsonSeconds(job.endMs - job.startMs)}});
   }
-  return app::JsonArray(outcomes) + "\n";
+  return app::JsonLine(outcomes) + "\n";
 }
 
 // --all: the printers attached now, each updated by a child of this program pinned to

@@ -1,9 +1,9 @@
 #include "terminal/all_printers.h"
 
 #include <algorithm>
-#include <cctype>
 #include <vector>
 
+#include "terminal/json_line.h"
 #include "terminal/printer_choice.h"
 #include "workflow/text_tools.h"
 
@@ -13,121 +13,19 @@ namespace {
 constexpr int kPollMs = 100;
 constexpr uint64_t kRedrawMs = 100;
 
-void SkipBlanks(std::string_view text, size_t& i) {
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
-    ++i;
+// The text of a member, "" when it is missing or no text.
+std::string TextOf(const Json& object, const char* key) {
+  const auto found = object.find(key);
+  return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | cp >> 6);
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | cp >> 12);
-    out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-// A string at text[i] (its opening quote); false when it is broken.
-bool ReadString(std::string_view text, size_t& i, std::string& out) {
-  ++i;
-  while (i < text.size() && text[i] != '"') {
-    if (text[i] != '\\') {
-      out += text[i++];
-      continue;
-    }
-    if (++i >= text.size()) return false;
-    const char escape = text[i++];
-    switch (escape) {
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'b':
-        out += '\b';
-        break;
-      case 'f':
-        out += '\f';
-        break;
-      case 'u': {
-        if (i + 4 > text.size()) return false;
-        const std::string digits(text.substr(i, 4));
-        if (digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
-        AppendUtf8(out, static_cast<uint32_t>(std::stoul(digits, nullptr, 16)));
-        i += 4;
-        break;
-      }
-      default:
-        out += escape;
-    }
-  }
-  if (i >= text.size()) return false;
-  ++i;
-  return true;
-}
-
-// Skips an object or array at text[i]; false when it does not end.
-bool SkipNested(std::string_view text, size_t& i) {
-  int depth = 0;
-  std::string ignored;
-  while (i < text.size()) {
-    const char c = text[i];
-    if (c == '"') {
-      if (!ReadString(text, i, ignored)) return false;
-      continue;
-    }
-    if (c == '{' || c == '[') ++depth;
-    if (c == '}' || c == ']') --depth;
-    ++i;
-    if (depth == 0) return true;
-  }
-  return false;
+// The number of a member, 0 when it is missing or no number.
+double NumberOf(const Json& object, const char* key) {
+  const auto found = object.find(key);
+  return found != object.end() && found->is_number() ? found->get<double>() : 0.0;
 }
 
 }  // namespace
-
-std::map<std::string, std::string> ReadJsonMembers(std::string_view text) {
-  std::map<std::string, std::string> members;
-  size_t i = 0;
-  SkipBlanks(text, i);
-  if (i >= text.size() || text[i++] != '{') return {};
-  for (;;) {
-    SkipBlanks(text, i);
-    if (i < text.size() && text[i] == '}') return members;
-    std::string key, value;
-    if (i >= text.size() || text[i] != '"' || !ReadString(text, i, key)) return {};
-    SkipBlanks(text, i);
-    if (i >= text.size() || text[i++] != ':') return {};
-    SkipBlanks(text, i);
-    if (i >= text.size()) return {};
-    if (text[i] == '"') {
-      if (!ReadString(text, i, value)) return {};
-      members[key] = value;
-    } else if (text[i] == '{' || text[i] == '[') {
-      if (!SkipNested(text, i)) return {};
-    } else {
-      const size_t start = i;
-      while (i < text.size() && text[i] != ',' && text[i] != '}' &&
-             !std::isspace(static_cast<unsigned char>(text[i])))
-        ++i;
-      members[key] = std::string(text.substr(start, i - start));
-    }
-    SkipBlanks(text, i);
-    if (i < text.size() && text[i] == ',') {
-      ++i;
-    } else if (i >= text.size() || text[i] != '}') {
-      return {};
-    }
-  }
-}
 
 AllPrinters::AllPrinters(std::vector<PrinterInfo> printers, std::vector<std::string> childArgs,
                          ChildRunner& runner, Clock& clock, std::ostream& out, bool onTerminal)
@@ -211,7 +109,7 @@ void AllPrinters::Handle(const ChildRunner::Event& event) {
   Job& job = jobs_.at(event.child);
   switch (event.kind) {
     case ChildRunner::Event::Kind::kOutputLine:
-      HandleJson(job, ReadJsonMembers(event.text));
+      HandleLine(job, event.text);
       break;
     case ChildRunner::Event::Kind::kErrorLine:
       if (!event.text.empty()) job.lastError = event.text;
@@ -225,30 +123,24 @@ void AllPrinters::Handle(const ChildRunner::Event& event) {
   }
 }
 
-void AllPrinters::HandleJson(Job& job, const std::map<std::string, std::string>& members) {
-  const auto member = [&](const char* key) {
-    auto found = members.find(key);
-    return found == members.end() ? std::string() : found->second;
-  };
-  const auto number = [&](const char* key) {
-    const std::string text = member(key);
-    return text.empty() || text == "null" ? 0.0 : std::strtod(text.c_str(), nullptr);
-  };
-  const std::string event = member("event");
-  if (event == "step") {
-    job.status = member("status");
+void AllPrinters::HandleLine(Job& job, const std::string& line) {
+  const Json event = ReadJsonLine(line);
+  if (!event.is_object()) return;
+  const std::string kind = TextOf(event, "event");
+  if (kind == "step") {
+    job.status = TextOf(event, "status");
     Show(job, true);
-  } else if (event == "progress") {
+  } else if (kind == "progress") {
     ProgressFigures figures;
-    figures.section = member("section") == "null" ? std::string() : member("section");
-    figures.sectionPercent = static_cast<int>(number("section_percent"));
-    figures.runPercent = static_cast<int>(number("run_percent"));
-    figures.msLeft = static_cast<uint64_t>(number("seconds_left") * 1000 + 0.5);
+    figures.section = TextOf(event, "section");
+    figures.sectionPercent = static_cast<int>(NumberOf(event, "section_percent"));
+    figures.runPercent = static_cast<int>(NumberOf(event, "run_percent"));
+    figures.msLeft = static_cast<uint64_t>(NumberOf(event, "seconds_left") * 1000 + 0.5);
     job.figures = figures;
     Show(job, false);
-  } else if (event == "outcome") {
-    job.message = member("message");
-    job.detail = member("detail");
+  } else if (kind == "outcome") {
+    job.message = TextOf(event, "message");
+    job.detail = TextOf(event, "detail");
   }
 }
 

@@ -6,11 +6,9 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "terminal/progress_lines.h"
@@ -43,11 +41,6 @@ class ChildRunner {
   virtual void Terminate() = 0;
 };
 
-// The members of a JSON object on one line whose values are strings, numbers, true,
-// false or null, as text (strings unescaped); nested objects and arrays are skipped.
-// Empty for a line that is no JSON object.
-std::map<std::string, std::string> ReadJsonMembers(std::string_view line);
-
 class AllPrinters {
  public:
   struct Job {
@@ -79,7 +72,9 @@ class AllPrinters {
 
  private:
   void Handle(const ChildRunner::Event& event);
-  void HandleJson(Job& job, const std::map<std::string, std::string>& members);
+  // A line a child wrote on its standard output: one of its --json events. Anything else
+  // is ignored.
+  void HandleLine(Job& job, const std::string& line);
   void Show(Job& job, bool stepChanged);
   void Redraw();
   void ForwardStops(const StopSource& stops);

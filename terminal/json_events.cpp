@@ -1,7 +1,7 @@
 #include "terminal/json_events.h"
 
 #include "terminal/exit_status.h"
-#include "terminal/json_writer.h"
+#include "terminal/json_line.h"
 
 namespace app {
 namespace {
@@ -14,21 +14,20 @@ std::string StatusWord(const RunRecord& run, int exitStatus) {
   return exitStatus == kExitIncomplete ? "incomplete" : "failed";
 }
 
-JsonObject PrinterObject(const PrinterInfo& printer) {
-  return JsonObject()
-      .Text("port_path", printer.portPath)
-      .Text("serial", printer.serial)
-      .Text("node", printer.openPath)
-      .Text("id", printer.id);
+Json PrinterObject(const PrinterInfo& printer) {
+  return {{"port_path", JsonText(printer.portPath)},
+          {"serial", JsonText(printer.serial)},
+          {"node", JsonText(printer.openPath)},
+          {"id", JsonText(printer.id)}};
 }
 
-JsonObject PackageObject(const PackageFacts& package) {
-  std::vector<JsonObject> items;
+Json PackageObject(const PackageFacts& package) {
+  Json items = Json::array();
   for (const ItemSize& item : package.items) {
     items.push_back(
-        JsonObject().Text("type", item.type).Text("file", item.fileName).Number("size", item.size));
+        {{"type", JsonText(item.type)}, {"file", JsonText(item.fileName)}, {"size", item.size}});
   }
-  return JsonObject().Text("version", package.versionLabel).Array("items", items);
+  return {{"version", JsonText(package.versionLabel)}, {"items", std::move(items)}};
 }
 
 }  // namespace
@@ -40,17 +39,13 @@ uint64_t JsonEvents::SinceStartMs() {
   return clock_.NowMs() - startMs_;
 }
 
-void JsonEvents::Write(const std::string& line) {
-  out_ << line << '\n';
+void JsonEvents::Write(const Json& event) {
+  out_ << JsonLine(event) << '\n';
   out_.flush();
 }
 
 void JsonEvents::Step(const std::string& status) {
-  Write(JsonObject()
-            .Text("event", "step")
-            .Seconds("time", SinceStartMs())
-            .Text("status", status)
-            .Str());
+  Write({{"event", "step"}, {"time", JsonSeconds(SinceStartMs())}, {"status", JsonText(status)}});
 }
 
 void JsonEvents::Progress(const std::string& status, const ProgressFigures& figures) {
@@ -58,44 +53,29 @@ void JsonEvents::Progress(const std::string& status, const ProgressFigures& figu
   if (progressSent_ && now - lastProgressMs_ < kProgressIntervalMs) return;
   progressSent_ = true;
   lastProgressMs_ = now;
-  JsonObject event;
-  event.Text("event", "progress").Seconds("time", now).Text("status", status);
-  if (figures.section.empty()) {
-    event.Null("section").Null("section_percent");
-  } else {
-    event.Text("section", figures.section).Number("section_percent", figures.sectionPercent);
-  }
-  event.Number("run_percent", figures.runPercent).Seconds("seconds_left", figures.msLeft);
-  Write(event.Str());
+  Json event = {{"event", "progress"}, {"time", JsonSeconds(now)}, {"status", JsonText(status)}};
+  const bool inSection = !figures.section.empty();
+  event["section"] = inSection ? JsonText(figures.section) : Json();
+  event["section_percent"] = inSection ? Json(figures.sectionPercent) : Json();
+  event["run_percent"] = figures.runPercent;
+  event["seconds_left"] = JsonSeconds(figures.msLeft);
+  Write(event);
 }
 
 void JsonEvents::Outcome(const RunRecord& run, int exitStatus) {
-  JsonObject event;
-  event.Text("event", "outcome")
-      .Seconds("time", SinceStartMs())
-      .Text("status", StatusWord(run, exitStatus))
-      .Number("exit_status", exitStatus)
-      .Text("message", run.message)
-      .Text("detail", run.detail);
-  if (run.printer) {
-    event.Object("printer", PrinterObject(*run.printer));
-  } else {
-    event.Null("printer");
-  }
-  if (run.package) {
-    event.Object("package", PackageObject(*run.package));
-  } else {
-    event.Null("package");
-  }
-  JsonObject durations;
-  durations.Seconds("total", run.endedMs - run.startedMs);
-  if (run.flashStartedMs) {
-    durations.Seconds("writing", run.endedMs - *run.flashStartedMs);
-  } else {
-    durations.Null("writing");
-  }
-  event.Object("durations", durations);
-  Write(event.Str());
+  Json event = {{"event", "outcome"},
+                {"time", JsonSeconds(SinceStartMs())},
+                {"status", StatusWord(run, exitStatus)},
+                {"exit_status", exitStatus},
+                {"message", JsonText(run.message)},
+                {"detail", JsonText(run.detail)}};
+  event["printer"] = run.printer ? PrinterObject(*run.printer) : Json();
+  event["package"] = run.package ? PackageObject(*run.package) : Json();
+  Json durations = {{"total", JsonSeconds(run.endedMs - run.startedMs)}};
+  durations["writing"] =
+      run.flashStartedMs ? JsonSeconds(run.endedMs - *run.flashStartedMs) : Json();
+  event["durations"] = std::move(durations);
+  Write(event);
 }
 
 }  // namespace app

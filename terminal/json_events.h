@@ -12,6 +12,7 @@
 #include <ostream>
 #include <string>
 
+#include "terminal/json_line.h"
 #include "workflow/clock.h"
 #include "workflow/main_window_ui.h"
 #include "workflow/run_record.h"
@@ -36,7 +37,7 @@ class JsonEvents {
   void Outcome(const RunRecord& run, int exitStatus);
 
  private:
-  void Write(const std::string& line);
+  void Write(const Json& event);
   uint64_t SinceStartMs();
 
   std::ostream& out_;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "terminal/json_writer.h"
+#include "terminal/json_line.h"
 #include "workflow/text_tools.h"
 
 namespace app {
@@ -59,16 +59,15 @@ std::string PrinterTable(const std::vector<PrinterInfo>& printers) {
 }
 
 std::string PrinterListJson(const std::vector<PrinterInfo>& printers) {
-  std::vector<JsonObject> objects;
+  Json list = Json::array();
   for (const PrinterInfo& printer : printers) {
-    objects.push_back(JsonObject()
-                          .Number("port_number", printer.portNumber)
-                          .Text("id", printer.id)
-                          .Text("node", printer.openPath)
-                          .Text("port_path", printer.portPath)
-                          .Text("serial", printer.serial));
+    list.push_back({{"port_number", printer.portNumber},
+                    {"id", JsonText(printer.id)},
+                    {"node", JsonText(printer.openPath)},
+                    {"port_path", JsonText(printer.portPath)},
+                    {"serial", JsonText(printer.serial)}});
   }
-  return JsonArray(objects) + "\n";
+  return JsonLine(list) + "\n";
 }
 
 }  // namespace app

@@ -9,36 +9,12 @@
 #include <sstream>
 
 #include "fakes.h"
-#include "terminal/json_writer.h"
+#include "terminal/json_line.h"
 
 namespace apptest {
 namespace {
 
 using Event = app::ChildRunner::Event;
-
-TEST(ReadJsonMembersTest, ReadsWhatTheJsonWriterWrites) {
-  const std::string line = app::JsonObject()
-                               .Text("event", "step")
-                               .Seconds("time", 1500)
-                               .Text("status", "q\"\\\r\n\x01\xC3\xBC\xFF")
-                               .Object("printer", app::JsonObject().Text("port_path", "1-1.4"))
-                               .Array("items", {app::JsonObject().Text("a", "]}")})
-                               .Null("section")
-                               .Bool("ok", true)
-                               .Str();
-  const auto members = app::ReadJsonMembers(line);
-  EXPECT_EQ(members.at("event"), "step");
-  EXPECT_EQ(members.at("time"), "1.500");
-  EXPECT_EQ(members.at("status"), "q\"\\\r\n\x01\xC3\xBC\xC3\xBF");  // a stray byte as U+00FF
-  EXPECT_EQ(members.at("section"), "null");
-  EXPECT_EQ(members.at("ok"), "true");
-  EXPECT_EQ(members.count("printer"), 0u);
-  EXPECT_EQ(members.count("items"), 0u);
-  for (const char* broken : {"", "not json", "{\"a\":", "{\"a\":\"b", "[1]", "{\"a\" 1}",
-                             "{\"a\":{\"b\":1}", "{\"a\":\"\\u12\"}"}) {
-    EXPECT_TRUE(app::ReadJsonMembers(broken).empty()) << broken;
-  }
-}
 
 class FakeRunner final : public app::ChildRunner {
  public:
@@ -75,18 +51,17 @@ class FakeRunner final : public app::ChildRunner {
   VirtualClock& clock_;
 };
 
-Event Out(size_t child, const app::JsonObject& object) {
-  return {child, Event::Kind::kOutputLine, object.Str(), 0};
+Event Out(size_t child, const app::Json& object) {
+  return {child, Event::Kind::kOutputLine, app::JsonLine(object), 0};
 }
 
 Event Progress(size_t child, const char* section, int percent) {
-  return Out(child, app::JsonObject()
-                        .Text("event", "progress")
-                        .Text("status", "Update...")
-                        .Text("section", section)
-                        .Number("section_percent", percent)
-                        .Number("run_percent", 50 + percent / 2)
-                        .Seconds("seconds_left", 4000));
+  return Out(child, {{"event", "progress"},
+                     {"status", "Update..."},
+                     {"section", section},
+                     {"section_percent", percent},
+                     {"run_percent", 50 + percent / 2},
+                     {"seconds_left", app::JsonSeconds(4000)}});
 }
 
 class AllPrintersTest : public ::testing::Test {
@@ -102,16 +77,15 @@ class AllPrintersTest : public ::testing::Test {
 
 TEST_F(AllPrintersTest, EveryPrinterByAChildPinnedToItsPortAndATableAtTheEnd) {
   runner.script = {
-      {Out(0, app::JsonObject().Text("event", "step").Text("status", "Update...")),
-       Progress(0, "font", 3), Progress(0, "font", 12), Progress(0, "font", 15)},
+      {Out(0, {{"event", "step"}, {"status", "Update..."}}), Progress(0, "font", 3),
+       Progress(0, "font", 12), Progress(0, "font", 15)},
       {{1, Event::Kind::kErrorLine, "Error: Write Flash Error!", 0},
-       Out(1, app::JsonObject()
-                  .Text("event", "outcome")
-                  .Text("message", "Write Flash Error!")
-                  .Text("detail", "font block at 0 not acknowledged")
-                  .Number("exit_status", 3)),
+       Out(1, {{"event", "outcome"},
+               {"message", "Write Flash Error!"},
+               {"detail", "font block at 0 not acknowledged"},
+               {"exit_status", 3}}),
        {1, Event::Kind::kExited, {}, 3}},
-      {Out(0, app::JsonObject().Text("event", "outcome").Text("message", "Update Success!")),
+      {Out(0, {{"event", "outcome"}, {"message", "Update Success!"}}),
        {0, Event::Kind::kExited, {}, 0}},
   };
   app::AllPrinters all(printers, {"--package", "p.fwp"}, runner, clock, out, false);
@@ -127,6 +101,30 @@ TEST_F(AllPrintersTest, EveryPrinterByAChildPinnedToItsPortAndATableAtTheEnd) {
             "1-1.4     S1      Update Success!                     0:01\n"
             "1-1.5     S2      Write Flash Error! (exit status 3)  0:01\n"
             "1-1.5: font block at 0 not acknowledged\n");
+}
+
+// The children's lines are read as the JSON they are: every byte of a text as it was
+// written (a stray byte as U+00FF), members in any order or beside others, and lines that
+// are no JSON object ignored.
+TEST_F(AllPrintersTest, TheChildrensLinesAreReadAsTheyWereWritten) {
+  runner.script = {
+      {{0, Event::Kind::kOutputLine, "not json", 0},
+       {0, Event::Kind::kOutputLine, "{\"event\":\"outcome\",\"message\":", 0},
+       {0, Event::Kind::kOutputLine, "[1]", 0},
+       Out(0, {{"printer", {{"port_path", "1-1.4"}}},
+               {"items", app::Json::array({app::Json{{"a", "]}"}}})},
+               {"time", app::JsonSeconds(1500)},
+               {"ok", true},
+               {"message", app::JsonText("q\"\\\r\n\x01\xC3\xBC\xFF")},
+               {"event", "outcome"},
+               {"detail", nullptr}}),
+       {0, Event::Kind::kExited, {}, 1}},
+      {{1, Event::Kind::kExited, {}, 0}},
+  };
+  app::AllPrinters all(printers, {}, runner, clock, out, false);
+  all.Run({});
+  EXPECT_EQ(all.Jobs()[0].message, "q\"\\\r\n\x01\xC3\xBC\xC3\xBF");
+  EXPECT_EQ(all.Jobs()[0].detail, "");
 }
 
 TEST_F(AllPrintersTest, StopsArePassedOnAndAChildThatCannotStartFails) {

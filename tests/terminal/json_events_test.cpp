@@ -1,42 +1,50 @@
-// JSON text for scripts: every byte a printer may send escaped into valid JSON, and the
+// JSON text for scripts: every byte a printer may send written as valid JSON, and the
 // events and outcome of a run as --json writes them.
-#include "terminal/json_writer.h"
+#include "terminal/json_events.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "fakes.h"
-#include "terminal/json_events.h"
+#include "terminal/json_line.h"
 
 namespace apptest {
 namespace {
 
-TEST(JsonWriterTest, EveryByteComesOutAsValidJson) {
-  EXPECT_EQ(app::JsonString("plain"), "\"plain\"");
-  EXPECT_EQ(app::JsonString("q\"b\\s/"), "\"q\\\"b\\\\s/\"");
-  EXPECT_EQ(app::JsonString("OK\r\n\t"), "\"OK\\r\\n\\t\"");
-  EXPECT_EQ(app::JsonString(std::string("\x00\x1b\x7f", 3)), "\"\\u0000\\u001b\\u007f\"");
-  // Valid UTF-8 passes; the bytes of broken, overlong or surrogate sequences are escaped
-  // one by one.
-  EXPECT_EQ(app::JsonString("gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x96\xA8"),
-            "\"gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x96\xA8\"");
-  EXPECT_EQ(app::JsonString("\xFF\xC3"), "\"\\u00ff\\u00c3\"");
-  EXPECT_EQ(app::JsonString("\xC0\xAF"), "\"\\u00c0\\u00af\"");
-  EXPECT_EQ(app::JsonString("\xED\xA0\x80"), "\"\\u00ed\\u00a0\\u0080\"");
-  EXPECT_EQ(app::JsonString("\xE2\x82"), "\"\\u00e2\\u0082\"");
+// What a JSON string reads back as.
+std::string ReadBack(const std::string& line) {
+  const app::Json value = app::ReadJsonLine(line);
+  return value.is_string() ? value.get<std::string>() : "(no JSON text: " + line + ")";
+}
 
-  app::JsonObject nested;
-  nested.Number("n", -3).Bool("b", false).Null("z");
-  EXPECT_EQ(app::JsonObject()
-                .Text("k", "v")
-                .Seconds("t", 12345)
-                .Object("o", nested)
-                .Array("a", {app::JsonObject().Seconds("s", 7)})
-                .Str(),
+TEST(JsonLineTest, EveryByteComesOutAsValidJson) {
+  EXPECT_EQ(app::JsonLine(app::JsonText("plain")), "\"plain\"");
+  EXPECT_EQ(app::JsonLine(app::JsonText("q\"b\\s/")), "\"q\\\"b\\\\s/\"");
+  EXPECT_EQ(app::JsonLine(app::JsonText("OK\r\n\t")), "\"OK\\r\\n\\t\"");
+  EXPECT_EQ(app::JsonLine(app::JsonText(std::string("\x00\x1b", 2))), "\"\\u0000\\u001b\"");
+  EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\x7f"))), "\x7f");
+  // Valid UTF-8 passes; the bytes of broken, overlong or surrogate sequences read back one
+  // by one as the characters of their numbers (U+00FF for 0xFF), as \u00ff would.
+  EXPECT_EQ(app::JsonLine(app::JsonText("gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x96\xA8")),
+            "\"gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x96\xA8\"");
+  EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\xFF\xC3"))), "\xC3\xBF\xC3\x83");
+  EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\xC0\xAF"))), "\xC3\x80\xC2\xAF");
+  EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\xED\xA0\x80"))), "\xC3\xAD\xC2\xA0\xC2\x80");
+  EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\xE2\x82"))), "\xC3\xA2\xC2\x82");
+
+  // Members in the order given, durations to the millisecond; a text that looks like a
+  // number stays a text.
+  const app::Json nested = {{"n", -3}, {"b", false}, {"z", nullptr}};
+  EXPECT_EQ(app::JsonLine({{"k", "v"},
+                           {"t", app::JsonSeconds(12345)},
+                           {"o", nested},
+                           {"a", app::Json::array({app::Json{{"s", app::JsonSeconds(7)}}})},
+                           {"x", app::JsonText("a\".5")}}),
             "{\"k\":\"v\",\"t\":12.345,\"o\":{\"n\":-3,\"b\":false,\"z\":null},"
-            "\"a\":[{\"s\":0.007}]}");
-  EXPECT_EQ(app::JsonArray({}), "[]");
+            "\"a\":[{\"s\":0.007}],\"x\":\"a\\\".5\"}");
+  EXPECT_EQ(app::JsonLine(app::Json::array()), "[]");
+  EXPECT_TRUE(app::ReadJsonLine("{\"a\":").is_discarded());
 }
 
 TEST(JsonEventsTest, ProgressAtMostTenASecondAndTheOutcomeWithItsFacts) {

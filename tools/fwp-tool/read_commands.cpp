@@ -72,18 +72,11 @@ namespace {
 std::optional<int> SplitArgs(const std::string& command, const std::vector<std::string>& args,
                              std::vector<std::string>& paths, bool* verbose, std::ostream& out,
                              std::ostream& err) {
-  for (const std::string& arg : args) {
-    if (AsksForHelp(arg)) return ShowHelp(command, out);
-  }
-  for (const std::string& arg : args) {
-    if (verbose != nullptr && (arg == "-v" || arg == "--verbose")) {
-      *verbose = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return UsageError(err, "unknown " + command + " option \"" + arg + "\"");
-    } else {
-      paths.push_back(arg);
-    }
-  }
+  Arguments read;
+  if (auto done = ReadArguments(command, args, read, err)) return *done;
+  if (read.Has(Option::kHelp)) return ShowHelp(command, out);
+  if (verbose != nullptr) *verbose = read.Has(Option::kVerbose);
+  paths = read.operands;
   return std::nullopt;
 }
 
