@@ -65,6 +65,11 @@ vrq_require_header(NETTLE_INCLUDE_DIR nettle/sha2.h nettle-dev)
 vrq_require_header(NLOHMANN_JSON_INCLUDE_DIR nlohmann/json.hpp nlohmann-json3-dev)
 # hidapi's hidraw back end is loaded with dlopen at run time; the build needs its header.
 vrq_require_header(HIDAPI_INCLUDE_DIR hidapi/hidapi.h libhidapi-dev)
+# JSON for --json and --all: header-only, so the program stays self-contained.
+find_package(nlohmann_json 3.10 QUIET CONFIG)
+if(NOT nlohmann_json_FOUND)
+  vrq_missing("nlohmann_json (CMake package)" nlohmann-json3-dev)
+endif()
 # The simulated printer (vrq-printer-sim and the tests) runs on umockdev.
 vrq_require_module(UMOCKDEV umockdev-1.0 libumockdev-dev)
 vrq_require_library(UMOCKDEV_PRELOAD libumockdev-preload.so.0 umockdev)
