@@ -35,6 +35,7 @@
 #include "terminal/verbose_log.h"
 #include "usb/Unit_UsbEnumForm.h"
 #include "usb/_printer_comm.h"
+#include "window/desktop.h"
 #include "window/fltk_fd_watch.h"
 #include "window/fltk_main_window.h"
 #include "workflow/Unit_mainform.h"
@@ -123,6 +124,14 @@ class ProcessRunner final : public app::ChildRunner {
 
 app::StopSource StopSourceOf(const platform::StopSignals& signals) {
   return [&signals] { return app::StopRequests{signals.Interrupts(), signals.Terminations()}; };
+}
+
+// The window's: a lost display ends a run as SIGHUP does.
+app::StopSource WindowStopSource(const platform::StopSignals& signals) {
+  return [&signals] {
+    return app::StopRequests{signals.Interrupts(),
+                             signals.Terminations() + (app::DisplayLost() ? 1 : 0)};
+  };
 }
 
 std::string OutcomesJson(const std::vector<app::AllPrinters::Job>& jobs) {
@@ -250,7 +259,8 @@ int RunHeadless(const CommandLine& line, app::Clock& clock) {
   std::exit(app::kExitFailure);
 }
 
-// FLTK's fatal-error hook: it is called when the X display cannot be opened.
+// FLTK's fatal-error hook: it is called when the X display cannot be opened (a
+// connection that breaks later is the desktop's business, app::DisplayLost).
 [[noreturn]] void DisplayFailed(const char*, ...) {
   NoDisplay("the display cannot be opened");
 }
@@ -261,6 +271,8 @@ int RunWindow(bool makerModeRequested, app::Clock& clock) {
   }
   Fl::fatal = &DisplayFailed;
   platform::StopSignals signals;
+  app::OpenDisplay();
+  app::UseProgramIcon();
   SweepLeftovers();
   hidlib::HidLibrary hidLibrary;
   app::FltkFdWatch events;
@@ -269,7 +281,7 @@ int RunWindow(bool makerModeRequested, app::Clock& clock) {
   app::UsbPortAdapter port(UsbPrinterList, UsbPrinter);
 
   app::CommandChannel channel(port, clock);
-  app::FltkMainWindow window(clock, events);
+  app::FltkMainWindow window(clock, events, app::DesktopScaleFactor());
   app::TMainForm MainForm(window, channel, clock, Environment(makerModeRequested));
   window.OnTimer = [&MainForm, &window] {
     MainForm.Timer1Timer();
@@ -277,16 +289,19 @@ int RunWindow(bool makerModeRequested, app::Clock& clock) {
   };
   window.OnClick = [&MainForm] { MainForm.Button1Click(); };
   window.OnCloseQuery = [&MainForm] { return MainForm.FormCloseQuery(); };
+  window.StopPending = [&MainForm] { return MainForm.StopPending(); };
   // A write that waits for the printer would freeze the window; it repaints meanwhile.
   port.SetWriteWaitHook([&window] { window.RepaintWhileBlocked(); });
-  MainForm.SetStopSource(StopSourceOf(signals));
+  MainForm.SetStopSource(WindowStopSource(signals));
   MainForm.FormCreate();
+  // Docks match the window to its desktop entry by this.
+  window.SetWindowClass(MainForm.MakerMode() ? "vrq-update-maker" : "vrq-update");
   // The second watcher: the window's own, which registers for nothing. Linux has nothing
   // for it to watch; it stays so that start-up builds what the printer port expects.
   usb::TUsbEnumForm UsbEnumForm;
 
   window.Run();
-  if (signals.Terminations() > 0) return app::kExitTerminated;
+  if (signals.Terminations() > 0 || app::DisplayLost()) return app::kExitTerminated;
   return signals.Interrupts() > 0 ? app::kExitInterrupted : app::kExitSuccess;
 }
 

@@ -91,15 +91,32 @@ bool TMainForm::CloseRequested() const {
   return requests.interrupts > 0 || requests.terminations > 0;
 }
 
+bool TMainForm::StopPending() const {
+  if (session_.RunActive()) return session_.StopPending();
+  const StopRequests requests = stopSource_ ? stopSource_() : StopRequests{};
+  return requests.interrupts > 0 || requests.terminations > 0;
+}
+
 void TMainForm::SetStopSource(StopSource source) {
   stopSource_ = source;
   session_.SetStopSource(std::move(source));
 }
 
 int32_t TMainForm::RunUpdate() {
-  // The run is gone, and everything it held given back, before the operator is told.
-  const RunOutcome outcome = UpdateRun(session_, ui_, env_, OpenDialog1(), lastRun_).Run();
-  Report(outcome);
+  const bool overTheRun = ui_.OutcomeOverTheRun();
+  RunOutcome outcome;
+  std::vector<std::string> warnings;
+  {
+    UpdateRun run(session_, ui_, env_, OpenDialog1(), lastRun_);
+    outcome = run.Run();
+    warnings = run.Warnings();
+    // A window shows the box over the run as it stands, its progress bar still shown;
+    // the run gives back what it holds once the box is closed.
+    if (overTheRun) Report(outcome, warnings);
+  }
+  // Elsewhere the run is gone, and everything it held given back, before the operator is
+  // told.
+  if (!overTheRun) Report(outcome, warnings);
   return outcome.result;
 }
 
@@ -107,6 +124,8 @@ int32_t TMainForm::MakeUpdateApp(const std::string& packagePath) {
   std::string package = packagePath;
   if (package.empty()) {
     std::optional<std::string> chosen = ui_.ChooseFile(OpenDialog1());
+    // A request to stop closes the dialog; it ends the run rather than cancel it.
+    session_.CheckStop();
     if (!chosen) return -1;
     package = *chosen;
   }
@@ -120,15 +139,16 @@ int32_t TMainForm::MakeUpdateApp(const std::string& packagePath) {
   return 0;
 }
 
-void TMainForm::Report(const RunOutcome& outcome) {
+void TMainForm::Report(const RunOutcome& outcome, const std::vector<std::string>& warnings) {
   lastRun_.refused = outcome.refused;
   if (outcome.message.empty()) return;
   if (outcome.onStatusLine) ui_.SetStatusText(outcome.message);
   lastRun_.success = outcome.success;
   lastRun_.message = outcome.message;
   lastRun_.detail = outcome.detail;
-  ui_.ShowMessage(outcome.message, outcome.caption,
-                  outcome.success ? BoxIcon::kInformation : BoxIcon::kError, outcome.detail);
+  ui_.ShowOutcome(outcome.message, outcome.caption,
+                  outcome.success ? BoxIcon::kInformation : BoxIcon::kError, outcome.detail,
+                  warnings);
 }
 
 // The dialog opens where the program lies, unless that folder is not the user's to write

@@ -69,6 +69,16 @@ RunOutcome UpdateRun::ClosePrinter(RunOutcome outcome) {
   return outcome;
 }
 
+std::vector<std::string> UpdateRun::Warnings() const {
+  std::vector<std::string> warnings;
+  if (linked_ && !linked_->warning.empty()) warnings.push_back(linked_->warning);
+  if (items_) {
+    const std::vector<std::string>& load = items_->Package().LoadWarnings();
+    warnings.insert(warnings.end(), load.begin(), load.end());
+  }
+  return warnings;
+}
+
 // The "_^~" file that receives the library image lies beside the executable, or in the
 // temporary-files folder when the executable's folder is not writable (an installed copy).
 bool UpdateRun::ReserveLibraryFile() {
@@ -88,12 +98,16 @@ bool UpdateRun::FindPackage() {
     linked_ = linked;
     return true;
   }
-  if (!ui_.AskOkCancel("no found resource file,select file from open file dialog?\r\n"
-                       "or get the application with resource file",
-                       "select ...")) {
-    return false;
-  }
+  const bool select = ui_.AskOkCancel(
+      "no found resource file,select file from open file dialog?\r\n"
+      "or get the application with resource file",
+      "select ...");
+  // A request to stop closes the question and the dialog: the run stops then, it is not
+  // cancelled.
+  session_.CheckStop();
+  if (!select) return false;
   std::optional<std::string> chosen = ui_.ChooseFile(openDialog_);
+  session_.CheckStop();
   if (!chosen) return false;
   packagePath_ = *chosen;
   return true;

@@ -290,6 +290,35 @@ const FailureCase kFailures[] = {
      "the printer stopped taking data during the font block at 131072", true},
 };
 
+// The window's order: the box comes over the run as it stands (the printer closed, the
+// bar still shown once the firmware step began, the files still there), and the run
+// gives everything back once the box is closed. A failure thrown out of the run is shown
+// once the run is gone, as in the other order.
+TEST_P(UpdateFailureTest, InTheWindowTheBoxComesBeforeTheCleanUp) {
+  const FailureCase& c = GetParam();
+  WritePackage({Item("frw", "fw.bin", {1, 2}), Item("font", "f.bin", Bytes(300000))});
+  c.arrange(*this);
+  ui.outcomeOverTheRun = true;
+  bool printerOpen = true;
+  size_t filesLeft = 0;
+  ui.whileBoxOpen = [&] {
+    printerOpen = channel.IsPrinterChannelOpen();
+    filesLeft = LeftOvers().size();
+  };
+  form->Button1Click();
+  ASSERT_THAT(BoxTexts(), ElementsAre(::testing::EndsWith(c.box)));
+  const std::string box = c.box;
+  const bool thrown = box == "printer port broke";
+  const bool barShown =
+      box == "Can not Run FRW!" || box == "No MAC ADDR!" || box == "Write Flash Error!";
+  EXPECT_EQ(ui.boxes[0].progressShown, barShown);
+  EXPECT_FALSE(printerOpen);
+  EXPECT_EQ(filesLeft > 0, !thrown);
+  EXPECT_FALSE(ui.progressVisible);
+  EXPECT_THAT(LeftOvers(), ElementsAre());
+  EXPECT_EQ(app::ExitStatusOf(form->LastRun()), c.afterImage ? 3 : 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Rows, UpdateFailureTest, ::testing::ValuesIn(kFailures),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -347,6 +376,27 @@ TEST_F(UpdateTest, TheConfirmationWarnsOfAPackageWithoutItsEndMarker) {
   ASSERT_EQ(ui.summaries.size(), 1u);
   EXPECT_THAT(ui.summaries[0].warnings,
               ElementsAre(::testing::HasSubstr("may have been cut short at a record boundary")));
+}
+
+// What was odd about the package reaches the box the run ends with as well; a sound
+// package's box carries nothing of the kind.
+TEST_F(UpdateTest, TheOutcomeBoxCarriesThePackagesWarnings) {
+  const std::vector<uint8_t> image = fwp::PackageImage({}, {Item("frw", "fw.bin", {1})}, false);
+  const std::string path = (dir / "cut.fwp").string();
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()),
+             static_cast<std::streamsize>(image.size()));
+  ui.chosenFile = path;
+  form->RunUpdate();
+  ASSERT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
+  EXPECT_THAT(ui.boxes[0].warnings,
+              ElementsAre(::testing::HasSubstr("may have been cut short at a record boundary")));
+
+  ui.boxes.clear();
+  WritePackage({Item("frw", "fw.bin", {1})});
+  form->RunUpdate();
+  ASSERT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
+  EXPECT_THAT(ui.boxes[0].warnings, ElementsAre());
 }
 
 TEST_F(UpdateTest, DecliningOrCancellingEndsQuietly) {
