@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "app/stay_awake.h"
+#include "workflow/stay_awake.h"
 
 namespace app {
 

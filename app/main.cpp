@@ -13,24 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Unit_mainform.h"
-#include "app/all_printers.h"
-#include "app/clock.h"
-#include "app/command_channel.h"
-#include "app/command_line.h"
-#include "app/fltk_fd_watch.h"
-#include "app/fltk_main_window.h"
-#include "app/headless_run.h"
-#include "app/json_events.h"
-#include "app/json_writer.h"
 #include "app/logind_stay_awake.h"
-#include "app/package_check_run.h"
-#include "app/printer_choice.h"
-#include "app/terminal_front_end.h"
-#include "app/usb_printer_port.h"
-#include "app/verbose_log.h"
+#include "app/usb_port_adapter.h"
 #include "hidlib/HidLibrary.h"
-#include "package/leftovers.h"
 #include "package/linked_package.h"
 #include "platform/blob.h"
 #include "platform/child_processes.h"
@@ -39,8 +24,24 @@
 #include "platform/stop_signals.h"
 #include "platform/terminal.h"
 #include "platform/terminal_input.h"
+#include "terminal/all_printers.h"
+#include "terminal/command_line.h"
+#include "terminal/headless_run.h"
+#include "terminal/json_events.h"
+#include "terminal/json_line.h"
+#include "terminal/package_check_run.h"
+#include "terminal/printer_choice.h"
+#include "terminal/terminal_front_end.h"
+#include "terminal/verbose_log.h"
 #include "usb/Unit_UsbEnumForm.h"
 #include "usb/_printer_comm.h"
+#include "window/desktop.h"
+#include "window/fltk_fd_watch.h"
+#include "window/fltk_main_window.h"
+#include "workflow/Unit_mainform.h"
+#include "workflow/clock.h"
+#include "workflow/command_channel.h"
+#include "workflow/leftovers.h"
 
 #ifndef VRQ_VERSION
 #define VRQ_VERSION "0"
@@ -61,8 +62,8 @@ int ListPrinters(app::PrinterPort& port, bool json) {
   const std::vector<app::PrinterInfo> printers = port.Discover();
   std::cout << (json ? app::PrinterListJson(printers) : app::PrinterTable(printers));
   if (!printers.empty()) return app::kExitSuccess;
-  std::cerr << "vrq-update: no printer found (no VRQPrinter of vendor 0471 with a printer node "
-               "on USB)\n";
+  std::cerr << "vrq-update: no printer found (no " << fwp::kPrinterFamily << " of vendor "
+            << usb::kPrinterVendorId << " with a printer node on USB)\n";
   return app::kExitFailure;
 }
 
@@ -91,7 +92,7 @@ app::TerminalAnswers AnswersFor(const CommandLine& line, platform::TerminalLineR
 // What earlier runs left behind when they were killed or the power went goes first;
 // what another running instance holds stays.
 void SweepLeftovers() {
-  fwp::SweepLeftovers(platform::FolderOf(platform::ExecutablePath()));
+  app::SweepLeftovers(platform::FolderOf(platform::ExecutablePath()));
 }
 
 // The children of --all: this program again, as the platform starts and watches it.
@@ -125,24 +126,32 @@ app::StopSource StopSourceOf(const platform::StopSignals& signals) {
   return [&signals] { return app::StopRequests{signals.Interrupts(), signals.Terminations()}; };
 }
 
+// The window's: a lost display ends a run as SIGHUP does.
+app::StopSource WindowStopSource(const platform::StopSignals& signals) {
+  return [&signals] {
+    return app::StopRequests{signals.Interrupts(),
+                             signals.Terminations() + (app::DisplayLost() ? 1 : 0)};
+  };
+}
+
 std::string OutcomesJson(const std::vector<app::AllPrinters::Job>& jobs) {
-  std::vector<app::JsonObject> outcomes;
+  app::Json outcomes = app::Json::array();
   for (const app::AllPrinters::Job& job : jobs) {
-    outcomes.push_back(
-        app::JsonObject()
-            .Text("port_path", job.printer.portPath)
-            .Text("serial", job.printer.serial)
-            .Number("exit_status", job.exitStatus)
-            .Text("message", job.message)
-            .Text("detail", job.detail.empty() && job.exitStatus != 0 ? job.lastError : job.detail)
-            .Seconds("seconds", job.endMs - job.startMs));
+    const std::string& detail =
+        job.detail.empty() && job.exitStatus != 0 ? job.lastError : job.detail;
+    outcomes.push_back({{"port_path", app::JsonText(job.printer.portPath)},
+                        {"serial", app::JsonText(job.printer.serial)},
+                        {"exit_status", job.exitStatus},
+                        {"message", app::JsonText(job.message)},
+                        {"detail", app::JsonText(detail)},
+                        {"seconds", app::JsonSeconds(job.endMs - job.startMs)}});
   }
-  return app::JsonArray(outcomes) + "\n";
+  return app::JsonLine(outcomes) + "\n";
 }
 
 // --all: the printers attached now, each updated by a child of this program pinned to
 // its port.
-int RunAllPrinters(const CommandLine& line, app::PrinterPort& port) {
+int RunAllPrinters(const CommandLine& line, app::PrinterPort& port, app::Clock& clock) {
   const bool linked = fwp::HasLinkedPackage(platform::ExecutablePath());
   if (!line.package && !linked) {
     std::cerr << "vrq-update: --all needs --package FILE, unless the program is an update "
@@ -151,11 +160,10 @@ int RunAllPrinters(const CommandLine& line, app::PrinterPort& port) {
   }
   const std::vector<app::PrinterInfo> printers = port.Discover();
   if (printers.empty()) {
-    std::cerr << "Error: Can not open usb port!\n  no VRQPrinter found on USB\n";
+    std::cerr << "Error: Can not open usb port!\n  no " << fwp::kPrinterFamily << " found on USB\n";
     return app::kExitFailure;
   }
   platform::StopSignals signals;
-  app::SteadyClock clock;
   ProcessRunner runner;
   const std::vector<std::string> childArgs =
       line.package ? std::vector<std::string>{"--package", *line.package}
@@ -184,27 +192,31 @@ int RunAllPrinters(const CommandLine& line, app::PrinterPort& port) {
   return status;
 }
 
-int RunHeadless(const CommandLine& line) {
+// --list and --all: only discovery, with no device watcher, whose events nobody here
+// would read while the children restart their printers.
+int RunOnPrinterList(const CommandLine& line, app::Clock& clock) {
   hidlib::HidLibrary hidLibrary;
   usb::_struct_printer_comm_ UsbPrinterList;
-  if (line.list || line.all) {
-    // Only discovery: no device watcher, whose events nobody here would read while the
-    // children restart their printers.
-    usb::TUsbPrinter unwatched;
-    app::UsbPrinterPort port(UsbPrinterList, unwatched);
-    return line.list ? ListPrinters(port, line.json) : RunAllPrinters(line, port);
-  }
+  usb::TUsbPrinter unwatched(clock);
+  app::UsbPortAdapter port(UsbPrinterList, unwatched);
+  if (line.mode == app::Mode::kList) return ListPrinters(port, line.json);
+  return RunAllPrinters(line, port, clock);
+}
+
+// An update or a make without a window: the workflow with the terminal front end.
+int RunHeadless(const CommandLine& line, app::Clock& clock) {
+  hidlib::HidLibrary hidLibrary;
+  usb::_struct_printer_comm_ UsbPrinterList;
   platform::PollLoop events;
-  usb::TUsbPrinter UsbPrinter(events);
-  app::UsbPrinterPort port(UsbPrinterList, UsbPrinter);
+  usb::TUsbPrinter UsbPrinter(events, clock);
+  app::UsbPortAdapter port(UsbPrinterList, UsbPrinter);
 
   platform::StopSignals signals;
   SweepLeftovers();
-  app::SteadyClock clock;
   std::optional<app::JsonEvents> json;
   if (line.json) json.emplace(std::cout, clock);
   app::CommandChannel channel(port, clock);
-  if (!line.make) {
+  if (line.mode == app::Mode::kUpdate) {
     const app::PrinterChoice choice = app::ChoosePrinter(port.Discover(), line.device);
     if (!choice.problem.empty()) {
       return app::RefusePrinterChoice(choice.problem, std::cerr, json ? &*json : nullptr);
@@ -228,6 +240,8 @@ int RunHeadless(const CommandLine& line) {
   terminal.SetEventPoller([&events] { events.RunOnce(0); });
   MainForm.SetStopSource(StopSourceOf(signals));
   MainForm.FormCreate();
+  // The second watcher: the window's own, which registers for nothing. Linux has nothing
+  // for it to watch; it stays so that start-up builds what the printer port expects.
   usb::TUsbEnumForm UsbEnumForm;
 
   terminal.StartTimer();
@@ -245,27 +259,29 @@ int RunHeadless(const CommandLine& line) {
   std::exit(app::kExitFailure);
 }
 
-// FLTK's fatal-error hook: it is called when the X display cannot be opened.
+// FLTK's fatal-error hook: it is called when the X display cannot be opened (a
+// connection that breaks later is the desktop's business, app::DisplayLost).
 [[noreturn]] void DisplayFailed(const char*, ...) {
   NoDisplay("the display cannot be opened");
 }
 
-int RunWindow(bool makerModeRequested) {
+int RunWindow(bool makerModeRequested, app::Clock& clock) {
   if (std::getenv("DISPLAY") == nullptr || *std::getenv("DISPLAY") == '\0') {
     NoDisplay("no display was found (DISPLAY is not set)");
   }
   Fl::fatal = &DisplayFailed;
   platform::StopSignals signals;
+  app::OpenDisplay();
+  app::UseProgramIcon();
   SweepLeftovers();
   hidlib::HidLibrary hidLibrary;
   app::FltkFdWatch events;
   usb::_struct_printer_comm_ UsbPrinterList;
-  usb::TUsbPrinter UsbPrinter(events);
-  app::UsbPrinterPort port(UsbPrinterList, UsbPrinter);
+  usb::TUsbPrinter UsbPrinter(events, clock);
+  app::UsbPortAdapter port(UsbPrinterList, UsbPrinter);
 
-  app::SteadyClock clock;
   app::CommandChannel channel(port, clock);
-  app::FltkMainWindow window(clock, events);
+  app::FltkMainWindow window(clock, events, app::DesktopScaleFactor());
   app::TMainForm MainForm(window, channel, clock, Environment(makerModeRequested));
   window.OnTimer = [&MainForm, &window] {
     MainForm.Timer1Timer();
@@ -273,14 +289,19 @@ int RunWindow(bool makerModeRequested) {
   };
   window.OnClick = [&MainForm] { MainForm.Button1Click(); };
   window.OnCloseQuery = [&MainForm] { return MainForm.FormCloseQuery(); };
+  window.StopPending = [&MainForm] { return MainForm.StopPending(); };
   // A write that waits for the printer would freeze the window; it repaints meanwhile.
   port.SetWriteWaitHook([&window] { window.RepaintWhileBlocked(); });
-  MainForm.SetStopSource(StopSourceOf(signals));
+  MainForm.SetStopSource(WindowStopSource(signals));
   MainForm.FormCreate();
+  // Docks match the window to its desktop entry by this.
+  window.SetWindowClass(MainForm.MakerMode() ? "vrq-update-maker" : "vrq-update");
+  // The second watcher: the window's own, which registers for nothing. Linux has nothing
+  // for it to watch; it stays so that start-up builds what the printer port expects.
   usb::TUsbEnumForm UsbEnumForm;
 
   window.Run();
-  if (signals.Terminations() > 0) return app::kExitTerminated;
+  if (signals.Terminations() > 0 || app::DisplayLost()) return app::kExitTerminated;
   return signals.Interrupts() > 0 ? app::kExitInterrupted : app::kExitSuccess;
 }
 
@@ -291,28 +312,40 @@ int Main(int argc, char** argv) {
               << "\nTry 'vrq-update --help' for more information.\n";
     return app::kExitUsage;
   }
-  if (line.help) {
-    std::cout << app::UsageText("vrq-update");
-    return app::kExitSuccess;
+  // The program's one clock: the printer port, the workflow and the front ends all count
+  // their time on it.
+  app::SteadyClock clock;
+  switch (line.mode) {
+    case app::Mode::kHelp:
+      std::cout << app::UsageText("vrq-update");
+      return app::kExitSuccess;
+    case app::Mode::kVersion: {
+      std::cout << "vrq-update " << VRQ_VERSION << '\n';
+      const std::string package = app::LinkedPackageVersionLine(platform::ExecutablePath());
+      if (!package.empty()) std::cout << package << '\n';
+      return app::kExitSuccess;
+    }
+    case app::Mode::kCheck:
+      return app::RunPackageCheck(platform::ExecutablePath(), line.checkFile, std::cout, std::cerr);
+    case app::Mode::kList:
+    case app::Mode::kAll:
+      return RunOnPrinterList(line, clock);
+    case app::Mode::kUpdate:
+    case app::Mode::kMake:
+      return RunHeadless(line, clock);
+    case app::Mode::kMakerWindow:
+      // An update application takes its mode from the settings file beside it only: its
+      // end users must not be able to turn it into a maker.
+      if (fwp::HasLinkedPackage(platform::ExecutablePath())) {
+        std::cerr << "vrq-update: --maker is not for an update application; its mode comes "
+                     "from the settings file beside it\n";
+        return app::kExitUsage;
+      }
+      return RunWindow(true, clock);
+    case app::Mode::kWindow:
+      break;
   }
-  if (line.version) {
-    std::cout << "vrq-update " << VRQ_VERSION << '\n';
-    const std::string package = app::LinkedPackageVersionLine(platform::ExecutablePath());
-    if (!package.empty()) std::cout << package << '\n';
-    return app::kExitSuccess;
-  }
-  if (line.check) {
-    return app::RunPackageCheck(platform::ExecutablePath(), line.checkFile, std::cout, std::cerr);
-  }
-  if (line.headless || line.list) return RunHeadless(line);
-  // An update application takes its mode from the settings file beside it only: its
-  // end users must not be able to turn it into a maker.
-  if (line.maker && fwp::HasLinkedPackage(platform::ExecutablePath())) {
-    std::cerr << "vrq-update: --maker is not for an update application; its mode comes from"
-                 " the settings file beside it\n";
-    return app::kExitUsage;
-  }
-  return RunWindow(line.maker);
+  return RunWindow(false, clock);
 }
 
 }  // namespace

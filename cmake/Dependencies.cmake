@@ -65,6 +65,11 @@ vrq_require_header(NETTLE_INCLUDE_DIR nettle/sha2.h nettle-dev)
 vrq_require_header(NLOHMANN_JSON_INCLUDE_DIR nlohmann/json.hpp nlohmann-json3-dev)
 # hidapi's hidraw back end is loaded with dlopen at run time; the build needs its header.
 vrq_require_header(HIDAPI_INCLUDE_DIR hidapi/hidapi.h libhidapi-dev)
+# JSON for --json and --all: header-only, so the program stays self-contained.
+find_package(nlohmann_json 3.10 QUIET CONFIG)
+if(NOT nlohmann_json_FOUND)
+  vrq_missing("nlohmann_json (CMake package)" nlohmann-json3-dev)
+endif()
 # The simulated printer (vrq-printer-sim and the tests) runs on umockdev.
 vrq_require_module(UMOCKDEV umockdev-1.0 libumockdev-dev)
 vrq_require_library(UMOCKDEV_PRELOAD libumockdev-preload.so.0 umockdev)
@@ -72,6 +77,11 @@ vrq_require_library(UMOCKDEV_PRELOAD libumockdev-preload.so.0 umockdev)
 # FLTK is linked statically; the X11 libraries it calls are the desktop's shared ones.
 vrq_require_header(FLTK_INCLUDE_DIR FL/Fl.H libfltk1.3-dev)
 vrq_require_library(FLTK_STATIC_LIBRARY libfltk.a libfltk1.3-dev)
+# The window's icon: the packaged SVG rendered to PNGs at build time, read by FLTK's PNG
+# image (libpng is on every desktop that has Xft: FreeType needs it).
+vrq_require_library(FLTK_IMAGES_STATIC_LIBRARY libfltk_images.a libfltk1.3-dev)
+vrq_require_library(PNG_LIBRARY png16 libpng-dev)
+vrq_require_program(PROGRAM_RSVG_CONVERT rsvg-convert librsvg2-bin)
 set(FLTK_X11_LIBRARIES)
 foreach(entry Xrender:libxrender-dev Xcursor:libxcursor-dev Xfixes:libxfixes-dev
               Xext:libxext-dev Xft:libxft-dev fontconfig:libfontconfig1-dev
@@ -138,6 +148,15 @@ if(BUILD_TESTING)
   if(NOT PYTHON3_JSONSCHEMA)
     vrq_missing("python3 module jsonschema (with JSON Schema 2020-12)" python3-jsonschema)
   endif()
+  # The Ansible collection's tests run Debian's ansible-core (for its python3).
+  foreach(program ansible-playbook ansible-doc ansible-galaxy)
+    string(MAKE_C_IDENTIFIER "${program}" id)
+    string(TOUPPER "${id}" id)
+    find_program(PROGRAM_${id} ${program} PATHS /usr/bin NO_DEFAULT_PATH)
+    if(NOT PROGRAM_${id})
+      vrq_missing("program /usr/bin/${program}" ansible-core)
+    endif()
+  endforeach()
 endif()
 
 if(VRQ_BENCH)

@@ -1,3 +1,4 @@
+// Decoder of packed package items: the sliding-window bit stream.
 #include "codec/_lib_kbtapp.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-// Decoder of the sliding-window bit stream that packed package items use.
+// Decoder of packed package items: the sliding-window bit stream.
 //
 // Tokens follow one another without alignment, read from bit 0 of byte 0 upward, every
 // multi-bit field least significant bit first:

@@ -35,11 +35,11 @@ bool HidLibrary::Load(const std::string& path) {
 }
 
 bool HidLibrary::Release() {
-  if (DeviceHandle != 0) {
+  if (deviceHandle_ != 0) {
     // hidusbClose runs once either way; also when the library reports the device closed,
     // as the ownership is given up only there.
     if (IsDeviceOpen() != 0) CloseDevice();
-    if (DeviceHandle != 0) CloseDevice();
+    if (deviceHandle_ != 0) CloseDevice();
   }
   Module.Close();
   ClearFunctions();
@@ -48,19 +48,35 @@ bool HidLibrary::Release() {
 
 int32_t HidLibrary::CloseDevice() {
   int32_t result = 0;
-  if (DeviceHandle != 0 && CloseFn != nullptr) result = CloseFn(DeviceHandle);
-  DeviceHandle = 0;
+  if (deviceHandle_ != 0 && CloseFn != nullptr) result = CloseFn(deviceHandle_);
+  deviceHandle_ = 0;
   return result;
 }
 
 int32_t HidLibrary::IsDeviceOpen() {
-  if (DeviceHandle == 0 || IsOpenedFn == nullptr) return 0;
-  return IsOpenedFn(DeviceHandle);
+  if (deviceHandle_ == 0 || IsOpenedFn == nullptr) return 0;
+  return IsOpenedFn(deviceHandle_);
+}
+
+int HidLibrary::BoundFunctionCount() const {
+  int bound = 0;
+  for (const void* function :
+       {reinterpret_cast<const void*>(GetVersionFn), reinterpret_cast<const void*>(OpenFn),
+        reinterpret_cast<const void*>(CloseFn), reinterpret_cast<const void*>(IsOpenedFn),
+        reinterpret_cast<const void*>(ReadDataFn), reinterpret_cast<const void*>(WriteDataFn),
+        reinterpret_cast<const void*>(GetHandleFn)}) {
+    bound += function != nullptr ? 1 : 0;
+  }
+  return bound;
+}
+
+int32_t HidLibrary::GetVersion(char* buffer, int32_t size) const {
+  return GetVersionFn != nullptr ? GetVersionFn(buffer, size) : 0;
 }
 
 void HidLibrary::ClearFunctions() {
   ClearAll(GetVersionFn, OpenFn, CloseFn, IsOpenedFn, ReadDataFn, WriteDataFn, GetHandleFn);
-  DeviceHandle = 0;
+  deviceHandle_ = 0;
 }
 
 }  // namespace hidlib

@@ -35,21 +35,31 @@ class HidLibrary {
   int32_t IsDeviceOpen();
 
   bool IsLoaded() const { return Module.IsLoaded(); }
-
-  // Either Module and all seven functions are set, or all eight are empty.
-  platform::DynamicLibrary Module;
-  decltype(&::hidusbGetVersion) GetVersionFn = nullptr;
-  decltype(&::hidusbOpen) OpenFn = nullptr;
-  decltype(&::hidusbClose) CloseFn = nullptr;
-  decltype(&::hidusbIsOpened) IsOpenedFn = nullptr;
-  decltype(&::hidusbReadData) ReadDataFn = nullptr;
-  decltype(&::hidusbWriteData) WriteDataFn = nullptr;
-  decltype(&::hidusbGetHandle) GetHandleFn = nullptr;
-  // The handle hidusbOpen returned; 0 = no device held. The program never opens one.
-  int32_t DeviceHandle = 0;
+  // How many of the seven functions are bound: 7 while the library is loaded, else 0.
+  int BoundFunctionCount() const;
+  // hidusbGetVersion of the loaded library; 0 when none is loaded.
+  int32_t GetVersion(char* buffer, int32_t size) const;
+  // The handle hidusbOpen returned for the device held; 0 = none. The program never
+  // opens one: it binds the library, it does not use it.
+  int32_t DeviceHandle() const { return deviceHandle_; }
+  // Holds the device that hidusbOpen gave handle to: Release closes it.
+  void AdoptDevice(int32_t handle) { deviceHandle_ = handle; }
 
  private:
   void ClearFunctions();
+
+  // Either Module and all seven functions are set, or all eight are empty. The program
+  // performs no transfer through them; each is bound so that a library that lacks it is
+  // refused whole, as one that cannot serve a caller.
+  platform::DynamicLibrary Module;
+  decltype(&::hidusbGetVersion) GetVersionFn = nullptr;  // the --version of the library
+  decltype(&::hidusbOpen) OpenFn = nullptr;              // takes the printer for a caller
+  decltype(&::hidusbClose) CloseFn = nullptr;            // gives a held device back (Release)
+  decltype(&::hidusbIsOpened) IsOpenedFn = nullptr;      // asks before that close (Release)
+  decltype(&::hidusbReadData) ReadDataFn = nullptr;      // a caller's reads
+  decltype(&::hidusbWriteData) WriteDataFn = nullptr;    // a caller's writes
+  decltype(&::hidusbGetHandle) GetHandleFn = nullptr;    // a caller's scratch buffers
+  int32_t deviceHandle_ = 0;
 };
 
 }  // namespace hidlib

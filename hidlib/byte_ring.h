@@ -1,4 +1,7 @@
-// Fixed-capacity ring of bytes over storage owned by the caller.
+// Fixed-capacity ring of bytes over storage owned by the caller: the HID library's
+// receive ring. It counts what it holds and fills up to the last byte; the printer
+// port's ring (usb/ring_buffer.h) keeps read and write pointers and a fill limit of
+// its own, and lives in the program rather than the library.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +22,6 @@ class ByteRing {
 
   uint32_t Count() const { return count_; }
   uint32_t FreeSpace() const { return capacity_ - count_; }
-  uint32_t Capacity() const { return capacity_; }
 
  private:
   uint8_t* data_ = nullptr;

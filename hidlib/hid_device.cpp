@@ -1,14 +1,12 @@
 #include "hidlib/hid_device.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 namespace hidlib {
 namespace {
 
-constexpr auto kPassInterval = std::chrono::milliseconds(10);
+constexpr uint32_t kPassIntervalMs = 10;
 
 uint32_t LittleEndian32(const uint8_t* bytes) {
   return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
@@ -26,8 +24,11 @@ void CopyPath(char* to, size_t size, const char* from) {
 }  // namespace
 
 HidDeviceAccess::HidDeviceAccess(uint8_t* ringStorage, uint32_t ringCapacity,
-                                 const char* hidApiLibrary)
-    : HidApiLibrary(hidApiLibrary), RingStorage(ringStorage), RingCapacity(ringCapacity) {
+                                 platform::Clock& clock, const char* hidApiLibrary)
+    : TimeSource(clock),
+      HidApiLibrary(hidApiLibrary),
+      RingStorage(ringStorage),
+      RingCapacity(ringCapacity) {
   ReceiveRing.Reset(RingStorage, RingCapacity);
 }
 
@@ -118,7 +119,7 @@ int32_t HidDeviceAccess::WriteAll(const uint8_t* data, int32_t length) {
     if (sent == -1) return total;
     total += sent;
     length -= sent;
-    std::this_thread::sleep_for(kPassInterval);
+    TimeSource.SleepMs(kPassIntervalMs);
   }
   return total;
 }

@@ -7,6 +7,7 @@
 
 #include "hidlib/byte_ring.h"
 #include "hidlib/hid_api.h"
+#include "platform/clock.h"
 
 namespace hidlib {
 
@@ -28,8 +29,9 @@ inline constexpr size_t kDevicePathSize = 260;
 
 class HidDeviceAccess {
  public:
-  // The receive ring uses ringCapacity bytes at ringStorage, which must outlive this object.
-  HidDeviceAccess(uint8_t* ringStorage, uint32_t ringCapacity,
+  // The receive ring uses ringCapacity bytes at ringStorage, which must outlive this object,
+  // and so must clock, which the pauses between the passes of a write are taken on.
+  HidDeviceAccess(uint8_t* ringStorage, uint32_t ringCapacity, platform::Clock& clock,
                   const char* hidApiLibrary = kHidApiLibrary);
   ~HidDeviceAccess() { CloseHidDevice(); }
   HidDeviceAccess(const HidDeviceAccess&) = delete;
@@ -60,10 +62,10 @@ class HidDeviceAccess {
   int32_t ReadAvailable(uint8_t* buffer, int32_t length);
 
   bool IsOpen() const { return HidDeviceHandle != nullptr; }
-  const char* DevicePath() const { return HidDevicePath; }
   uint32_t ReceivedCount() const { return ReceiveRing.Count(); }
 
  private:
+  platform::Clock& TimeSource;
   const char* HidApiLibrary;
   HidApi HidDllModule;
   hid_device* HidDeviceHandle = nullptr;

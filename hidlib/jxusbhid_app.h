@@ -8,6 +8,7 @@
 #include "hidlib/hid_device.h"
 #include "hidlib/named_objects.h"
 #include "hidlib/notifywnd.h"
+#include "platform/clock.h"
 
 namespace hidlib {
 
@@ -17,7 +18,8 @@ class CJXUsbHidApp {
   // Either may stay missing; hidusbOpen then refuses.
   // The objects are the calling user's (see named_objects.h), in the folder that places
   // lead to.
-  CJXUsbHidApp(HidDeviceAccess& device, const ObjectPlaces& places);
+  // Its pauses are taken on clock.
+  CJXUsbHidApp(HidDeviceAccess& device, const ObjectPlaces& places, platform::Clock& clock);
   CJXUsbHidApp(const CJXUsbHidApp&) = delete;
   CJXUsbHidApp& operator=(const CJXUsbHidApp&) = delete;
 
@@ -35,7 +37,7 @@ class CJXUsbHidApp {
  private:
   // A handle is valid only when it is the calling process's own id.
   static bool IsOwnHandle(int handle);
-  CJXUsbHidApp(HidDeviceAccess& device, const ObjectFolder& folder);
+  CJXUsbHidApp(HidDeviceAccess& device, const ObjectFolder& folder, platform::Clock& clock);
   int OpenAgain(uint32_t processId);
   bool OpenDevice();
   void CreateNotifyWnd();
@@ -44,6 +46,7 @@ class CJXUsbHidApp {
   void CloseUsb();
 
   HidDeviceAccess& HidDevice;
+  platform::Clock& TimeSource;
   OwnerRecord SharedView;
   OwnerMutex MutexHandle;
   std::unique_ptr<CNotifyWnd> NotifyWnd;

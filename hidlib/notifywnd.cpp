@@ -1,3 +1,4 @@
+// udev watch on hidraw devices, for the HID library.
 #include "hidlib/notifywnd.h"
 
 namespace hidlib {

@@ -17,6 +17,11 @@ namespace fwp {
 
 struct PackageLayout;
 
+// An automatic work folder is a placeholder file in the temporary-files folder ("." +
+// hex digits + ".tmp") with this suffix: hidden, and named by what reserves its name.
+inline constexpr char kPlaceholderPrefix[] = ".";
+inline constexpr char kWorkFolderSuffix[] = "_optfiles";
+
 // One extracted item.
 struct TFileBase {
   int32_t Status = 0;    // bytes written to the item's file, or -1
@@ -28,12 +33,6 @@ struct TFileBase {
   uint64_t LastAccessTime = 0;
   uint64_t LastWriteTime = 0;
 };
-
-// Probes of a package file's header; each opens and closes the file itself. To read the
-// header once, with the cause of a refusal, use ProbePackageHeader (package_scan.h).
-bool IsPackageFile(const std::string& path);
-std::string ReadPackagePrinterName(const std::string& path);  // "" when unreadable
-std::string ReadPackageKind(const std::string& path);         // "" when unreadable
 
 class TOPFile {
  public:

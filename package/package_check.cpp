@@ -23,21 +23,14 @@ void Add(PackageCheck& check, Finding::Kind kind, std::string text) {
   check.findings.push_back({kind, std::move(text)});
 }
 
-// The package's pack mode, printer family and kind, as the update procedure wants them.
-bool CheckHeader(PackageCheck& check, const PackageLayout& layout) {
+// The package's header as an update takes it (magic, printer family, kind), and its pack
+// mode.
+bool CheckHeader(PackageCheck& check, const PackageLayout& layout, const std::string& name) {
   const PackageHeader& header = layout.header;
-  if (std::string problem = HeaderProblem(header); !problem.empty()) {
-    Add(check, Finding::kDamaged,
-        header.hasMagic ? problem : "not an update package (no \"OP FILE 1.00\" header)");
-    return false;
-  }
-  if (header.printerName != kPrinterFamily) {
-    Add(check, Finding::kRefused,
-        "made for the printer \"" + header.printerName + "\", not \"" + kPrinterFamily + "\"");
-  }
-  if (header.packageKind != kUpdateKind) {
-    Add(check, Finding::kRefused,
-        "a package of the kind \"" + header.packageKind + "\", not \"" + kUpdateKind + "\"");
+  for (const HeaderRefusal& refusal : RefuseHeader(header, kPrinterFamily, kUpdateKind)) {
+    check.findings.push_back({refusal.damaged ? Finding::kDamaged : Finding::kRefused, refusal.text,
+                              refusal.Named(name)});
+    if (refusal.damaged) return false;
   }
   if (header.packMode != kPackStored && header.packMode != kPackPacked && !layout.records.empty()) {
     Add(check, Finding::kDamaged,
@@ -47,9 +40,7 @@ bool CheckHeader(PackageCheck& check, const PackageLayout& layout) {
 }
 
 void CheckNames(PackageCheck& check, const PackageLayout& layout) {
-  bool firmware = false;
   for (const RecordFields& record : layout.records) {
-    firmware = firmware || record.type == "frw";
     if (!IsSafeItemName(record.fileName)) {
       Add(check, Finding::kDamaged,
           "item \"" + record.fileName + "\" would be written outside the work folder");
@@ -63,9 +54,6 @@ void CheckNames(PackageCheck& check, const PackageLayout& layout) {
     Add(check, Finding::kRefused,
         "the items unpack to " + std::to_string(total) + " bytes, more than the " +
             std::to_string(kMaxPackageUnpacked) + " a package may hold");
-  }
-  if (!firmware) {
-    Add(check, Finding::kWarning, "no \"frw\" item: an update stops at the firmware step");
   }
 }
 
@@ -216,7 +204,7 @@ PackageCheck CheckPackage(const std::string& package, const std::string& name) {
   PackageLayout layout = ScanPackage(file);
   check.header = layout.header;
   check.items = layout.records.size();
-  if (!CheckHeader(check, layout)) return check;
+  if (!CheckHeader(check, layout, name)) return check;
   if (!layout.Whole()) Add(check, Finding::kDamaged, layout.problem);
   if (std::string warning = EndMarkerWarning(layout); !warning.empty()) {
     Add(check, Finding::kWarning, warning);

@@ -1,6 +1,8 @@
 // A whole check of a package file or an update application without a printer: what the
-// updater would refuse, and what is odd but works. It reads the package the way the
-// package object does (the same reader, the same decoder) and writes no item files.
+// updater would refuse of the package itself, and what is odd but works. It reads the
+// package the way the package object does (the same reader, the same decoder) and writes
+// no item files. What the firmware step asks of the package's "frw" item is the
+// workflow's (workflow/update_check.h), which builds on this.
 //
 //   fwp::PackageSource source = fwp::OpenPackageSource(path);  // an application's package
 //   fwp::PackageCheck check = fwp::CheckPackage(source);        // is copied out first
@@ -17,9 +19,6 @@
 #include "platform/temp_file.h"
 
 namespace fwp {
-
-inline constexpr char kPrinterFamily[] = "VRQPrinter";
-inline constexpr char kUpdateKind[] = "Update";
 
 // The package in a file: the file itself, or the package linked to an update
 // application, copied out into a temporary file that goes with the source.
@@ -64,6 +63,11 @@ struct Finding {
   };
   Kind kind;
   std::string text;
+  // The finding worded for a detail line, with the package's name in front; empty when
+  // the text names what it is about already.
+  std::string named = {};
+
+  const std::string& Detail() const { return named.empty() ? text : named; }
 };
 // "damaged", "refused", "warning".
 const char* FindingKindName(Finding::Kind kind);

@@ -32,9 +32,19 @@ inline constexpr size_t kRecordFixedSize = 4 * 4 + 3 * 8;
 // Packed item data: 4 reserved bytes, the unpacked length U (4), then the bit stream.
 inline constexpr size_t kPackedPrefixSize = 8;
 
+// What the header names for a package an update takes: the printer family it was made
+// for and the kind of package.
+inline constexpr char kPrinterFamily[] = "VRQPrinter";
+inline constexpr char kUpdateKind[] = "Update";
+
 // The item types the update uses: the firmware program, then the flash sections. Items of
 // other types are extracted and left unused.
-inline constexpr std::string_view kItemTypes[] = {"frw", "bootloader", "system", "font"};
+inline constexpr char kFirmwareType[] = "frw";
+inline constexpr char kBootloaderType[] = "bootloader";
+inline constexpr char kSystemType[] = "system";
+inline constexpr char kFontType[] = "font";
+inline constexpr std::string_view kItemTypes[] = {kFirmwareType, kBootloaderType, kSystemType,
+                                                  kFontType};
 
 // What distributed packages carry behind their last record.
 inline constexpr size_t kEndMarkerSize = 4;

@@ -94,23 +94,34 @@ void ScanRecords(File& file, PackageLayout& layout) {
 
 }  // namespace
 
+std::vector<HeaderRefusal> RefuseHeader(const PackageHeader& header, const std::string& printerName,
+                                        const std::string& packageKind) {
+  if (!header.hasMagic) {
+    return {{true, "not an update package (no \"OP FILE 1.00\" header)", " is "}};
+  }
+  if (!header.complete) return {{true, HeaderProblem(header), ": "}};
+  std::vector<HeaderRefusal> refusals;
+  if (header.printerName != printerName) {
+    refusals.push_back(
+        {false, "made for the printer \"" + header.printerName + "\", not \"" + printerName + "\"",
+         " is "});
+  }
+  if (header.packageKind != packageKind) {
+    refusals.push_back(
+        {false, "a package of the kind \"" + header.packageKind + "\", not \"" + packageKind + "\"",
+         " is "});
+  }
+  return refusals;
+}
+
 std::string HeaderProbe::ProblemFor(const std::string& name, const std::string& printerName,
                                     const std::string& packageKind) const {
   if (error == platform::kNotRegularFile) return platform::OpenFailure(name, error);
   if (error != 0) return "cannot read " + name + ": " + Reason(error);
   if (size == 0) return name + " is empty";
   if (std::string tooLarge = PackageSizeProblem(name, size); !tooLarge.empty()) return tooLarge;
-  if (!header.hasMagic) return name + " is not an update package (no \"OP FILE 1.00\" header)";
-  if (!header.complete) return name + ": " + HeaderProblem(header);
-  if (header.printerName != printerName) {
-    return name + " is made for the printer \"" + header.printerName + "\", not \"" + printerName +
-           "\"";
-  }
-  if (header.packageKind != packageKind) {
-    return name + " is a package of the kind \"" + header.packageKind + "\", not \"" + packageKind +
-           "\"";
-  }
-  return {};
+  const std::vector<HeaderRefusal> refusals = RefuseHeader(header, printerName, packageKind);
+  return refusals.empty() ? std::string() : refusals.front().Named(name);
 }
 
 HeaderProbe ProbePackageHeader(const std::string& path) {

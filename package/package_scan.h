@@ -38,6 +38,20 @@ struct HeaderProbe {
                          const std::string& packageKind) const;
 };
 
+// The rule an update applies to a package's header: the magic, a whole header, the
+// printer family and the kind it was made for. The text does not name the package;
+// Named() puts the name in front, as a detail line wants it. A damaged header gives one
+// refusal; a sound one made for another printer and kind gives one for each.
+struct HeaderRefusal {
+  bool damaged = false;  // no package, or its header cut short; else made for another use
+  std::string text;      // "made for the printer \"X\", not \"VRQPrinter\""
+  std::string joiner;    // what goes between the name and the text: " is " or ": "
+
+  std::string Named(const std::string& name) const { return name + joiner + text; }
+};
+std::vector<HeaderRefusal> RefuseHeader(const PackageHeader& header, const std::string& printerName,
+                                        const std::string& packageKind);
+
 // Opens path, reads up to 2048 bytes and closes it again.
 HeaderProbe ProbePackageHeader(const std::string& path);
 // The same for the package that lies in file from offset on, size bytes long (a package

@@ -19,9 +19,9 @@ namespace fwp {
 struct PackageHeaderFields {
   std::string magic{kMagic};
   int8_t packMode = kPackStored;  // kPackStored, kPackPacked, or any raw value
-  std::string printerName = "VRQPrinter";
+  std::string printerName = kPrinterFamily;
   std::string versionLabel;
-  std::string packageKind = "Update";
+  std::string packageKind = kUpdateKind;
 };
 
 struct ItemFields {

@@ -1,5 +1,6 @@
-// The three header probes, each one open of the file.
-#include "package/opfile.h"
+// The three probes of a package file's header, each one open of the file.
+#include "package/probes.h"
+
 #include "package/package_scan.h"
 
 namespace fwp {

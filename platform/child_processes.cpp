@@ -17,11 +17,6 @@ extern char** environ;
 namespace platform {
 namespace {
 
-void CloseIfOpen(int& fd) {
-  if (fd >= 0) close(fd);
-  fd = -1;
-}
-
 int StatusOf(int waitStatus) {
   if (WIFEXITED(waitStatus)) return WEXITSTATUS(waitStatus);
   if (WIFSIGNALED(waitStatus)) return 128 + WTERMSIG(waitStatus);
@@ -34,29 +29,25 @@ ChildProcesses::~ChildProcesses() {
   SignalAll(SIGTERM);
   std::vector<Event> ignored;
   for (size_t i = 0; i < children_.size(); ++i) {
-    CloseIfOpen(children_[i].out);
-    CloseIfOpen(children_[i].err);
+    children_[i].out.Reset();
+    children_[i].err.Reset();
     Reap(i, true, ignored);
   }
 }
 
 int ChildProcesses::Start(const std::string& program, const std::vector<std::string>& args,
                           std::string& error) {
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0) {
+  Pipe out = Pipe::Open();
+  Pipe err = out.readEnd.IsOpen() ? Pipe::Open() : Pipe();
+  if (!err.readEnd.IsOpen()) {
     error = std::strerror(errno);
-    return -1;
-  }
-  if (pipe2(err, O_CLOEXEC) != 0) {
-    error = std::strerror(errno);
-    close(out[0]), close(out[1]);
     return -1;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out.writeEnd.Get(), STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err.writeEnd.Get(), STDERR_FILENO);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
@@ -74,14 +65,14 @@ int ChildProcesses::Start(const std::string& program, const std::vector<std::str
       posix_spawn(&pid, program.c_str(), &actions, &attributes, pointers.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  close(out[1]);
-  close(err[1]);
+  // Only the child writes: the pipes end when it does.
+  out.writeEnd.Reset();
+  err.writeEnd.Reset();
   if (spawned != 0) {
     error = std::strerror(spawned);
-    close(out[0]), close(err[0]);
     return -1;
   }
-  children_.push_back({pid, out[0], err[0], {}, {}, false});
+  children_.push_back({pid, std::move(out.readEnd), std::move(err.readEnd), {}, {}, false});
   return static_cast<int>(children_.size() - 1);
 }
 
@@ -89,10 +80,10 @@ std::vector<ChildProcesses::Event> ChildProcesses::Poll(int timeoutMs) {
   std::vector<pollfd> fds;
   std::vector<std::pair<size_t, bool>> owners;  // child, is standard error
   for (size_t i = 0; i < children_.size(); ++i) {
-    if (children_[i].out >= 0)
-      fds.push_back({children_[i].out, POLLIN, 0}), owners.push_back({i, false});
-    if (children_[i].err >= 0)
-      fds.push_back({children_[i].err, POLLIN, 0}), owners.push_back({i, true});
+    if (children_[i].out.IsOpen())
+      fds.push_back({children_[i].out.Get(), POLLIN, 0}), owners.push_back({i, false});
+    if (children_[i].err.IsOpen())
+      fds.push_back({children_[i].err.Get(), POLLIN, 0}), owners.push_back({i, true});
   }
   std::vector<Event> events;
   // With every pipe closed this only waits, for the exits to be looked at again.
@@ -110,15 +101,15 @@ std::vector<ChildProcesses::Event> ChildProcesses::Poll(int timeoutMs) {
   // A child whose pipes are closed is about to exit, or has: it is reaped without
   // waiting, and looked at again on the next poll if it has not yet.
   for (size_t i = 0; i < children_.size(); ++i) {
-    if (children_[i].out < 0 && children_[i].err < 0) Reap(i, false, events);
+    if (!children_[i].out.IsOpen() && !children_[i].err.IsOpen()) Reap(i, false, events);
   }
   return events;
 }
 
-void ChildProcesses::ReadFrom(size_t index, int& fd, std::string& pending, Event::Kind kind,
-                              std::vector<Event>& events) {
+void ChildProcesses::ReadFrom(size_t index, Descriptor& pipe, std::string& pending,
+                              Event::Kind kind, std::vector<Event>& events) {
   char buffer[4096];
-  const ssize_t got = RetryOnInterrupt([&] { return read(fd, buffer, sizeof buffer); });
+  const ssize_t got = RetryOnInterrupt([&] { return read(pipe.Get(), buffer, sizeof buffer); });
   if (got > 0) pending.append(buffer, static_cast<size_t>(got));
   for (size_t end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
     events.push_back({index, kind, pending.substr(0, end), 0});
@@ -127,7 +118,7 @@ void ChildProcesses::ReadFrom(size_t index, int& fd, std::string& pending, Event
   if (got <= 0) {
     if (!pending.empty()) events.push_back({index, kind, pending, 0});
     pending.clear();
-    CloseIfOpen(fd);
+    pipe.Reset();
   }
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/descriptor.h"
+
 namespace platform {
 
 class ChildProcesses {
@@ -44,11 +46,11 @@ class ChildProcesses {
   void SignalAll(int sig);
   struct Child {
     pid_t pid = -1;
-    int out = -1, err = -1;  // read ends; -1 once at the end
+    Descriptor out, err;  // the read ends of its output pipes; empty once at the end
     std::string outPending, errPending;
     bool exited = false;
   };
-  void ReadFrom(size_t index, int& fd, std::string& pending, Event::Kind kind,
+  void ReadFrom(size_t index, Descriptor& pipe, std::string& pending, Event::Kind kind,
                 std::vector<Event>& events);
   void Reap(size_t index, bool block, std::vector<Event>& events);
 

@@ -27,4 +27,10 @@ Descriptor Descriptor::Duplicate() const noexcept {
   return Descriptor(::fcntl(fd_, F_DUPFD_CLOEXEC, 0));
 }
 
+Pipe Pipe::Open() noexcept {
+  int ends[2] = {-1, -1};
+  if (::pipe2(ends, O_CLOEXEC) != 0) return {};
+  return {Descriptor(ends[0]), Descriptor(ends[1])};
+}
+
 }  // namespace platform

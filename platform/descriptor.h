@@ -65,4 +65,13 @@ class Descriptor {
   int fd_ = -1;
 };
 
+// Both ends of a pipe, close-on-exec, each owned from the moment pipe2() returns them.
+struct Pipe {
+  Descriptor readEnd;
+  Descriptor writeEnd;
+
+  // A new pipe; both ends empty when none could be made (errno set).
+  static Pipe Open() noexcept;
+};
+
 }  // namespace platform

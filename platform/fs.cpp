@@ -16,7 +16,6 @@
 
 #include "platform/descriptor.h"
 #include "platform/file.h"
-#include "platform/temp_file.h"
 
 namespace platform {
 namespace {
@@ -60,10 +59,6 @@ std::string TempFolder() {
   const char* tmpdir = std::getenv("TMPDIR");
   if (tmpdir != nullptr && *tmpdir != '\0' && IsFolder(tmpdir)) return WithTrailingSlash(tmpdir);
   return "/tmp/";
-}
-
-std::string CreateTempFile(const std::string& folder, const std::string& prefix) {
-  return TempFile::Create(folder, prefix).Release();
 }
 
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
@@ -179,10 +174,6 @@ bool GetFileTimes(const std::string& path, FileTime& lastAccess, FileTime& lastW
   lastAccess = {st.st_atim.tv_sec, static_cast<uint32_t>(st.st_atim.tv_nsec)};
   lastWrite = {st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec)};
   return true;
-}
-
-bool IsWritableFolder(const std::string& path) {
-  return IsFolder(path) && ::access(path.c_str(), W_OK | X_OK) == 0;
 }
 
 LocalTime Now() {

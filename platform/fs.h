@@ -26,11 +26,6 @@ std::string WithoutTrailingSlash(const std::string& path);
 // Always ends with "/".
 std::string TempFolder();
 
-// Creates an empty file named prefix + 1 to 4 upper-case hex digits + ".tmp" in folder
-// (O_EXCL, mode 0600), trying other numbers while a name is taken. Returns its full
-// path, or "" when the folder is not writable or every number is taken.
-std::string CreateTempFile(const std::string& folder, const std::string& prefix);
-
 // Copies the bytes and the permission bits of from to to. With failIfExists an
 // existing target is left alone and the copy fails; otherwise it is overwritten.
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
@@ -69,8 +64,6 @@ bool RemoveFolder(const std::string& path);
 int64_t FileSize(const std::string& path);
 // Last access and last write time of a file; false when it cannot be examined.
 bool GetFileTimes(const std::string& path, FileTime& lastAccess, FileTime& lastWrite);
-// True when the folder allows creating files in it.
-bool IsWritableFolder(const std::string& path);
 
 // Local calendar time with milliseconds.
 struct LocalTime {

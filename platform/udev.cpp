@@ -77,10 +77,6 @@ std::string UdevDevice::Attribute(const char* name) const {
                  : std::string();
 }
 
-std::string UdevDevice::Property(const char* name) const {
-  return device_ ? Text(udev_device_get_property_value(device_.get(), name)) : std::string();
-}
-
 UdevDevice UdevDevice::Ancestor(const char* subsystem, const char* devtype) const {
   if (!device_) return UdevDevice();
   // The parent belongs to its child; take a reference of our own so it may outlive it.

@@ -37,8 +37,6 @@ class UdevDevice {
   bool DevNumber(unsigned& major, unsigned& minor) const;
   // A sysfs attribute ("idVendor") with surrounding blanks removed; empty when missing.
   std::string Attribute(const char* name) const;
-  // A uevent property ("DEVNAME"); empty when missing.
-  std::string Property(const char* name) const;
   // The nearest ancestor of the given subsystem and device type (devtype may be null);
   // an empty object when there is none.
   UdevDevice Ancestor(const char* subsystem, const char* devtype) const;

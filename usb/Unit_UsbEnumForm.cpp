@@ -1,3 +1,4 @@
+// udev watch for printer arrival and removal.
 #include "usb/Unit_UsbEnumForm.h"
 
 #include "platform/udev.h"

@@ -1,9 +1,11 @@
-// The device-change watcher: listens for printer nodes coming and going and names the
-// last event in its label. Events are handled on the front end's event-loop thread.
+// udev watch for printer arrival and removal.
+//
+// The device-change watcher names the last event in its label. Events are handled on the
+// front end's event-loop thread.
 //
 // The printer port owns one watcher that registers for the printer nodes ("usbmisc");
-// the application's start-up may build a second one that never registers and only sees
-// what its owner passes to WMDeviceChange.
+// the application's start-up builds a second one, as the system's start-up does, that
+// never registers and only sees what its owner passes to WMDeviceChange.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +55,8 @@ class TUsbEnumForm {
   void WMDeviceChange(uint32_t eventType);
 
   std::string Caption = "UsbEnumForm";
+  // Shows nothing on Linux (the watcher has no window); the name of the last event is
+  // kept for those who look, as the system's watcher keeps it.
   TLabel Label1{"Label1"};
   // The registration, empty when none. A thread of its own keeps reading the events, so
   // that none is lost while the loop does not look (the 5 s the printer is given to

@@ -1,5 +1,7 @@
-// The USB printer transport: the table of attached printers and its discovery, and the
-// printer port with its reader thread and receive ring.
+// USB printer transport: printer discovery through udev, the port and its reader thread.
+//
+// The table of attached printers and its discovery, and the printer port with its reader
+// thread and receive ring.
 //
 // Ownership: this unit defines no process-wide objects. The application's start-up
 // builds the printer table and the port explicitly, in its own order, and hands them to
@@ -85,7 +87,6 @@ class TUsbPrinterThread {
   // schedules a new thread.
   void Resume();
   void Terminate() { TerminateRequested = true; }
-  bool Terminated() const { return TerminateRequested; }
 
   // Takes up to length bytes from the ring under the port's Lock; never waits. Returns
   // the number taken, 0 when nothing is buffered.
@@ -128,11 +129,12 @@ class TUsbPrinter {
   // While a write waits, OnWriteWait runs at about this interval.
   static constexpr uint32_t kWriteWaitHookMs = 10;
 
-  // A port whose watcher is not registered (it sees no device events).
-  explicit TUsbPrinter(platform::Clock& clock = platform::SystemClock());
+  // A port whose watcher is not registered (it sees no device events). Its waits are
+  // taken on clock, the program's one clock.
+  explicit TUsbPrinter(platform::Clock& clock);
   // A port whose watcher watches the printer nodes through the given event loop, which
   // must outlive the port.
-  explicit TUsbPrinter(platform::FdWatch& events, platform::Clock& clock = platform::SystemClock());
+  TUsbPrinter(platform::FdWatch& events, platform::Clock& clock);
   // Closes the port (stopping the reader) and drops the watcher.
   ~TUsbPrinter();
   TUsbPrinter(const TUsbPrinter&) = delete;
@@ -160,21 +162,27 @@ class TUsbPrinter {
   // Closes whichever descriptor is still open.
   void CloseHandles();
 
-  std::unique_ptr<TUsbEnumForm> EnumForm;
-  std::recursive_mutex Lock;        // guards the reader's ring and its final close
-  std::atomic<bool> Opened{false};  // the reader is alive; written by the reader
-  std::unique_ptr<TUsbPrinterThread> Thread;
-  std::atomic<uint32_t> BytesWritten{0};  // running totals, never reset
-  std::atomic<uint32_t> BytesReceived{0};
-  platform::DeviceFile WriteHandle;
-  platform::DeviceFile ReadHandle;
-  std::atomic<bool> Running{false};  // the reader may keep running; written by Open/Close
-
+  // The reader is alive: it sets this itself when it starts and clears it when it ends.
+  bool Opened() const { return opened_; }
+  // The reader may keep running: set by Open, cleared by Close.
+  bool Running() const { return running_; }
+  // Running totals of the bytes handed to the driver and stored by the reader; never
+  // reset.
+  uint32_t BytesWritten() const { return bytesWritten_; }
+  uint32_t BytesReceived() const { return bytesReceived_; }
+  // The port's device-change watcher.
+  TUsbEnumForm& EnumForm() { return *enumForm_; }
+  // The descriptors of the open node: the writer's, and the reader's dup() of it.
+  const platform::DeviceFile& WriteHandle() const { return writeHandle_; }
+  const platform::DeviceFile& ReadHandle() const { return readHandle_; }
+  // The reader of the open port; nullptr while the port is closed.
+  const TUsbPrinterThread* Thread() const { return thread_.get(); }
+  // Why the last Open failed; errno of the node's failed open (0 unless kCannotOpenNode).
+  OpenProblem LastOpenProblem() const { return lastOpenProblem_; }
+  int LastOpenError() const { return lastOpenError_; }
   // Runs on the GUI thread, from inside Write, every 10 ms or so while the printer takes
-  // no data, so that the window can repaint. It must not use the port.
-  std::function<void()> OnWriteWait;
-  OpenProblem LastOpenProblem = OpenProblem::kNone;
-  int LastOpenError = 0;  // errno of the node's failed open; 0 unless kCannotOpenNode
+  // no data, so that the window can repaint. It must not use the port. Empty: none.
+  void SetOnWriteWait(std::function<void()> hook) { onWriteWait_ = std::move(hook); }
 
   // How the wait for the end of the written data went.
   enum class DrainResult {
@@ -192,9 +200,24 @@ class TUsbPrinter {
   bool LastCloseLostData() const { return lastCloseLostData_; }
 
  private:
+  // The reader takes the ring's lock, counts what it stores and says when it runs.
+  friend class TUsbPrinterThread;
+
   bool FailOpen(OpenProblem problem, int error);
   bool WaitOnPrinter(uint64_t& nextHookMs);
 
+  std::unique_ptr<TUsbEnumForm> enumForm_;
+  std::recursive_mutex lock_;        // guards the reader's ring and its final close
+  std::atomic<bool> opened_{false};  // written by the reader
+  std::unique_ptr<TUsbPrinterThread> thread_;
+  std::atomic<uint32_t> bytesWritten_{0};
+  std::atomic<uint32_t> bytesReceived_{0};
+  platform::DeviceFile writeHandle_;
+  platform::DeviceFile readHandle_;
+  std::atomic<bool> running_{false};  // written by Open and Close
+  std::function<void()> onWriteWait_;
+  OpenProblem lastOpenProblem_ = OpenProblem::kNone;
+  int lastOpenError_ = 0;
   platform::Clock& TimeSource;
   bool writePending_ = false;    // bytes went to the driver since the last completed drain
   uint64_t lastProgressMs_ = 0;  // when a write last handed bytes on (or began)

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/printer_vocabulary.h"
+#include "workflow/printer_vocabulary.h"
 
 namespace {
 

@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "app/package_check_run.h"
 #include "bench/ratio_reporter.h"
 #include "package/linked_package.h"
 #include "package/opfile.h"
 #include "package/package_writer.h"
 #include "platform/file.h"
 #include "platform/fs.h"
+#include "terminal/package_check_run.h"
 
 namespace {
 

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
 #include "tools/vrq-printer-sim/printer_bed.h"
 #include "usb/_printer_comm.h"
 #include "usb/open_diagnosis.h"
@@ -46,7 +47,7 @@ std::vector<uint8_t> Pattern(size_t size) {
 // A simulated printer, found by discovery and opened by the port.
 struct OpenPrinter {
   sim::PrinterBed bed;
-  usb::TUsbPrinter port;
+  usb::TUsbPrinter port{platform::SystemClock()};
   bool ok = false;
 
   OpenPrinter() {
@@ -145,7 +146,7 @@ BENCHMARK(BM_Discovery)->Arg(0)->Arg(1)->ArgName("one_port")->Unit(benchmark::kM
 // path lies outside /dev: umockdev's preload keeps a slot for every failed open of an
 // emulated node, and runs out of them.)
 void BM_FailedOpen(benchmark::State& state) {
-  usb::TUsbPrinter port;
+  usb::TUsbPrinter port(platform::SystemClock());
   for (auto _ : state)
     benchmark::DoNotOptimize(port.Open("/tmp/vrq-no-such-printer-node"));
 }

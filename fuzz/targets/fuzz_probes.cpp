@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "fuzz/targets/fuzz_files.h"
-#include "package/opfile.h"
+#include "package/probes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static fuzzing::Sandbox sandbox("fuzz_probes");

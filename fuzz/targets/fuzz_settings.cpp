@@ -3,7 +3,7 @@
 #include <string>
 
 #include "fuzz/targets/fuzz_files.h"
-#include "package/settings.h"
+#include "workflow/settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
@@ -15,10 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     key = input.substr(first + 1, second - first - 1);
     text = input.substr(second + 1);
   }
-  const std::string value = fwp::ProfileString(text, section, key, "<default>");
+  const std::string value = app::ProfileString(text, section, key, "<default>");
   fuzzing::Require(value.size() <= 2047 || value == "<default>", "values are cut to 2047");
   int32_t number = 0;
-  fwp::ParseSettingInt(value, number);
-  fwp::ParseSettingInt(input, number);
+  app::ParseSettingInt(value, number);
+  app::ParseSettingInt(input, number);
   return 0;
 }

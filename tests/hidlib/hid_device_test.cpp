@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
 #include "tests/hidlib/hid_emulator.h"
 
 namespace {
@@ -45,7 +46,7 @@ class HidDeviceTest : public ::testing::Test {
 
   hidtest::HidEmulator emulator_;
   std::vector<uint8_t> ring_ = std::vector<uint8_t>(kRingSize);
-  HidDeviceAccess device_{ring_.data(), kRingSize};
+  HidDeviceAccess device_{ring_.data(), kRingSize, platform::SystemClock()};
 };
 
 TEST_F(HidDeviceTest, WritesGoInReportsOfAtMost31BytesWithinEachCredit) {
@@ -125,7 +126,7 @@ TEST_F(HidDeviceTest, AReportCarriesAtMost59DataBytes) {
     report[i] = static_cast<uint8_t>(i);
   emulator_.QueueRawReport(report);
   std::vector<uint8_t> big(64);
-  HidDeviceAccess roomy(big.data(), static_cast<uint32_t>(big.size()));
+  HidDeviceAccess roomy(big.data(), static_cast<uint32_t>(big.size()), platform::SystemClock());
   ASSERT_EQ(roomy.BindHidFunctions(), 1);
   ASSERT_TRUE(roomy.OpenDeviceHandle());
   ASSERT_NE(roomy.PollInputReport(), -1);
@@ -180,10 +181,11 @@ TEST_F(HidDeviceTest, ConnectReportsAnOpenDeviceAndCloseUnbinds) {
 
 TEST(HidDeviceBindTest, AMissingOrIncompleteBackEndIsNotBound) {
   std::vector<uint8_t> ring(16);
-  HidDeviceAccess missing(ring.data(), 16, "libhidapi-does-not-exist.so.0");
+  HidDeviceAccess missing(ring.data(), 16, platform::SystemClock(),
+                          "libhidapi-does-not-exist.so.0");
   EXPECT_EQ(missing.BindHidFunctions(), -1);
   // A library that loads but has none of hidapi's names.
-  HidDeviceAccess incomplete(ring.data(), 16, "libudev.so.1");
+  HidDeviceAccess incomplete(ring.data(), 16, platform::SystemClock(), "libudev.so.1");
   EXPECT_EQ(incomplete.BindHidFunctions(), -1);
   EXPECT_FALSE(incomplete.OpenDeviceHandle());
 }

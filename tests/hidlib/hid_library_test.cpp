@@ -64,10 +64,7 @@ class HidLibraryTest : public ::testing::Test {
   }
 
   static bool IsEmpty(const HidLibrary& library) {
-    return !library.IsLoaded() && library.GetVersionFn == nullptr && library.OpenFn == nullptr &&
-           library.CloseFn == nullptr && library.IsOpenedFn == nullptr &&
-           library.ReadDataFn == nullptr && library.WriteDataFn == nullptr &&
-           library.GetHandleFn == nullptr && library.DeviceHandle == 0;
+    return !library.IsLoaded() && library.BoundFunctionCount() == 0 && library.DeviceHandle() == 0;
   }
 
   TempFolder folder_;
@@ -97,7 +94,7 @@ TEST_F(HidLibraryTest, ACompleteLibraryIsHeldUntilTheEndWithoutAnyTransfer) {
   {
     HidLibrary library(folder_.path());
     EXPECT_TRUE(library.IsLoaded());
-    EXPECT_NE(library.GetHandleFn, nullptr);
+    EXPECT_EQ(library.BoundFunctionCount(), 7);
     EXPECT_TRUE(IsInMemory(path));
     EXPECT_EQ(ReadFile(log_), "load 0\n");
   }
@@ -112,7 +109,7 @@ TEST_F(HidLibraryTest, ReleaseClosesAHeldDeviceExactlyOnce) {
     ::setenv("FAKE_JXUSBHID_OPENED", opened, 1);
     std::remove(log_.c_str());
     HidLibrary library(folder_.path());
-    library.DeviceHandle = 4321;
+    library.AdoptDevice(4321);
     EXPECT_TRUE(library.Release());
     EXPECT_TRUE(IsEmpty(library));
     EXPECT_EQ(ReadFile(log_), "load 0\nhidusbIsOpened 4321\nhidusbClose 4321\nunload 0\n");

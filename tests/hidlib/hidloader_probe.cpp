@@ -11,7 +11,7 @@ int main() {
     return 0;
   }
   char version[16];
-  const int length = library.GetVersionFn(version, sizeof version);
+  const int length = library.GetVersion(version, sizeof version);
   std::printf("loaded %.*s\n", length, version);
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "package/file_time.h"
+#include "package/probes.h"
 #include "platform/file.h"
 #include "platform/folder.h"
 #include "raw_package.h"

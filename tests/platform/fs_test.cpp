@@ -38,23 +38,6 @@ unsigned Mode(const std::string& path) {
   return st.st_mode & 07777;
 }
 
-TEST(TempFiles, NamesAreUniquePrivateAndWellFormed) {
-  Scratch dir;
-  std::set<std::string> names;
-  const std::regex pattern(R"(_\^~[0-9A-F]{1,4}\.tmp)");
-  for (int i = 0; i < 200; ++i) {
-    std::string name = platform::CreateTempFile(dir.path(), "_^~");
-    ASSERT_FALSE(name.empty());
-    EXPECT_EQ(platform::FolderOf(name), dir.path() + "/");
-    EXPECT_TRUE(std::regex_match(platform::FileNameOf(name), pattern)) << name;
-    EXPECT_EQ(Mode(name), 0600u);
-    EXPECT_EQ(fs::file_size(name), 0u);
-    names.insert(name);
-  }
-  EXPECT_EQ(names.size(), 200u);
-  EXPECT_EQ(platform::CreateTempFile(dir / "missing", "_^~"), "");
-}
-
 TEST(TempFiles, TempFolderHonoursTmpdir) {
   Scratch dir;
   const char* saved = std::getenv("TMPDIR");

@@ -1,11 +1,16 @@
 #include "platform/temp_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <set>
+
+#include "platform/fs.h"
 
 namespace {
 
@@ -21,7 +26,29 @@ class TempFileTest : public ::testing::Test {
   fs::path root_;
 };
 
-// Names and modes are those of CreateTempFile (fs_test.cpp), which makes its files so.
+unsigned Mode(const std::string& path) {
+  struct stat st {};
+  stat(path.c_str(), &st);
+  return st.st_mode & 07777;
+}
+
+TEST_F(TempFileTest, NamesAreUniquePrivateAndWellFormed) {
+  const std::string dir = root_.string();
+  std::set<std::string> names;
+  const std::regex pattern(R"(_\^~[0-9A-F]{1,4}\.tmp)");
+  for (int i = 0; i < 200; ++i) {
+    std::string name = platform::TempFile::Create(dir, "_^~").Release();
+    ASSERT_FALSE(name.empty());
+    EXPECT_EQ(platform::FolderOf(name), dir + "/");
+    EXPECT_TRUE(std::regex_match(platform::FileNameOf(name), pattern)) << name;
+    EXPECT_EQ(Mode(name), 0600u);
+    EXPECT_EQ(fs::file_size(name), 0u);
+    names.insert(name);
+  }
+  EXPECT_EQ(names.size(), 200u);
+  EXPECT_EQ(platform::TempFile::Create(dir + "/missing", "_^~").Release(), "");
+}
+
 TEST_F(TempFileTest, OwnedFilesGoWithTheirOwner) {
   std::string kept;
   {

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/poll_loop.h"
 #include "tests/tools/dialogue_host.h"
 #include "usb/_printer_comm.h"
@@ -102,11 +103,11 @@ int Fail(const std::string& why) {
 
 class Host {
  public:
-  explicit Host(const Script& script) : script_(script), port_(loop_) {
-    port_.EnumForm->OnDeviceChange = [](void* context, int arrived) {
+  explicit Host(const Script& script) : script_(script), port_(loop_, platform::SystemClock()) {
+    port_.EnumForm().OnDeviceChange = [](void* context, int arrived) {
       static_cast<Host*>(context)->events_ += arrived ? 'A' : 'R';
     };
-    port_.EnumForm->DeviceChangeContext = this;
+    port_.EnumForm().DeviceChangeContext = this;
   }
 
   bool Connect() {
@@ -118,7 +119,7 @@ class Host {
     }
     if (table.count == 0) return false;
     if (!port_.Open(table.open_path[0])) {
-      Say("cannot open " + table.open_path[0] + ": " + std::strerror(port_.LastOpenError));
+      Say("cannot open " + table.open_path[0] + ": " + std::strerror(port_.LastOpenError()));
       return false;
     }
     if (!script_.port.empty()) Say("opened " + table.open_path[0]);

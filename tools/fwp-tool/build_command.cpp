@@ -62,78 +62,87 @@ bool ParsePatch(const std::string& text, Patch& patch) {
   return true;
 }
 
-// One option with a value; returns -1 when args[i] is none of them.
-int TakeValueOption(const std::vector<std::string>& args, size_t& i, BuildOptions& o,
-                    std::ostream& err) {
-  static const char* const kNames[] = {
-      "--manifest",      "-m",          "--item",  "--printer",  "--kind",
-      "--version-label", "--pack-mode", "--magic", "--truncate", "--patch"};
-  for (const char* name : kNames) {
-    std::string value;
-    bool missing = false;
-    if (!TakeOption(args, i, name, value, missing)) continue;
-    if (missing) return UsageError(err, std::string(name) + " needs a value");
-    const std::string option = name;
-    if (option == "--manifest" || option == "-m") {
+// One option of the command line, applied to the options gathered so far; kExitOk, or the
+// exit status of a usage error.
+int ApplyOption(Option option, const std::string& value, BuildOptions& o, std::ostream& err) {
+  switch (option) {
+    case Option::kManifest:
       if (!o.manifest.empty()) return UsageError(err, "only one manifest can be given");
       o.manifest = value;
-    } else if (option == "--item") {
+      break;
+    case Option::kItem: {
       ItemPlan item;
       std::string error;
       if (!ParseItemShortcut(value, item, error)) return UsageError(err, error);
       o.items.push_back(std::move(item));
-    } else if (option == "--printer") {
+      break;
+    }
+    case Option::kPrinter:
       o.printer = value;
-    } else if (option == "--kind") {
+      break;
+    case Option::kKind:
       o.kind = value;
-    } else if (option == "--version-label") {
+      break;
+    case Option::kVersionLabel:
       o.versionLabel = value;
-    } else if (option == "--magic") {
+      break;
+    case Option::kMagic:
       o.magic = value;
-    } else if (option == "--pack-mode") {
+      break;
+    case Option::kPacked:
+      o.packMode = fwp::kPackPacked;
+      break;
+    case Option::kStored:
+      o.packMode = fwp::kPackStored;
+      break;
+    case Option::kPackMode:
       o.packMode = ParsePackMode(value);
       if (!o.packMode) return UsageError(err, "--pack-mode wants a number from -128 to 127");
-    } else if (option == "--truncate") {
+      break;
+    case Option::kUnsafeNames:
+      o.unsafeNames = true;
+      break;
+    case Option::kAllowAny:
+      o.allowAny = true;
+      break;
+    case Option::kNoEndMarker:
+      o.endMarker = false;
+      break;
+    case Option::kTruncate: {
       uint64_t size = 0;
       if (!ParseOffset(value, size)) return UsageError(err, "--truncate wants a byte count");
       o.truncate = size;
-    } else {
+      break;
+    }
+    case Option::kPatch: {
       Patch patch;
       if (!ParsePatch(value, patch)) return UsageError(err, "--patch wants OFFSET:HEXBYTES");
       o.patches.push_back(std::move(patch));
+      break;
     }
-    return kExitOk;
+    case Option::kHelp:
+    case Option::kVersion:
+    case Option::kVerbose:
+      break;
   }
-  return -1;
+  return kExitOk;
 }
 
 int ParseBuildArgs(const std::vector<std::string>& args, BuildOptions& o, std::ostream& err) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (AsksForHelp(arg)) {
-      o.help = true;
-      return kExitOk;
-    } else if (arg == "--packed") {
-      o.packMode = fwp::kPackPacked;
-    } else if (arg == "--stored") {
-      o.packMode = fwp::kPackStored;
-    } else if (arg == "--unsafe-names") {
-      o.unsafeNames = true;
-    } else if (arg == "--allow-any") {
-      o.allowAny = true;
-    } else if (arg == "--no-end-marker") {
-      o.endMarker = false;
-    } else if (int result = TakeValueOption(args, i, o, err); result >= 0) {
-      if (result != kExitOk) return result;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return UsageError(err, "unknown build option \"" + arg + "\"");
-    } else if (o.output.empty()) {
-      o.output = arg;
-    } else {
-      return UsageError(err, "more than one OUTPUT given (\"" + arg + "\")");
-    }
+  Arguments read;
+  if (auto done = ReadArguments("build", args, read, err)) return *done;
+  if (read.Has(Option::kHelp)) {
+    o.help = true;
+    return kExitOk;
   }
-  if (o.output.empty()) return UsageError(err, "build needs an OUTPUT file");
+  for (const auto& [option, value] : read.options) {
+    if (int result = ApplyOption(option, value, o, err); result != kExitOk) return result;
+  }
+  if (read.operands.size() > 1) {
+    return UsageError(err, "more than one OUTPUT given (\"" + read.operands[1] + "\")");
+  }
+  if (read.operands.empty()) return UsageError(err, "build needs an OUTPUT file");
+  o.output = read.operands[0];
   if (o.manifest.empty() && o.items.empty() && !o.allowAny) {
     return UsageError(err, "build needs items: --item or --manifest");
   }
@@ -312,10 +321,11 @@ int RunBuild(const std::vector<std::string>& args, std::ostream& out, std::ostre
 
 namespace fwptool {
 
-int RunPack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  for (const std::string& arg : args) {
-    if (AsksForHelp(arg)) return ShowHelp("pack", out);
-  }
+int RunPack(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+  Arguments read;
+  if (auto done = ReadArguments("pack", arguments, read, err)) return *done;
+  if (read.Has(Option::kHelp)) return ShowHelp("pack", out);
+  const std::vector<std::string>& args = read.operands;
   if (args.size() != 2) return UsageError(err, "pack needs FILE and OUTPUT");
   platform::File input = platform::File::Open(args[0], platform::File::Mode::kRead);
   if (!input.IsOpen()) {

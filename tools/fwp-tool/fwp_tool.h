@@ -2,8 +2,10 @@
 // that tests can drive them; main() only hands over argv and the standard streams.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fwptool {
@@ -25,14 +27,44 @@ int RunPack(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
 // Reports a command-line mistake and points at --help; returns kExitUsage.
 int UsageError(std::ostream& err, const std::string& message);
-// "--help" or "-h": every command answers them with its own help.
-bool AsksForHelp(const std::string& arg);
 // Prints the help of command ("" for the whole tool); returns kExitOk.
 int ShowHelp(const std::string& command, std::ostream& out);
 
-// Takes the value of an option given as "--name VALUE" or "--name=VALUE" at args[i].
-// Returns false when args[i] is not that option; sets missing when it has no value.
-bool TakeOption(const std::vector<std::string>& args, size_t& i, const std::string& name,
-                std::string& value, bool& missing);
+// Every option of fwp-tool, in one table (fwp_tool.cpp); each command takes some of them.
+enum class Option {
+  kHelp,  // -h, --help: every command answers it with its own help
+  kVersion,
+  kManifest,
+  kItem,
+  kPrinter,
+  kKind,
+  kVersionLabel,
+  kPacked,
+  kStored,
+  kPackMode,
+  kAllowAny,
+  kMagic,
+  kUnsafeNames,
+  kNoEndMarker,
+  kTruncate,
+  kPatch,
+  kVerbose,
+};
+
+// A command's arguments: its options in the order given, with their values, and the
+// operands.
+struct Arguments {
+  std::vector<std::pair<Option, std::string>> options;
+  std::vector<std::string> operands;
+
+  bool Has(Option option) const;
+};
+
+// Reads the arguments of command ("" for the tool itself) with getopt_long over the one
+// table: "--name VALUE" or "--name=VALUE", options before or after the operands, "--"
+// before operands that begin with "-". nullopt when they are fine; otherwise the exit
+// status of the usage error, told on err.
+std::optional<int> ReadArguments(const std::string& command, const std::vector<std::string>& args,
+                                 Arguments& read, std::ostream& err);
 
 }  // namespace fwptool

@@ -9,6 +9,7 @@
 #include "platform/fs.h"
 #include "tools/fwp-tool/fwp_tool.h"
 #include "tools/fwp-tool/manifest.h"
+#include "workflow/update_check.h"
 
 namespace fwptool {
 namespace {
@@ -71,18 +72,11 @@ namespace {
 std::optional<int> SplitArgs(const std::string& command, const std::vector<std::string>& args,
                              std::vector<std::string>& paths, bool* verbose, std::ostream& out,
                              std::ostream& err) {
-  for (const std::string& arg : args) {
-    if (AsksForHelp(arg)) return ShowHelp(command, out);
-  }
-  for (const std::string& arg : args) {
-    if (verbose != nullptr && (arg == "-v" || arg == "--verbose")) {
-      *verbose = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return UsageError(err, "unknown " + command + " option \"" + arg + "\"");
-    } else {
-      paths.push_back(arg);
-    }
-  }
+  Arguments read;
+  if (auto done = ReadArguments(command, args, read, err)) return *done;
+  if (read.Has(Option::kHelp)) return ShowHelp(command, out);
+  if (verbose != nullptr) *verbose = read.Has(Option::kVerbose);
+  paths = read.operands;
   return std::nullopt;
 }
 
@@ -160,13 +154,20 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (paths.size() != 1) return UsageError(err, "verify needs exactly one FILE");
   const std::optional<fwp::PackageSource> source = OpenSource("verify", paths[0], out, err);
   if (!source) return kExitFailed;
-  const fwp::PackageCheck check = fwp::CheckPackage(*source);
+  const app::UpdateCheck checked = app::CheckForUpdate(*source);
+  const fwp::PackageCheck& check = checked.package;
   size_t warnings = 0;
   bool damaged = false;
   for (const fwp::Finding& finding : check.findings) {
     out << fwp::FindingKindName(finding.kind) << ": " << finding.text << "\n";
     warnings += finding.kind == fwp::Finding::kWarning ? 1 : 0;
     damaged = damaged || finding.kind == fwp::Finding::kDamaged;
+  }
+  // "Good" is what the updater's reader loads whole; a package its firmware step refuses
+  // loads, so that refusal is a warning here.
+  if (checked.firmware) {
+    out << "warning: " << checked.firmware->text << ": an update stops at the firmware step\n";
+    ++warnings;
   }
   out << paths[0] << ": ";
   if (check.Good()) {

@@ -85,7 +85,9 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
   optind = 1;
   opterr = 0;
   int option;
-  while ((option = getopt_long(argc, argv, "+", kLong, nullptr)) != -1) {
+  while ((option = getopt_long(argc, argv, "+hV", kLong, nullptr)) != -1) {
+    if (option == 'h') option = kHelp;
+    if (option == 'V') option = kVersion;
     switch (option) {
       case kFlashDir:
         options.flashDir = optarg;
@@ -162,132 +164,156 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
 std::string HelpText() {
   return R"(Usage: vrq-printer-sim [OPTIONS] -- COMMAND [ARG...]
 
-Runs COMMAND with simulated VRQPrinters attached by USB and plays the printers' side of
-the update dialogue. COMMAND sees an emulated device tree (umockdev): per printer a USB
-device of vendor 0471, product 0055, whose printer-class interface is bound to usblp,
-and its node /dev/usb/lpN. The first printer is on USB port 1-1.4 with serial number
-VRQSIM0001 and node /dev/usb/lp0, the second on 1-1.5 with VRQSIM0002 and lp1, and so
-on. COMMAND runs with libumockdev-preload.so.0 preloaded, so that udev discovery, the
-printer nodes and hot-plug events all reach the simulated printers.
+Runs COMMAND with simulated VRQPrinters attached by USB and plays the printers'
+side of the update dialogue. COMMAND sees an emulated device tree (umockdev):
+per printer a USB device of vendor 0471, product 0055, whose printer-class
+interface is bound to usblp, and its node /dev/usb/lpN. The first printer is on
+USB port 1-1.4 with serial number VRQSIM0001 and node /dev/usb/lp0, the second
+on 1-1.5 with VRQSIM0002 and lp1, and so on. COMMAND runs with
+libumockdev-preload.so.0 preloaded, so that udev discovery, the printer nodes
+and hot-plug events all reach the simulated printers.
 
 A printer answers the connect line (the first line it receives) with
-"Connect Success!", takes the second line, the "DF 0 536870912 SIZE SUM" line and SIZE
-raw image bytes, then restarts: it goes away ("remove" events, node gone), stays away
-for --restart-ms, comes back on the same USB port with a fresh node and "add" events,
-and says "Please send next!" about 100 ms after the host has opened the node again.
-Like usblp, it takes the lowest free lpN when it comes back, which may be the node
-another printer had. It answers "CKID" with "OK", takes "BUZZER TP=1" at the start of
-each section, answers each "SETIT" block "OK" no sooner than --flash-ms after the
-block's last byte, or "ERROR" when the block breaks a rule, and answers "LINK" with
-"OK". Every command line ends in CR LF. The printer checks strictly what it is sent:
-the DF size and sum; per block the SETIT fields (TP 0, 3 or 4; ADD following on from
-the previous block of the section; LEN at most the section's block size, only the last
-block shorter; CK the sum of the bytes; MD the same throughout) and the hex text
-(upper-case digit pairs, CR LF after every 32nd byte and nowhere else, however it is
-split into writes).
+"Connect Success!", takes the second line, the "DF 0 536870912 SIZE SUM" line
+and SIZE raw image bytes, then restarts: it goes away ("remove" events, node
+gone), stays away for --restart-ms, comes back on the same USB port with a
+fresh node and "add" events, and says "Please send next!" about 100 ms after
+the host has opened the node again. Like usblp, it takes the lowest free lpN
+when it comes back, which may be the node another printer had. It answers
+"CKID" with "OK", takes "BUZZER TP=1" at the start of each section, answers
+each "SETIT" block "OK" no sooner than --flash-ms after the block's last byte,
+or "ERROR" when the block breaks a rule, and answers "LINK" with "OK". Every
+command line ends in CR LF. The printer checks strictly what it is sent: the DF
+size and sum; per block the SETIT fields (TP 0, 3 or 4; ADD following on from
+the previous block of the section; LEN at most the section's block size, only
+the last block shorter; CK the sum of the bytes; MD the same throughout) and
+the hex text (upper-case digit pairs, CR LF after every 32nd byte and nowhere
+else, however it is split into writes).
 
-The printer nodes follow usblp's rules, through vrq-printer-sim-usblp.so, which the
-simulator puts into COMMAND's LD_PRELOAD before umockdev's: a second open of a node
-fails with EBUSY while it is open (in any process); a write submits one chunk of at
-most 8192 bytes, which the printer takes at its pace (--rate); a non-blocking write
-returns at once, and the next fails with EAGAIN until the chunk is taken; a blocking
-write returns when the printer has taken its last chunk; poll() reports POLLOUT only
-then; and the last close of the node drops whatever the printer has not taken yet
-("lost at close" in the transcript and summary.json), as usblp kills the transfer in
-flight. A program that runs without the preload (a static one) has every byte it
-writes delivered at once; --verbose says so.
+The printer nodes follow usblp's rules, through vrq-printer-sim-usblp.so, which
+the simulator puts into COMMAND's LD_PRELOAD before umockdev's: a second open of
+a node fails with EBUSY while it is open (in any process); a write submits one
+chunk of at most 8192 bytes, which the printer takes at its pace (--rate); a
+non-blocking write returns at once, and the next fails with EAGAIN until the
+chunk is taken; a blocking write returns when the printer has taken its last
+chunk; poll() reports POLLOUT only then; and the last close of the node drops
+whatever the printer has not taken yet ("lost at close" in the transcript and
+summary.json), as usblp kills the transfer in flight. A program that runs
+without the preload (a static one) has every byte it writes delivered at once;
+--verbose says so.
 
-COMMAND starts with every signal at its default and none blocked. It stays in the
-simulator's process group, so Ctrl-C at the terminal reaches it from the terminal; a
-signal another process sends the simulator (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1,
-SIGUSR2) is passed on to COMMAND as it came. The simulator never ends COMMAND itself.
+COMMAND starts with every signal at its default and none blocked. It stays in
+the simulator's process group, so Ctrl-C at the terminal reaches it from the
+terminal; a signal another process sends the simulator (SIGINT, SIGTERM, SIGHUP,
+SIGQUIT, SIGUSR1, SIGUSR2) is passed on to COMMAND as it came. The simulator
+never ends COMMAND itself.
 
 Options:
-  --printers N       simulate N printers (1 to 16, default 1), each with its own
-                     dialogue, faults, flash and transcript
-  --flash-dir DIR    write what the printer received into DIR (created if missing); with
-                     several printers, each printer's into DIR/PORT/ (DIR/1-1.4/, ...):
-                       firmware.bin    the firmware image as sent after the DF line
-                       bootloader.bin  the TP=0 section, its blocks at their ADD offsets
+  --printers N       simulate N printers (1 to 16, default 1), each with its
+                     own dialogue, faults, flash and transcript
+  --flash-dir DIR    write what the printer received into DIR (created if
+                     missing); with several printers, each printer's into
+                     DIR/PORT/ (DIR/1-1.4/, ...):
+                       firmware.bin    the firmware image as sent after the DF
+                                       line
+                       bootloader.bin  the TP=0 section, its blocks at their
+                                       ADD offsets
                        system.bin      the TP=3 section
                        font.bin        the TP=4 section
-                       transcript.txt  every command line received, in order, without
-                                       its CR LF (other than printable ASCII shown as
-                                       \xNN), each breach of the dialogue on a line
-                                       beginning with "VIOLATION:", and each close that
-                                       dropped data on a line "lost at close: N bytes
-                                       after COMMAND LINE"
-                     Only blocks answered "OK" are stored; a section without any stored
-                     block has no file. DIR/summary.json tells, per printer, the bytes it
-                     took, the bytes lost at closes and after which command, whether it
-                     started the firmware image, and the breaches, and how long COMMAND
-                     ran (see the man page).
-  --transcript FILE  also write the transcript to FILE; with several printers, every
-                     printer's, each line after its port path and ": ". COMMAND finds
-                     the transcript's path (the first printer's, with several) in the
-                     environment variable VRQ_PRINTER_SIM_TRANSCRIPT.
-  --timestamps       begin every transcript line with the seconds since COMMAND
-                     started, to the millisecond, and a blank ("12.345 CKID"): when
-                     the printer took the line's last byte, or noticed what the line
-                     reports
-  --restart-ms N     how long the printer is away after the image (default 1500)
+                       transcript.txt  every command line received, in order,
+                                       without its CR LF (other than printable
+                                       ASCII shown as \xNN), each breach of
+                                       the dialogue on a line beginning with
+                                       "VIOLATION:", and each close that
+                                       dropped data on a line "lost at close:
+                                       N bytes after COMMAND LINE"
+                     Only blocks answered "OK" are stored; a section without
+                     any stored block has no file. DIR/summary.json tells, per
+                     printer, the bytes it took, the bytes lost at closes and
+                     after which command, whether it started the firmware
+                     image, and the breaches, and how long COMMAND ran (see
+                     the man page).
+  --transcript FILE  also write the transcript to FILE; with several printers,
+                     every printer's, each line after its port path and ": ".
+                     COMMAND finds the transcript's path (the first printer's,
+                     with several) in the environment variable
+                     VRQ_PRINTER_SIM_TRANSCRIPT.
+  --timestamps       begin every transcript line with the seconds since
+                     COMMAND started, to the millisecond, and a blank
+                     ("12.345 CKID"): when the printer took the line's last
+                     byte, or noticed what the line reports
+  --restart-ms N     how long the printer is away after the image (default
+                     1500)
   --flash-ms N       how long the printer takes to write a block (default 50)
-  --rate BYTES_PER_S how fast the printers take data (default 1216000, USB full speed:
-                     19 packets of 64 bytes in each 1 ms frame)
-  --node-mode MODE   the permissions of the printer nodes, in octal (default 666, so
-                     that any user may open them; 600 lets only root)
-  --user USER        run COMMAND as USER (its uid, gid and groups); the device tree is
-                     opened to every user
-  --fault F[@PORT]   inject a fault; may be given more than once. With @PORT it hits
-                     only the printer on that USB port path, otherwise every printer:
+  --rate BYTES_PER_S how fast the printers take data (default 1216000, USB
+                     full speed: 19 packets of 64 bytes in each 1 ms frame)
+  --node-mode MODE   the permissions of the printer nodes, in octal (default
+                     666, so that any user may open them; 600 lets only root)
+  --user USER        run COMMAND as USER (its uid, gid and groups); the device
+                     tree is opened to every user
+  --fault F[@PORT]   inject a fault; may be given more than once. With @PORT it
+                     hits only the printer on that USB port path, otherwise
+                     every printer:
                        no-connect-reply   the connect line gets no answer
-                       never-return       after the image the printer never comes back
+                       never-return       after the image the printer never
+                                          comes back
                        no-send-next       it comes back but never says
                                           "Please send next!"
-                       no-mac             "CKID" is answered "ERROR" instead of "OK"
+                       no-mac             "CKID" is answered "ERROR" instead of
+                                          "OK"
                        block-error:K      block K is answered "ERROR"
                        block-silent:K     block K is not answered at all
-                       unplug-block:K     the printer is pulled out halfway through
-                                          block K's hex text and stays away
+                       unplug-block:K     the printer is pulled out halfway
+                                          through block K's hex text and stays
+                                          away
                        stall-block:K      the printer stops taking data halfway
                                           through block K's hex text, and stays
                                           attached
                        no-link-reply      "LINK" gets no answer
-                       garbage            every answer is replaced by meaningless bytes
-                       restart-at:MS      MS milliseconds after COMMAND started, the
-                                          printer is switched off and on: it goes away
-                                          for --restart-ms and comes back on the lowest
-                                          free node, its dialogue starting afresh
-                       restart-with:PORT  the printer is switched off and on when the
-                                          printer on PORT restarts after its image; it
-                                          is away half as long, so it comes back first
-                       bound-to:DRIVER    the printer's interface is bound to DRIVER
-                                          (usbfs is what a libusb program such as
-                                          ipp-usb holds it with; none for no driver)
-                                          instead of usblp: it is on USB but has no
-                                          lp device or node
-                       claimed:PROGRAM    a program named PROGRAM (a process the
-                                          simulator starts, holding the printer's
-                                          /dev/bus/usb/001/NNN open until COMMAND
-                                          ends) has claimed the printer's interface
-                                          through usbfs, as with bound-to:usbfs
-                       nak:MS@CHUNK       the printer takes nothing for MS ms when the
-                                          chunk CHUNK arrives, and takes it then; CHUNK
-                                          is K (the K-th chunk of the run, from 1),
-                                          last (the one with the firmware image's last
-                                          byte), block-last:K (the one with the last
-                                          byte of block K) or after-link (the first
-                                          after LINK: the closing buzzer); for one
+                       garbage            every answer is replaced by
+                                          meaningless bytes
+                       restart-at:MS      MS milliseconds after COMMAND
+                                          started, the printer is switched off
+                                          and on: it goes away for --restart-ms
+                                          and comes back on the lowest free
+                                          node, its dialogue starting afresh
+                       restart-with:PORT  the printer is switched off and on
+                                          when the printer on PORT restarts
+                                          after its image; it is away half as
+                                          long, so it comes back first
+                       bound-to:DRIVER    the printer's interface is bound to
+                                          DRIVER (usbfs is what a libusb
+                                          program such as ipp-usb holds it
+                                          with; none for no driver) instead of
+                                          usblp: it is on USB but has no lp
+                                          device or node
+                       claimed:PROGRAM    a program named PROGRAM (a process
+                                          the simulator starts, holding the
+                                          printer's /dev/bus/usb/001/NNN open
+                                          until COMMAND ends) has claimed the
+                                          printer's interface through usbfs,
+                                          as with bound-to:usbfs
+                       nak:MS@CHUNK       the printer takes nothing for MS ms
+                                          when chunk CHUNK arrives, and takes
+                                          it then; CHUNK is K (the K-th chunk
+                                          of the run, from 1), last (the one
+                                          with the firmware image's last
+                                          byte), block-last:K (the one with
+                                          the last byte of block K) or
+                                          after-link (the first after LINK:
+                                          the closing buzzer); for one
                                           printer: nak:50@last@1-1.5
-                     K counts the SETIT blocks of the whole run from 1; SECTION:K
-                     (e.g. block-error:font:2) counts within the sections of that type
-                     (bootloader, system or font).
+                     K counts the SETIT blocks of the whole run from 1;
+                     SECTION:K (e.g. block-error:font:2) counts within the
+                     sections of that type (bootloader, system or font).
   --verbose          report the printers' events on standard error
-  --help, --version
+  -h, --help         show this text
+  -V, --version      show the version
 
-Exit status: COMMAND's exit status (128 + N when it was killed by signal N); 125 when
-the simulator itself failed, 126 when COMMAND cannot be run, 127 when it is not found.
-After COMMAND ends, the number of breaches found, if any, is reported on standard error.
+Exit status: COMMAND's exit status (128 + N when it was killed by signal N);
+125 when the simulator itself failed, 126 when COMMAND cannot be run, 127 when
+it is not found. After COMMAND ends, the number of breaches found, if any, is
+reported on standard error.
 )";
 }
 

@@ -1,0 +1,55 @@
+// Which printer a headless update may use, and the printer list.
+#include "terminal/printer_choice.h"
+
+#include <gtest/gtest.h>
+
+namespace apptest {
+namespace {
+
+const std::vector<app::PrinterInfo> kTwo = {
+    {1, "04710055", "/dev/usb/lp0", "1-1.4", "VRQSIM0001", "lp0"},
+    {2, "04710055", "/dev/usb/lp1", "1-1.5", "", "lp1"},
+};
+
+TEST(PrinterChoiceTest, DeviceNamesOnePrinterByPortNodeOrSerial) {
+  for (const char* name : {"1-1.5", "/dev/usb/lp1", "lp1"}) {
+    EXPECT_EQ(app::ChoosePrinter(kTwo, std::string(name)).portPath, "1-1.5") << name;
+  }
+  EXPECT_EQ(app::ChoosePrinter(kTwo, std::string("VRQSIM0001")).portPath, "1-1.4");
+  // An empty serial names nothing.
+  const app::PrinterChoice empty = app::ChoosePrinter(kTwo, std::string(""));
+  EXPECT_EQ(empty.problem,
+            "--device  names no attached printer; attached: 1-1.4 (serial VRQSIM0001, "
+            "/dev/usb/lp0), 1-1.5 (serial none, /dev/usb/lp1).");
+  EXPECT_EQ(app::ChoosePrinter({}, std::string("1-1.4")).problem,
+            "--device 1-1.4 names no attached printer; attached: none.");
+  std::vector<app::PrinterInfo> sameSerial = kTwo;
+  sameSerial[1].serial = "VRQSIM0001";
+  EXPECT_EQ(app::ChoosePrinter(sameSerial, std::string("VRQSIM0001")).problem,
+            "--device VRQSIM0001 names 2 printers: 1-1.4 (serial VRQSIM0001, /dev/usb/lp0), "
+            "1-1.5 (serial VRQSIM0001, /dev/usb/lp1). Give the USB port path instead.");
+}
+
+TEST(PrinterChoiceTest, WithoutDeviceOnlyOnePrinterMayBeAttached) {
+  EXPECT_EQ(app::ChoosePrinter({}, std::nullopt).problem, "");
+  const app::PrinterChoice one = app::ChoosePrinter({kTwo[0]}, std::nullopt);
+  EXPECT_EQ(one.problem, "");
+  EXPECT_EQ(one.portPath, "");  // the run takes it and holds on to it
+  EXPECT_EQ(app::ChoosePrinter(kTwo, std::nullopt).problem,
+            "2 printers are attached: 1-1.4 (serial VRQSIM0001, /dev/usb/lp0), 1-1.5 (serial "
+            "none, /dev/usb/lp1). Pick the one to update with --device (its USB port path, node "
+            "or serial number), or update them all with --all.");
+}
+
+TEST(PrinterChoiceTest, ListForPeopleAndForScripts) {
+  EXPECT_EQ(app::PrinterTable(kTwo),
+            "PORT  ID        NODE          USB PORT  SERIAL\n"
+            "1     04710055  /dev/usb/lp0  1-1.4     VRQSIM0001\n"
+            "2     04710055  /dev/usb/lp1  1-1.5\n");
+  EXPECT_EQ(app::PrinterListJson({kTwo[0]}),
+            "[{\"port_number\":1,\"id\":\"04710055\",\"node\":\"/dev/usb/lp0\",\"port_path\":"
+            "\"1-1.4\",\"serial\":\"VRQSIM0001\"}]\n");
+}
+
+}  // namespace
+}  // namespace apptest
