@@ -82,7 +82,7 @@ for file in share/man/man1/vrq-update.1 share/man/man1/fwp-tool.1 share/man/man1
   share/applications/org.vrqprinter.Update.desktop \
   share/applications/org.vrqprinter.UpdateMaker.desktop \
   share/metainfo/org.vrqprinter.Update.metainfo.xml \
-  share/icons/hicolor/scalable/apps/vrq-update.svg \
+  share/icons/hicolor/scalable/apps/vrq-update.svg share/vrq-update/outcome.schema.json \
   share/bash-completion/completions/vrq-update share/bash-completion/completions/fwp-tool \
   share/bash-completion/completions/vrq-printer-sim; do
   [ -f "$root/$file" ] || fail "$file is not installed"
