@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -23,6 +24,8 @@ inline void Collect(const std::string& text) {
   for (char& c : name) {
     if (c == '/') c = '_';
   }
+  std::error_code ignored;
+  std::filesystem::create_directories(folder, ignored);
   const std::string path = std::string(folder) + "/" + name + "." + std::to_string(getpid()) + "." +
                            std::to_string(++count) + ".json";
   std::ofstream(path, std::ios::binary) << text;
