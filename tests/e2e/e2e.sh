@@ -686,7 +686,7 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     "$BIN/fwp-tool" build --item "frw:$items/frw.bin" --item "system:$items/big.bin" \
       "$work/pkg.fwp" >/dev/null || fail "fwp-tool build"
     for pair in INT:130 TERM:143; do
-      "$app/vrq-update" --make "$work/pkg.fwp" 2>"$work/make.log" &
+      "$app/vrq-update" --make "$work/pkg.fwp" --json >"$work/make.out" 2>"$work/make.log" &
       maker=$!
       until compgen -G "$work/_^~*.tmp" >/dev/null || ! kill -0 "$maker" 2>/dev/null; do
         sleep 0.005
@@ -696,6 +696,9 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
       wait "$maker"
       status=$?
       expect_status "${pair##*:}" "$work/make.log"
+      collect_json "$work/make.out"
+      expect_json "$work/make.out" 'o[-1]["status"] == "stopped"' \
+        "o[-1]['exit_status'] == ${pair##*:} and o[-1]['message'] == 'Stopped.'"
       left=$(find "$work" -maxdepth 1 \( -name 'pkg.run' -o -name '_^~*' \))
       [ -z "$left" ] || fail "a stopped make left $left"
     done
