@@ -21,6 +21,7 @@ cleanup() {
 }
 trap cleanup EXIT
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
+export LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/gui-lsan.supp
 mkdir -p "$ARTIFACTS"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
