@@ -21,6 +21,7 @@
 #include "platform/child_processes.h"
 #include "platform/fs.h"
 #include "platform/poll_loop.h"
+#include "platform/standard_streams.h"
 #include "platform/stop_signals.h"
 #include "platform/terminal.h"
 #include "platform/terminal_input.h"
@@ -336,6 +337,9 @@ int Main(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Nobody has to read what the program says for a printer update to go on.
+  platform::IgnoreBrokenPipes();
+  platform::SteadyStandardStreams streams;
   try {
     return Main(argc, argv);
   } catch (const std::exception& error) {

@@ -736,6 +736,62 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     python3 -m json.tool "$work/log.out" >/dev/null || fail "the outcomes are no JSON"
     expect_clean
     ;;
+  broken-pipe)
+    # Nobody has to read what the program says: a closed pipe on standard output, and a
+    # tee on standard error that the terminal's Ctrl-C ends, change nothing in an update.
+    make_items
+    build_package "$work/pkg.fwp"
+    rm -rf "$work/flash"
+    TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash" -- "$app/vrq-update" \
+      --package "$work/pkg.fwp" --yes --json 2>"$work/log" | head -n 3 >"$work/head.out"
+    status=${PIPESTATUS[0]}
+    expect_status 0 "$work/log"
+    [ "$(wc -l <"$work/head.out")" -eq 3 ] || fail "head did not get three lines"
+    expect_line "$work/log" "Info: Update Success!"
+    expect_flash_equals_items
+    expect_line "$work/flash/transcript.txt" "LINK"
+    rm -rf "$work/flash"
+    mkfifo "$work/keys"
+    exec 7<>"$work/keys"
+    # A command started with & has SIGINT ignored; tee must get it at its default.
+    SHELL=/bin/bash TMPDIR=$work/tmp env --default-signal=INT script -qefc "{ '$BIN/vrq-printer-sim' --rate 100000 \
+      --flash-dir '$work/flash' -- '$app/vrq-update' --package '$work/pkg.fwp' --yes 2>&1; \
+      echo \$? >'$work/status'; } | tee '$work/tee.log'" "$work/tty" <"$work/keys" >/dev/null 2>&1 &
+    runner=$!
+    wait_for_line "$work/tee.log" "Update..."
+    printf '\003' >&7
+    wait "$runner"
+    exec 7>&-
+    [ "$(cat "$work/status" 2>/dev/null)" = 0 ] ||
+      fail "with tee gone the run ended with $(cat "$work/status" 2>/dev/null): $(tail -c 300 "$work/tee.log")"
+    expect_no_line "$work/tee.log" "Update Success!"
+    expect_flash_equals_items
+    expect_line "$work/flash/transcript.txt" "LINK"
+    status=0
+    expect_clean
+    ;;
+  all-parent-killed)
+    # The children of --all are no part of the parent's life: kill -9 of the parent in the
+    # middle of the blocks leaves both printers fully written. A shell keeps the simulator
+    # (and its printers) alive until the orphaned children are done.
+    make_items
+    build_package "$work/pkg.fwp"
+    rm -rf "$work/flash"
+    TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --printers 2 --rate 100000 --flash-dir "$work/flash" \
+      -- bash -c '"$0" --package "$1" --all --yes & echo $! >"$2"; wait
+      while pgrep -f -- "^$0 --package" >/dev/null; do sleep 0.2; done' \
+      "$app/vrq-update" "$work/pkg.fwp" "$work/parent.pid" >"$work/log.out" 2>"$work/log" &
+    sim=$!
+    wait_for_line "$work/log" ": Update... | font"
+    kill -KILL "$(cat "$work/parent.pid")"
+    finish_update
+    for port in 1-1.4 1-1.5; do
+      expect_flash_equals_items "$work/flash/$port"
+      expect_line "$work/flash/$port/transcript.txt" "LINK"
+    done
+    status=0
+    expect_clean
+    ;;
   *)
     echo "unknown case $case_name" >&2
     exit 2

@@ -235,6 +235,9 @@ bool StartClaims(const sim::Options& options, sim::PrinterBed& bed,
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The printers must not vanish under COMMAND because nobody reads the simulator's
+  // output any more; COMMAND gets SIGPIPE's default back (ResetSignalsForCommand).
+  signal(SIGPIPE, SIG_IGN);
   sim::Options options;
   std::string error;
   if (!sim::ParseOptions(argc, argv, options, error)) {
