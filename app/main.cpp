@@ -311,8 +311,12 @@ int Main(int argc, char** argv) {
       if (!package.empty()) std::cout << package << '\n';
       return app::kExitSuccess;
     }
-    case app::Mode::kCheck:
-      return app::RunPackageCheck(platform::ExecutablePath(), line.checkFile, std::cout, std::cerr);
+    case app::Mode::kCheck: {
+      platform::StopSignals signals;
+      SweepLeftovers();
+      return app::RunPackageCheck(platform::ExecutablePath(), line.checkFile, std::cout, std::cerr,
+                                  StopSourceOf(signals));
+    }
     case app::Mode::kList:
     case app::Mode::kAll:
       return RunOnPrinterList(line, clock);

@@ -48,10 +48,18 @@ std::string ChecksumWords(bool present) {
   return present ? "good" : "none (made before update applications carried one)";
 }
 
+// What a request to stop ends the check with; nullopt while there is none.
+std::optional<StopCause> StopCauseOf(const StopSource& stops) {
+  const StopRequests requests = stops ? stops() : StopRequests{};
+  if (requests.terminations > 0) return StopCause::kTermination;
+  if (requests.interrupts > 0) return StopCause::kInterrupt;
+  return std::nullopt;
+}
+
 // The linked package, checked where it lies and copied out as the update copies it; its
 // checksums compared on the way.
 std::optional<Refusal> CopyLinkedPackage(const std::string& executable, platform::TempFile& copy,
-                                         std::ostream& out) {
+                                         std::ostream& out, const StopSource& stops) {
   const fwp::LinkedPackage linked = fwp::FindLinkedPackage(executable);
   if (!linked.marked) {
     return Refusal{"no found resource file",
@@ -63,7 +71,8 @@ std::optional<Refusal> CopyLinkedPackage(const std::string& executable, platform
     return Refusal{kPackageRefused, problem};
   }
   std::string problem;
-  copy = fwp::ExtractLinkedPackageToTemp(executable, linked, &problem);
+  copy = fwp::ExtractLinkedPackageToTemp(executable, linked, &problem,
+                                         [&stops] { return StopCauseOf(stops).has_value(); });
   if (!copy.IsOpen()) return Refusal{kPackageRefused, problem};
   out << "update application " << executable << ": package of " << linked.length
       << " bytes, checksum " << ChecksumWords(linked.checksum.has_value()) << ", program checksum "
@@ -120,14 +129,21 @@ void Report(const fwp::PackageCheck& check, std::ostream& out) {
 }  // namespace
 
 int RunPackageCheck(const std::string& executable, const std::optional<std::string>& file,
-                    std::ostream& out, std::ostream& err) {
+                    std::ostream& out, std::ostream& err, const StopSource& stops) {
   platform::TempFile copy;
   std::optional<Refusal> refusal;
-  if (!file) refusal = CopyLinkedPackage(executable, copy, out);
+  if (!file) refusal = CopyLinkedPackage(executable, copy, out, stops);
   fwp::PackageCheck check;
-  if (!refusal) {
+  if (!refusal && !StopCauseOf(stops)) {
     refusal = file ? CheckPackage(*file, *file, check)
                    : CheckPackage(copy.Path(), fwp::LinkedPackageName(executable), check);
+  }
+  if (const std::optional<StopCause> cause = StopCauseOf(stops)) {
+    copy.Remove();
+    err << "Stopped.\n";
+    RunRecord stopped;
+    stopped.stopped = *cause;
+    return ExitStatusOf(stopped);
   }
   if (refusal) {
     err << "Error: " << refusal->text << "\n  " << OneLine(refusal->detail) << "\n";

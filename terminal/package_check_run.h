@@ -6,6 +6,8 @@
 #include <ostream>
 #include <string>
 
+#include "workflow/stop_request.h"
+
 namespace app {
 
 // vrq-update --check [FILE]: everything an update does before it opens the printer,
@@ -13,9 +15,12 @@ namespace app {
 // complete load, the firmware item, the sections and their blocks, and the time the
 // dialogue will take by the fixed pacing. A short report goes to out, a refusal as the
 // update would show it ("Error: TEXT" and its cause) to err. Returns the exit status: 0
-// when an update would go on to the printer, 1 when it would not.
+// when an update would go on to the printer, 1 when it would not. A request to stop
+// (stops) ends it like an update before the printer: at once, even in the middle of
+// copying an update application's package, with the copy removed, "Stopped." and 130 or
+// 143.
 int RunPackageCheck(const std::string& executable, const std::optional<std::string>& file,
-                    std::ostream& out, std::ostream& err);
+                    std::ostream& out, std::ostream& err, const StopSource& stops = {});
 
 // "package version: LABEL" for an executable with a linked package; "" for one without.
 std::string LinkedPackageVersionLine(const std::string& executable);

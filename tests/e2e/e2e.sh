@@ -792,6 +792,48 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     status=0
     expect_clean
     ;;
+  installed-folder)
+    # Installed in a folder of root's under /usr and run by root: no temporary file goes
+    # beside the program, also not when the run is killed; they go to the runtime folder
+    # and TMPDIR, where the next start removes them. Another program's empty ".1A2B.tmp"
+    # in TMPDIR stays.
+    if [ "$(id -u)" != 0 ]; then
+      echo "skipped: only root may make a folder under /usr/local/lib"
+      exit 0
+    fi
+    make_items
+    build_package "$work/pkg.fwp"
+    printf 'not a package' >"$work/junk.fwp"
+    installed=$(mktemp -d /usr/local/lib/vrq-update-test-XXXXXX)
+    trap 'rm -rf "$work" "$installed"' EXIT
+    chmod 755 "$installed"
+    cp -P "$app"/vrq-update "$app"/libJXUsbHid.so* "$installed/"
+    files=$(ls -A "$installed")
+    mkdir -m 700 "$work/run"
+    : >"$work/tmp/.1A2B.tmp"
+    rm -rf "$work/flash"
+    XDG_RUNTIME_DIR=$work/run TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --fault no-connect-reply \
+      --flash-dir "$work/flash" -- "$installed/vrq-update" --package "$work/pkg.fwp" --yes \
+      >"$work/killed.log.out" 2>"$work/killed.log" &
+    sim=$!
+    wait_for_line "$work/killed.log" "CONNECT"
+    [ "$(ls -A "$installed")" = "$files" ] || fail "the run wrote beside the program: $(ls -A "$installed")"
+    [ -n "$(find "$work/run" -name '_^~*.tmp')" ] || fail "no library image in the runtime folder"
+    signal_update KILL
+    finish_update
+    [ "$(ls -A "$installed")" = "$files" ] || fail "the killed run left beside the program: $(ls -A "$installed")"
+    [ -n "$(find "$work/run" "$work/tmp" -mindepth 1 -not -name .1A2B.tmp -not -name 'JX_USBHID_*')" ] ||
+      fail "the killed run left nothing to sweep"
+    XDG_RUNTIME_DIR=$work/run TMPDIR=$work/tmp "$installed/vrq-update" --package "$work/junk.fwp" \
+      --yes 2>"$work/next.log"
+    # The HID library's named objects stay in the runtime folder by design.
+    left=$(find "$work/run" "$work/tmp" -mindepth 1 -not -name 'JX_USBHID_*')
+    [ "$left" = "$work/tmp/.1A2B.tmp" ] || fail "after the next start: ${left:-nothing} (expected only .1A2B.tmp)"
+    [ "$(ls -A "$installed")" = "$files" ] || fail "the next run wrote beside the program"
+    rm "$work/tmp/.1A2B.tmp"
+    status=0
+    expect_clean
+    ;;
   *)
     echo "unknown case $case_name" >&2
     exit 2
