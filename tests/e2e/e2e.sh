@@ -834,6 +834,41 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     status=0
     expect_clean
     ;;
+  check-stop)
+    # --check of a large update application stops like an update while it copies the
+    # package out: Ctrl-C ends it at once with 130 and leaves nothing; the copy that a
+    # kill -9 leaves goes at the next run.
+    make_items
+    truncate -s 400M "$items/big.bin"
+    "$BIN/fwp-tool" build --item "frw:$items/frw.bin:1:CONNECT\r\nSTART FRW" \
+      --item "font:$items/big.bin" --stored "$app/big.fwp" >/dev/null || fail "fwp-tool build"
+    TMPDIR=$work/tmp "$app/vrq-update" --make "$app/big.fwp" 2>/dev/null || fail "the make failed"
+    rm "$app/big.fwp" "$items/big.bin"
+    copies() { find "$app" "$work/tmp" -name '_^~*.tmp'; }
+    for sig in INT KILL; do
+      TMPDIR=$work/tmp "$app/big.run" --check >"$work/$sig.out" 2>"$work/$sig.log" &
+      pid=$!
+      for ((i = 0; i < 1000; i++)); do
+        [ -n "$(copies)" ] && break
+        sleep 0.01
+      done
+      [ -n "$(copies)" ] || fail "SIG$sig: no copy of the package was seen"
+      kill "-$sig" "$pid"
+      wait "$pid"
+      status=$?
+      expect_no_line "$work/$sig.out" "ready for the printer"
+      if [ "$sig" = INT ]; then expect_status 130 "$work/INT.log"; fi
+    done
+    expect_status 137 "$work/KILL.log"
+    [ -n "$(copies)" ] || fail "the killed --check left no copy"
+    TMPDIR=$work/tmp "$app/vrq-update" --check "$items/frw.bin" >/dev/null 2>&1
+    [ -z "$(copies)" ] || fail "the next run left $(copies)"
+    status=$(grep -c . "$work/INT.log")
+    expect_line "$work/INT.log" "Stopped."
+    [ "$status" -eq 1 ] || fail "more than \"Stopped.\" after Ctrl-C: $(cat "$work/INT.log")"
+    status=0
+    expect_clean
+    ;;
   *)
     echo "unknown case $case_name" >&2
     exit 2
