@@ -160,8 +160,10 @@ int RunAllPrinters(const CommandLine& line, app::PrinterPort& port, app::Clock& 
   const std::vector<std::string> childArgs =
       line.package ? std::vector<std::string>{"--package", *line.package}
                    : std::vector<std::string>{"--headless"};
-  app::AllPrinters all(printers, childArgs, runner, clock, std::cerr,
-                       platform::StandardErrorIsTerminal());
+  const bool redraws = platform::StandardErrorRedraws();
+  app::AllPrinters all(printers, childArgs, runner, clock, std::cerr, redraws);
+  platform::TerminalWidth width;
+  if (redraws) all.SetWidthSource([&width] { return width.Columns(); });
   platform::TerminalLineReader reader;
   switch (all.Confirm(line.package.value_or(platform::ExecutablePath()), line.yes,
                       AnswersFor(line, reader).input, StopSourceOf(signals))) {
@@ -216,8 +218,10 @@ int RunHeadless(const CommandLine& line, app::Clock& clock) {
     if (!choice.portPath.empty()) channel.ChoosePort(choice.portPath);
   }
   platform::TerminalLineReader reader;
-  app::TerminalFrontEnd terminal(clock, std::cerr, platform::StandardErrorIsTerminal(),
-                                 AnswersFor(line, reader));
+  const bool redraws = platform::StandardErrorRedraws();
+  app::TerminalFrontEnd terminal(clock, std::cerr, redraws, AnswersFor(line, reader));
+  platform::TerminalWidth width;
+  if (redraws) terminal.SetWidthSource([&width] { return width.Columns(); });
   terminal.SetJsonEvents(json ? &*json : nullptr);
   std::optional<app::VerboseLog> verbose;
   if (line.verbose) {

@@ -66,6 +66,9 @@ class AllPrinters {
   // otherwise the highest of the children's.
   int Run(const StopSource& stops);
 
+  // On a terminal: its width now, which the lines keep within.
+  void SetWidthSource(InPlaceLines::WidthSource width) { rows_.SetWidthSource(std::move(width)); }
+
   const std::vector<Job>& Jobs() const { return jobs_; }
   // USB port, serial number, outcome and time of every printer, with a header.
   std::string Table() const;

@@ -869,6 +869,67 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     status=0
     expect_clean
     ;;
+  terminal-width-40 | terminal-width-80)
+    # In a terminal of 40 or 80 columns (tmux) the progress line of an update, and the
+    # block of --all with two printers, stay within the width: no row is wrapped, and no
+    # redraw leaves pieces of an earlier one. The screen is looked at while they run.
+    width=${case_name#terminal-width-}
+    make_items
+    build_package "$work/pkg.fwp"
+    tmux_() { tmux -L "vrq-e2e-$$" "$@"; }
+    trap 'tmux_ kill-server 2>/dev/null; rm -rf "$work"' EXIT
+    for printers in 1 2; do
+      all=$([ "$printers" = 2 ] && echo --all)
+      rm -rf "$work/flash" "$work/status"
+      tmux_ new-session -d -s run -x "$width" -y 20 "TMPDIR='$work/tmp' '$BIN/vrq-printer-sim' \
+        --printers $printers --flash-dir '$work/flash' -- '$app/vrq-update' \
+        --package '$work/pkg.fwp' --yes $all; echo \$? >'$work/status'; sleep 60"
+      n=0
+      while [ ! -s "$work/status" ] && [ "$n" -lt 200 ]; do
+        tmux_ capture-pane -p -S - -t run >"$work/screen.$printers.$n"
+        n=$((n + 1))
+        sleep 0.25
+      done
+      tmux_ capture-pane -p -S - -t run >"$work/screen.$printers.$n"
+      tmux_ capture-pane -pJ -S - -t run >"$work/joined.$printers"
+      tmux_ kill-session -t run
+      [ "$(cat "$work/status")" = 0 ] || fail "$printers printer(s): exit status $(cat "$work/status")"
+      sed 's/ *$//' "$work/screen.$printers.$n" | diff -q - <(sed 's/ *$//' "$work/joined.$printers") \
+        >/dev/null || fail "$printers printer(s): a line was wrapped: $(cat "$work/joined.$printers")"
+      for screen in "$work"/screen.$printers.*; do
+        long=$(sed 's/ *$//' "$screen" | awk -v w="$width" 'length($0) >= w')
+        [ -z "$long" ] || fail "$printers printer(s): a row fills the width: $long"
+        # A progress row ends with the time left, or is cut short within the width.
+        broken=$(sed 's/ *$//' "$screen" | grep -E '\| [0-9]+:[0-5][0-9] left.' | head -1)
+        [ -z "$broken" ] || fail "$printers printer(s): pieces of an earlier line: $broken"
+      done
+      grep -q "Update Success!" "$work/joined.$printers" || fail "$printers printer(s): no success shown"
+      [ "$n" -gt 10 ] || fail "$printers printer(s): the screen was seen only $n times"
+    done
+    status=0
+    expect_clean
+    ;;
+  terminal-dumb)
+    # TERM=dumb, and NO_COLOR on any terminal: plain lines as for a log, no escape
+    # sequence at all.
+    make_items
+    build_package "$work/pkg.fwp"
+    for setting in TERM=dumb NO_COLOR=1; do
+      rm -rf "$work/flash"
+      env "$setting" TMPDIR="$work/tmp" script -qefc "'$BIN/vrq-printer-sim' --printers 2 \
+        --flash-dir '$work/flash' -- '$app/vrq-update' --package '$work/pkg.fwp' --yes \
+        $([ "$setting" = NO_COLOR=1 ] && echo --all || echo --device 1-1.4)" \
+        "$work/tty" >/dev/null 2>&1
+      grep -q 'COMMAND_EXIT_CODE="0"' "$work/tty" || fail "$setting: the update did not exit 0"
+      grep -q "Update Success!" "$work/tty" || fail "$setting: no success"
+      if grep -q $'\033' "$work/tty"; then
+        fail "$setting: an escape sequence: $(grep -a $'\033' "$work/tty" | head -2 | cat -v)"
+      fi
+      grep -q "font 50%" "$work/tty" || fail "$setting: no plain progress line"
+    done
+    status=0
+    expect_clean
+    ;;
   *)
     echo "unknown case $case_name" >&2
     exit 2
