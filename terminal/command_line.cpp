@@ -201,7 +201,8 @@ the program (section [MAIN], MAKE=1 for maker mode).
                     node (/dev/usb/lp0 or lp0) or serial number is PRINTER;
                     needed when several printers are attached
   --all             update every printer attached, all at once, one process
-                    each
+                    each that only this program's stops reach: it finishes its
+                    printer even when this program dies
   --list            list the printers found: port number, id, node, USB port
                     path and serial number
   --json            write what happens as JSON, one object a line, on standard
@@ -230,7 +231,7 @@ Exit status:
   130  stopped by SIGINT (Ctrl-C); 143 stopped by SIGTERM or SIGHUP
 With --all: 0 when every printer was updated, otherwise the highest status of
 any. While the printer is being written, a first Ctrl-C only warns; a second
-one stops.
+one stops. Output nobody reads (a closed pipe, a full disk) never ends an update.
 )";
 }
 
