@@ -252,6 +252,7 @@ int RunHeadless(const CommandLine& line, app::Clock& clock) {
                "  vrq-update --make UPDATE.fwp             (make UPDATE.run)\n"
                "See vrq-update --help.\n",
                why);
+  std::cout.flush();  // exit() skips the destructor that would flush it
   std::exit(app::kExitFailure);
 }
 

@@ -739,24 +739,22 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
   broken-pipe)
     # Nobody has to read what the program says: a closed pipe on standard output, and a
     # tee on standard error that the terminal's Ctrl-C ends, change nothing in an update.
+    # The two runs go at once.
     make_items
     build_package "$work/pkg.fwp"
-    rm -rf "$work/flash"
-    TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash" -- "$app/vrq-update" \
-      --package "$work/pkg.fwp" --yes --json 2>"$work/log" | head -n 3 >"$work/head.out"
-    status=${PIPESTATUS[0]}
-    expect_status 0 "$work/log"
-    [ "$(wc -l <"$work/head.out")" -eq 3 ] || fail "head did not get three lines"
-    expect_line "$work/log" "Info: Update Success!"
-    expect_flash_equals_items
-    expect_line "$work/flash/transcript.txt" "LINK"
-    rm -rf "$work/flash"
+    {
+      TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash-head" -- "$app/vrq-update" \
+        --package "$work/pkg.fwp" --yes --json 2>"$work/head.log" | head -n 3 >"$work/head.out"
+      echo "${PIPESTATUS[0]}" >"$work/head.status"
+    } &
+    headed=$!
     mkfifo "$work/keys"
     exec 7<>"$work/keys"
     # A command started with & has SIGINT ignored; tee must get it at its default.
-    SHELL=/bin/bash TMPDIR=$work/tmp env --default-signal=INT script -qefc "{ '$BIN/vrq-printer-sim' --rate 100000 \
-      --flash-dir '$work/flash' -- '$app/vrq-update' --package '$work/pkg.fwp' --yes 2>&1; \
-      echo \$? >'$work/status'; } | tee '$work/tee.log'" "$work/tty" <"$work/keys" >/dev/null 2>&1 &
+    SHELL=/bin/bash TMPDIR=$work/tmp env --default-signal=INT script -qefc "{ '$BIN/vrq-printer-sim' \
+      --rate 100000 --flash-dir '$work/flash' -- '$app/vrq-update' --package '$work/pkg.fwp' \
+      --yes 2>&1; echo \$? >'$work/status'; } | tee '$work/tee.log'" "$work/tty" \
+      <"$work/keys" >/dev/null 2>&1 &
     runner=$!
     wait_for_line "$work/tee.log" "Update..."
     printf '\003' >&7
@@ -767,6 +765,13 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     expect_no_line "$work/tee.log" "Update Success!"
     expect_flash_equals_items
     expect_line "$work/flash/transcript.txt" "LINK"
+    wait "$headed"
+    status=$(cat "$work/head.status")
+    expect_status 0 "$work/head.log"
+    [ "$(wc -l <"$work/head.out")" -eq 3 ] || fail "head did not get three lines"
+    expect_line "$work/head.log" "Info: Update Success!"
+    expect_flash_equals_items "$work/flash-head"
+    expect_line "$work/flash-head/transcript.txt" "LINK"
     status=0
     expect_clean
     ;;
@@ -869,63 +874,79 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     status=0
     expect_clean
     ;;
-  terminal-width-40 | terminal-width-80)
-    # In a terminal of 40 or 80 columns (tmux) the progress line of an update, and the
+  terminal-width)
+    # In terminals of 40 and 80 columns (tmux) the progress line of an update, and the
     # block of --all with two printers, stay within the width: no row is wrapped, and no
-    # redraw leaves pieces of an earlier one. The screen is looked at while they run.
-    width=${case_name#terminal-width-}
+    # redraw leaves pieces of an earlier one. The four runs go at once, each with its own
+    # simulator, and their screens are looked at while they run.
     make_items
     build_package "$work/pkg.fwp"
     tmux_() { tmux -L "vrq-e2e-$$" "$@"; }
     trap 'tmux_ kill-server 2>/dev/null; rm -rf "$work"' EXIT
-    for printers in 1 2; do
-      all=$([ "$printers" = 2 ] && echo --all)
-      rm -rf "$work/flash" "$work/status"
-      tmux_ new-session -d -s run -x "$width" -y 20 "TMPDIR='$work/tmp' '$BIN/vrq-printer-sim' \
-        --printers $printers --flash-dir '$work/flash' -- '$app/vrq-update' \
-        --package '$work/pkg.fwp' --yes $all; echo \$? >'$work/status'; sleep 60"
-      n=0
-      while [ ! -s "$work/status" ] && [ "$n" -lt 200 ]; do
-        tmux_ capture-pane -p -S - -t run >"$work/screen.$printers.$n"
-        n=$((n + 1))
-        sleep 0.25
+    runs=()
+    for width in 40 80; do
+      for printers in 1 2; do
+        run=$width-$printers
+        runs+=("$run")
+        all=$([ "$printers" = 2 ] && echo --all)
+        tmux_ new-session -d -s "$run" -x "$width" -y 20 "TMPDIR='$work/tmp' \
+          '$BIN/vrq-printer-sim' --printers $printers --flash-dir '$work/flash-$run' -- \
+          '$app/vrq-update' --package '$work/pkg.fwp' --yes $all; echo \$? >'$work/status-$run'; sleep 120"
       done
-      tmux_ capture-pane -p -S - -t run >"$work/screen.$printers.$n"
-      tmux_ capture-pane -pJ -S - -t run >"$work/joined.$printers"
-      tmux_ kill-session -t run
-      [ "$(cat "$work/status")" = 0 ] || fail "$printers printer(s): exit status $(cat "$work/status")"
-      sed 's/ *$//' "$work/screen.$printers.$n" | diff -q - <(sed 's/ *$//' "$work/joined.$printers") \
-        >/dev/null || fail "$printers printer(s): a line was wrapped: $(cat "$work/joined.$printers")"
-      for screen in "$work"/screen.$printers.*; do
+    done
+    for ((n = 0; n < 400; n++)); do
+      running=0
+      for run in "${runs[@]}"; do
+        [ -s "$work/status-$run" ] && continue
+        running=1
+        tmux_ capture-pane -p -S - -t "$run" >"$work/screen-$run.$n"
+      done
+      [ "$running" = 0 ] && break
+      sleep 0.25
+    done
+    for run in "${runs[@]}"; do
+      width=${run%-*}
+      tmux_ capture-pane -p -S - -t "$run" >"$work/screen-$run.end"
+      tmux_ capture-pane -pJ -S - -t "$run" >"$work/joined-$run"
+      [ "$(cat "$work/status-$run" 2>/dev/null)" = 0 ] ||
+        fail "$run: exit status $(cat "$work/status-$run" 2>/dev/null)"
+      sed 's/ *$//' "$work/screen-$run.end" | diff -q - <(sed 's/ *$//' "$work/joined-$run") \
+        >/dev/null || fail "$run: a line was wrapped: $(cat "$work/joined-$run")"
+      for screen in "$work"/screen-$run.*; do
         long=$(sed 's/ *$//' "$screen" | awk -v w="$width" 'length($0) >= w')
-        [ -z "$long" ] || fail "$printers printer(s): a row fills the width: $long"
+        [ -z "$long" ] || fail "$run: a row fills the width: $long"
         # A progress row ends with the time left, or is cut short within the width.
         broken=$(sed 's/ *$//' "$screen" | grep -E '\| [0-9]+:[0-5][0-9] left.' | head -1)
-        [ -z "$broken" ] || fail "$printers printer(s): pieces of an earlier line: $broken"
+        [ -z "$broken" ] || fail "$run: pieces of an earlier line: $broken"
       done
-      grep -q "Update Success!" "$work/joined.$printers" || fail "$printers printer(s): no success shown"
-      [ "$n" -gt 10 ] || fail "$printers printer(s): the screen was seen only $n times"
+      grep -q "Update Success!" "$work/joined-$run" || fail "$run: no success shown"
+      seen=$(find "$work" -name "screen-$run.*" | wc -l)
+      [ "$seen" -gt 10 ] || fail "$run: the screen was seen only $seen times"
     done
+    tmux_ kill-server
     status=0
     expect_clean
     ;;
   terminal-dumb)
     # TERM=dumb, and NO_COLOR on any terminal: plain lines as for a log, no escape
-    # sequence at all.
+    # sequence at all. Both runs go at once.
     make_items
     build_package "$work/pkg.fwp"
     for setting in TERM=dumb NO_COLOR=1; do
-      rm -rf "$work/flash"
       env "$setting" TMPDIR="$work/tmp" script -qefc "'$BIN/vrq-printer-sim' --printers 2 \
-        --flash-dir '$work/flash' -- '$app/vrq-update' --package '$work/pkg.fwp' --yes \
+        --flash-dir '$work/flash-$setting' -- '$app/vrq-update' --package '$work/pkg.fwp' --yes \
         $([ "$setting" = NO_COLOR=1 ] && echo --all || echo --device 1-1.4)" \
-        "$work/tty" >/dev/null 2>&1
-      grep -q 'COMMAND_EXIT_CODE="0"' "$work/tty" || fail "$setting: the update did not exit 0"
-      grep -q "Update Success!" "$work/tty" || fail "$setting: no success"
-      if grep -q $'\033' "$work/tty"; then
-        fail "$setting: an escape sequence: $(grep -a $'\033' "$work/tty" | head -2 | cat -v)"
+        "$work/tty-$setting" >/dev/null 2>&1 &
+    done
+    wait
+    for setting in TERM=dumb NO_COLOR=1; do
+      tty=$work/tty-$setting
+      grep -q 'COMMAND_EXIT_CODE="0"' "$tty" || fail "$setting: the update did not exit 0"
+      grep -q "Update Success!" "$tty" || fail "$setting: no success"
+      if grep -q $'\033' "$tty"; then
+        fail "$setting: an escape sequence: $(grep -a $'\033' "$tty" | head -2 | cat -v)"
       fi
-      grep -q "font 50%" "$work/tty" || fail "$setting: no plain progress line"
+      grep -q "font 50%" "$tty" || fail "$setting: no plain progress line"
     done
     status=0
     expect_clean
