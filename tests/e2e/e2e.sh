@@ -951,6 +951,39 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     status=0
     expect_clean
     ;;
+  all-ctrl-c)
+    # Ctrl-C at the terminal reaches the children of --all only through the parent, by
+    # the stop rules: the first press while the printers are written only warns, the
+    # second stops each child after its write in progress, with 130.
+    make_items
+    build_package "$work/pkg.fwp"
+    mkfifo "$work/keys"
+    exec 7<>"$work/keys"
+    TMPDIR=$work/tmp script -qefc "'$BIN/vrq-printer-sim' --printers 2 --rate 100000 \
+      --flash-dir '$work/flash' -- '$app/vrq-update' --package '$work/pkg.fwp' --all --yes \
+      2>'$work/log'" "$work/tty" <"$work/keys" >/dev/null 2>&1 &
+    runner=$!
+    # Until both printers are taking blocks.
+    for ((i = 0; i < 600; i++)); do
+      grep -q "SETIT" "$work/flash/1-1.4/transcript.txt" 2>/dev/null &&
+        grep -q "SETIT" "$work/flash/1-1.5/transcript.txt" 2>/dev/null && break
+      sleep 0.1
+    done
+    printf '\003' >&7
+    sleep 1
+    kill -0 "$runner" 2>/dev/null || fail "the first Ctrl-C ended the run"
+    printf '\003' >&7
+    wait "$runner"
+    exec 7>&-
+    grep -q 'COMMAND_EXIT_CODE="130"' "$work/tty" ||
+      fail "the run did not end with 130: $(tail -c 300 "$work/tty" | tr '\r\n' '||')"
+    for port in 1-1.4 1-1.5; do
+      expect_no_line "$work/flash/$port/transcript.txt" "LINK"
+      expect_nothing_lost "$work/flash/$port"
+    done
+    status=0
+    expect_clean
+    ;;
   *)
     echo "unknown case $case_name" >&2
     exit 2
