@@ -77,6 +77,11 @@ vrq_require_library(UMOCKDEV_PRELOAD libumockdev-preload.so.0 umockdev)
 # FLTK is linked statically; the X11 libraries it calls are the desktop's shared ones.
 vrq_require_header(FLTK_INCLUDE_DIR FL/Fl.H libfltk1.3-dev)
 vrq_require_library(FLTK_STATIC_LIBRARY libfltk.a libfltk1.3-dev)
+# The window's icon: the packaged SVG rendered to PNGs at build time, read by FLTK's PNG
+# image (libpng is on every desktop that has Xft: FreeType needs it).
+vrq_require_library(FLTK_IMAGES_STATIC_LIBRARY libfltk_images.a libfltk1.3-dev)
+vrq_require_library(PNG_LIBRARY png16 libpng-dev)
+vrq_require_program(PROGRAM_RSVG_CONVERT rsvg-convert librsvg2-bin)
 set(FLTK_X11_LIBRARIES)
 foreach(entry Xrender:libxrender-dev Xcursor:libxcursor-dev Xfixes:libxfixes-dev
               Xext:libxext-dev Xft:libxft-dev fontconfig:libfontconfig1-dev

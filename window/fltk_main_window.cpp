@@ -4,6 +4,7 @@
 #include <FL/Fl_Native_File_Chooser.H>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -14,7 +15,8 @@
 namespace app {
 namespace {
 
-constexpr int kFontSize = 11;  // 8 point at 96 dpi
+// The window's design at 96 dpi.
+constexpr int kFontSize = 11;  // 8 point
 constexpr int kPanel0Width = 50;
 constexpr int kPortPanelWidth = 90;
 constexpr int kStatusTop = 125;
@@ -30,27 +32,39 @@ std::string PanelText(const std::string& text) {
   return out;
 }
 
+// The package's warnings, one a line, for a box.
+std::string WarningLines(const std::vector<std::string>& warnings) {
+  std::string lines;
+  for (const std::string& warning : warnings)
+    lines += "\n- " + OneLine(warning);
+  return lines;
+}
+
 }  // namespace
 
-FltkMainWindow::FltkMainWindow(Clock& clock, FltkFdWatch& events)
+FltkMainWindow::FltkMainWindow(Clock& clock, FltkFdWatch& events, double scale)
     : SystemClock(clock),
       Events(events),
-      Window(kClientWidth, kClientHeight, "VRQ Update Maker"),
-      Button1(96, 24, 137, 41, "Update"),
-      StatusBar1(0, kStatusTop, kPanel0Width, kStatusHeight, "Info:"),
-      StatusPanel1(kPanel0Width, kStatusTop, kClientWidth - kPanel0Width, kStatusHeight),
-      PortPanel(kClientWidth - kPortPanelWidth, kStatusTop, kPortPanelWidth, kStatusHeight),
-      ProgressBar1(40, 80, 265, 17) {
+      Scale(scale),
+      Window(Scaled(kClientWidth), Scaled(kClientHeight), "VRQ Update Maker"),
+      Button1(Scaled(96), Scaled(24), Scaled(137), Scaled(41), "Update"),
+      StatusBar1(0, Scaled(kStatusTop), Scaled(kPanel0Width), Scaled(kStatusHeight), "Info:"),
+      StatusPanel1(Scaled(kPanel0Width), Scaled(kStatusTop), Scaled(kClientWidth - kPanel0Width),
+                   Scaled(kStatusHeight)),
+      PortPanel(Scaled(kClientWidth - kPortPanelWidth), Scaled(kStatusTop), Scaled(kPortPanelWidth),
+                Scaled(kStatusHeight)),
+      ProgressBar1(Scaled(40), Scaled(80), Scaled(265), Scaled(17)) {
   // FLTK's own chooser: the GTK one stops the timer while it is open.
   Fl::option(Fl::OPTION_FNFC_USES_GTK, false);
+  SetMessageBoxScale(Scale);
 
   Window.color(FL_BACKGROUND_COLOR);
-  Window.labelsize(kFontSize);
-  Button1.labelsize(kFontSize);
+  Window.labelsize(Scaled(kFontSize));
+  Button1.labelsize(Scaled(kFontSize));
   Button1.callback(&FltkMainWindow::Button1Event, this);
   for (Fl_Box* panel : {&StatusBar1, &StatusPanel1, &PortPanel}) {
     panel->box(FL_THIN_DOWN_BOX);
-    panel->labelsize(kFontSize);
+    panel->labelsize(Scaled(kFontSize));
     panel->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
   }
   PortPanel.hide();
@@ -61,7 +75,7 @@ FltkMainWindow::FltkMainWindow(Clock& clock, FltkFdWatch& events)
   ProgressBar1.hide();
   Window.end();
   // Fixed size: the window manager offers no maximise box then.
-  Window.size_range(kClientWidth, kClientHeight, kClientWidth, kClientHeight);
+  Window.size_range(Window.w(), Window.h(), Window.w(), Window.h());
   Window.callback(&FltkMainWindow::CloseEvent, this);
 
   Timer1.Start(SystemClock.NowMs());
@@ -72,8 +86,16 @@ FltkMainWindow::~FltkMainWindow() {
   Fl::remove_timeout(&FltkMainWindow::Timer1Event, this);
 }
 
+int FltkMainWindow::Scaled(int size) const {
+  return static_cast<int>(std::lround(size * Scale));
+}
+
+void FltkMainWindow::SetWindowClass(const std::string& name) {
+  Window.xclass(name.c_str());
+}
+
 void FltkMainWindow::Run() {
-  Window.position((Fl::w() - kClientWidth) / 2, (Fl::h() - kClientHeight) / 2);
+  Window.position((Fl::w() - Window.w()) / 2, (Fl::h() - Window.h()) / 2);
   Window.show();
   Fl::run();
 }
@@ -116,7 +138,8 @@ void FltkMainWindow::SetProgress(int position) {
 // is being written.
 void FltkMainWindow::ShowPrinterPort(const std::string& portPath) {
   const int statusWidth = kClientWidth - kPanel0Width - (portPath.empty() ? 0 : kPortPanelWidth);
-  StatusPanel1.resize(kPanel0Width, kStatusTop, statusWidth, kStatusHeight);
+  StatusPanel1.resize(Scaled(kPanel0Width), Scaled(kStatusTop), Scaled(statusWidth),
+                      Scaled(kStatusHeight));
   if (portPath.empty()) {
     PortPanel.hide();
   } else {
@@ -142,12 +165,42 @@ void FltkMainWindow::ShowMessage(const std::string& text, const std::string& cap
                 body, false);
 }
 
+// The package's warnings follow the detail: the update went ahead, or failed, with a
+// package that was not quite sound.
+void FltkMainWindow::ShowOutcome(const std::string& text, const std::string& caption, BoxIcon icon,
+                                 const std::string& detail,
+                                 const std::vector<std::string>& warnings) {
+  std::string withWarnings = detail;
+  if (!warnings.empty()) {
+    if (!withWarnings.empty()) withWarnings += "\n\n";
+    withWarnings += "The package loaded with warnings:" + WarningLines(warnings);
+  }
+  ShowMessage(text, caption, icon, withWarnings);
+}
+
 void FltkMainWindow::ShowNotice(const std::string& text) {
   std::fprintf(stderr, "%s\n", OneLine(text).c_str());
 }
 
 bool FltkMainWindow::AskOkCancel(const std::string& text, const std::string& caption) {
   return RunMessageBox(caption, DialogIcon::kQuestion, text, true);
+}
+
+// The button's click confirms an update with a sound package; a package that loaded
+// with warnings is asked about before anything goes to the printer.
+Confirmation FltkMainWindow::ConfirmUpdate(const UpdateSummary& summary,
+                                           const std::function<void()>& whileWaiting) {
+  if (summary.warnings.empty()) return Confirmation::kYes;
+  std::string printer =
+      summary.portPath.empty() ? "the printer" : "the printer on USB " + summary.portPath;
+  const bool ok =
+      RunMessageBox("Warning", DialogIcon::kQuestion,
+                    "The package loaded with warnings:" + WarningLines(summary.warnings) +
+                        "\n\nUpdate " + printer + " with it all the same?",
+                    true);
+  // A request to stop closes the question; it ends the run here.
+  if (whileWaiting) whileWaiting();
+  return ok ? Confirmation::kYes : Confirmation::kNo;
 }
 
 std::optional<std::string> FltkMainWindow::ChooseFile(const FileDialogRequest& request) {
@@ -169,6 +222,9 @@ std::optional<std::string> FltkMainWindow::ChooseFile(const FileDialogRequest& r
 
 void FltkMainWindow::Timer1Event(void* self) {
   auto* window = static_cast<FltkMainWindow*>(self);
+  // The boxes and the file dialog run loops of their own, in which this timer runs too:
+  // a request to stop closes them, so that the run can end.
+  if (window->StopPending && window->StopPending()) CloseModalWindows();
   const bool due = window->Timer1.Take(window->SystemClock.NowMs());
   // Rescheduled from now: a tick that came late is not made up for with a burst. And
   // before the handler runs, so that a handler that fails or shows a box does not stop

@@ -7,6 +7,7 @@
 #include <FL/fl_draw.H>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 
@@ -15,10 +16,20 @@ namespace {
 
 constexpr int kTextSize = 12;
 constexpr int kMaxTextWidth = 420;
+constexpr int kMinTextWidth = 200;
 constexpr int kButtonWidth = 80;
 constexpr int kButtonHeight = 25;
 constexpr int kMargin = 12;
 constexpr int kIconSize = 44;
+constexpr int kIconFontSize = 32;
+// Windows opened by a box in turn, at most; more would be a loop that hides nothing.
+constexpr int kMostNestedModals = 16;
+
+double scale = 1;
+
+int Scaled(int size) {
+  return static_cast<int>(std::lround(size * scale));
+}
 
 const char* IconLabel(DialogIcon icon) {
   switch (icon) {
@@ -60,36 +71,39 @@ void Pressed(Fl_Widget* widget, void* data) {
 bool RunMessageBox(const std::string& caption, DialogIcon icon, const std::string& text,
                    bool withCancel) {
   const std::string label = Literal(text);
-  fl_font(FL_HELVETICA, kTextSize);
-  int textW = kMaxTextWidth, textH = 0;
+  const int margin = Scaled(kMargin), iconSize = Scaled(kIconSize);
+  const int buttonW = Scaled(kButtonWidth), buttonH = Scaled(kButtonHeight);
+  fl_font(FL_HELVETICA, Scaled(kTextSize));
+  int textW = Scaled(kMaxTextWidth), textH = 0;
   fl_measure(label.c_str(), textW, textH, 0);
-  textW = std::max(textW, 200);
-  textH = std::max(textH, kIconSize);
+  textW = std::max(textW, Scaled(kMinTextWidth));
+  textH = std::max(textH, iconSize);
 
-  const int w = kMargin * 3 + kIconSize + textW;
-  const int h = kMargin * 3 + textH + kButtonHeight;
+  const int w = margin * 3 + iconSize + textW;
+  const int h = margin * 3 + textH + buttonH;
   Fl_Window dialog(w, h);
   dialog.copy_label(caption.c_str());
   Answer answer;
 
-  Fl_Box iconBox(kMargin, kMargin, kIconSize, kIconSize, IconLabel(icon));
+  Fl_Box iconBox(margin, margin, iconSize, iconSize, IconLabel(icon));
   iconBox.box(FL_THIN_UP_BOX);
   iconBox.color(FL_WHITE);
   iconBox.labelfont(FL_TIMES_BOLD);
-  iconBox.labelsize(32);
+  iconBox.labelsize(Scaled(kIconFontSize));
   iconBox.labelcolor(icon == DialogIcon::kError ? FL_RED : FL_BLUE);
 
-  Fl_Box textBox(kMargin * 2 + kIconSize, kMargin, textW, textH);
+  Fl_Box textBox(margin * 2 + iconSize, margin, textW, textH);
   textBox.copy_label(label.c_str());
-  textBox.labelsize(kTextSize);
+  textBox.labelsize(Scaled(kTextSize));
   textBox.align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
 
   // OK sits at the right edge, or left of Cancel; the default button answers Enter.
-  const int buttonY = h - kMargin - kButtonHeight;
-  const int rightX = w - kMargin - kButtonWidth;
-  Fl_Button ok(withCancel ? rightX - kMargin - kButtonWidth : rightX, buttonY, kButtonWidth,
-               kButtonHeight, "OK");
-  Fl_Button cancel(rightX, buttonY, kButtonWidth, kButtonHeight, "Cancel");
+  const int buttonY = h - margin - buttonH;
+  const int rightX = w - margin - buttonW;
+  Fl_Button ok(withCancel ? rightX - margin - buttonW : rightX, buttonY, buttonW, buttonH, "OK");
+  Fl_Button cancel(rightX, buttonY, buttonW, buttonH, "Cancel");
+  ok.labelsize(Scaled(FL_NORMAL_SIZE));
+  cancel.labelsize(Scaled(FL_NORMAL_SIZE));
   Fl_Button& byDefault = withCancel ? cancel : ok;
   byDefault.shortcut(FL_Enter);
   if (!withCancel) cancel.hide();
@@ -106,6 +120,18 @@ bool RunMessageBox(const std::string& caption, DialogIcon icon, const std::strin
     Fl::wait();
   dialog.hide();
   return answer.ok;
+}
+
+void SetMessageBoxScale(double factor) {
+  scale = factor;
+}
+
+void CloseModalWindows() {
+  for (int i = 0; i < kMostNestedModals; ++i) {
+    Fl_Window* modal = Fl::modal();
+    if (modal == nullptr) return;
+    modal->hide();
+  }
 }
 
 void RunEventHandler(const std::function<void()>& handler) {

@@ -14,6 +14,14 @@ enum class DialogIcon { kError, kInformation, kQuestion };
 bool RunMessageBox(const std::string& caption, DialogIcon icon, const std::string& text,
                    bool withCancel);
 
+// The factor the boxes' geometry and fonts are scaled by, as the main window's (1 at
+// first).
+void SetMessageBoxScale(double factor);
+
+// Closes whatever modal window is open, a box or the file dialog, and any it opened in
+// turn: each one's loop ends as if it had been cancelled.
+void CloseModalWindows();
+
 // Runs an event handler of the window's loop. An exception that escapes it is shown in
 // an error box and the loop goes on; one that escapes while such a box is open goes to
 // standard error, so that a handler failing on every tick cannot stack boxes up.

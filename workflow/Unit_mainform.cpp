@@ -47,10 +47,11 @@ void TMainForm::RunOperation(const std::string& makerPackagePath) {
       }
     } catch (const RunStopped& stop) {
       lastRun_.stopped = stop.cause;
-      ui_.ShowNotice(session_.WritingPrinter()
-                         ? "Stopped while writing the printer: it may hold incomplete firmware; "
-                           "run the update again."
-                         : "Stopped.");
+      lastRun_.message = session_.WritingPrinter()
+                             ? "Stopped while writing the printer: it may hold incomplete "
+                               "firmware; run the update again."
+                             : "Stopped.";
+      ui_.ShowNotice(lastRun_.message);
     }
   } catch (const std::exception& thrown) {
     // The run gave back what it held as the error left it; what is left is to say what
@@ -91,15 +92,32 @@ bool TMainForm::CloseRequested() const {
   return requests.interrupts > 0 || requests.terminations > 0;
 }
 
+bool TMainForm::StopPending() const {
+  if (session_.RunActive()) return session_.StopPending();
+  const StopRequests requests = stopSource_ ? stopSource_() : StopRequests{};
+  return requests.interrupts > 0 || requests.terminations > 0;
+}
+
 void TMainForm::SetStopSource(StopSource source) {
   stopSource_ = source;
   session_.SetStopSource(std::move(source));
 }
 
 int32_t TMainForm::RunUpdate() {
-  // The run is gone, and everything it held given back, before the operator is told.
-  const RunOutcome outcome = UpdateRun(session_, ui_, env_, OpenDialog1(), lastRun_).Run();
-  Report(outcome);
+  const bool overTheRun = ui_.OutcomeOverTheRun();
+  RunOutcome outcome;
+  std::vector<std::string> warnings;
+  {
+    UpdateRun run(session_, ui_, env_, OpenDialog1(), lastRun_);
+    outcome = run.Run();
+    warnings = run.Warnings();
+    // A window shows the box over the run as it stands, its progress bar still shown;
+    // the run gives back what it holds once the box is closed.
+    if (overTheRun) Report(outcome, warnings);
+  }
+  // Elsewhere the run is gone, and everything it held given back, before the operator is
+  // told.
+  if (!overTheRun) Report(outcome, warnings);
   return outcome.result;
 }
 
@@ -107,28 +125,43 @@ int32_t TMainForm::MakeUpdateApp(const std::string& packagePath) {
   std::string package = packagePath;
   if (package.empty()) {
     std::optional<std::string> chosen = ui_.ChooseFile(OpenDialog1());
+    // A request to stop closes the dialog; it ends the run rather than cancel it.
+    session_.CheckStop();
     if (!chosen) return -1;
     package = *chosen;
   }
   // The maker overwrites an existing application without asking, as it always has; a
   // line says so (the terminal shows it, the window writes it to standard error).
   const bool replacing = platform::PathExists(UpdateApplicationPathFor(package));
-  const RunOutcome outcome =
-      MakeUpdateApplication(env_.executablePath, package, [this] { session_.CheckStop(); });
+  MakerHooks hooks;
+  hooks.checkStop = [this] { session_.CheckStop(); };
+  hooks.acceptWarnings = [this](const std::vector<std::string>& warnings) {
+    return ui_.AcceptWarnings(kMakeDespiteWarnings, warnings);
+  };
+  const RunOutcome outcome = MakeUpdateApplication(env_.executablePath, package, hooks, &lastRun_);
   if (outcome.success && replacing) ui_.ShowNotice("Replaced the existing " + outcome.detail);
   Report(outcome);
   return 0;
 }
 
-void TMainForm::Report(const RunOutcome& outcome) {
+void TMainForm::Report(const RunOutcome& outcome, const std::vector<std::string>& warnings) {
   lastRun_.refused = outcome.refused;
+  lastRun_.declined = outcome.declined;
+  if (outcome.declined) {
+    // The operator said no; a line says that nothing happened, so that the answer is not
+    // mistaken for a run that went quiet.
+    lastRun_.message = kNotUpdated;
+    ui_.ShowNotice(kNotUpdated);
+    return;
+  }
   if (outcome.message.empty()) return;
   if (outcome.onStatusLine) ui_.SetStatusText(outcome.message);
   lastRun_.success = outcome.success;
   lastRun_.message = outcome.message;
   lastRun_.detail = outcome.detail;
-  ui_.ShowMessage(outcome.message, outcome.caption,
-                  outcome.success ? BoxIcon::kInformation : BoxIcon::kError, outcome.detail);
+  ui_.ShowOutcome(outcome.message, outcome.caption,
+                  outcome.success ? BoxIcon::kInformation : BoxIcon::kError, outcome.detail,
+                  warnings);
 }
 
 // The dialog opens where the program lies, unless that folder is not the user's to write

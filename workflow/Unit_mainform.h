@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "workflow/clock.h"
 #include "workflow/command_channel.h"
@@ -21,6 +22,11 @@ namespace app {
 inline constexpr char kMakerCaption[] = "VRQ Update Maker";
 inline constexpr char kUpdateButton[] = "Update";
 inline constexpr char kMakeButton[] = "Make";
+// What a run that the operator declined says.
+inline constexpr char kNotUpdated[] = "Not updated.";
+// The maker's question for a package that loaded with warnings.
+inline constexpr char kMakeDespiteWarnings[] =
+    "The package loaded with warnings. Make the update application all the same?";
 
 class TMainForm {
  public:
@@ -61,9 +67,13 @@ class TMainForm {
   // True when the window should close now that no operation runs: a close was asked for
   // during one, or a stop was requested.
   bool CloseRequested() const;
+  // True when a request to stop waits to be acted on (see PrinterSession::StopPending;
+  // outside a run, any request): whatever box or dialog is open must close, so that the
+  // run can end.
+  bool StopPending() const;
 
  private:
-  void Report(const RunOutcome& outcome);
+  void Report(const RunOutcome& outcome, const std::vector<std::string>& warnings = {});
   FileDialogRequest OpenDialog1() const;
 
   MainWindowUi& ui_;

@@ -72,11 +72,33 @@ class MainWindowUi {
   // file, device or step the text is about.
   virtual void ShowMessage(const std::string& text, const std::string& caption, BoxIcon icon,
                            const std::string& detail) = 0;
+  // The box an operation ends with. warnings: what was odd about the package the run
+  // used, though it loaded; a front end that showed them with its question already need
+  // not show them again.
+  virtual void ShowOutcome(const std::string& text, const std::string& caption, BoxIcon icon,
+                           const std::string& detail, const std::vector<std::string>& warnings) {
+    (void)warnings;
+    ShowMessage(text, caption, icon, detail);
+  }
+  // True when that box goes over the run as it stands, its progress bar still shown and
+  // its files still there, and the run gives everything back once the box is closed, as
+  // a window shows it. False when the outcome is told once everything is given back.
+  virtual bool OutcomeOverTheRun() const { return false; }
   // A line for the operator that needs no answer and leaves the status text alone (the
   // window writes it to standard error).
   virtual void ShowNotice(const std::string& text) = 0;
   // The OK/Cancel question (Cancel is the default); true for OK.
   virtual bool AskOkCancel(const std::string& text, const std::string& caption) = 0;
+  // The package loaded with warnings: may the work go on all the same? question says what
+  // would go on ("Make the update application all the same?"); Cancel is the default.
+  // Unless a front end knows better, the OK/Cancel question asks it, warnings first.
+  virtual bool AcceptWarnings(const std::string& question,
+                              const std::vector<std::string>& warnings) {
+    std::string text;
+    for (const std::string& warning : warnings)
+      text += warning + "\r\n";
+    return AskOkCancel(text + question, "Warning");
+  }
   // Asks whether to update this printer with this package. The window's button click is
   // the confirmation already. whileWaiting runs often while the operator thinks (it may
   // throw to end the run).

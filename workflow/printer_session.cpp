@@ -52,6 +52,12 @@ void PrinterSession::CheckStop() {
       "on. Press Ctrl-C again to stop anyway.");
 }
 
+bool PrinterSession::StopPending() const {
+  if (!runActive_) return false;
+  const StopRequests pending = PendingRequests();
+  return pending.terminations > 0 || pending.interrupts > interruptsWarned_;
+}
+
 std::string PrinterSession::WaitForReply(bool keepReply, uint32_t timeLimitMs) {
   auto gather = channel_.GatherReplies(keepReply);
   const uint32_t deadline = channel_.DeadlineAfter(timeLimitMs);

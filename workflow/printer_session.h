@@ -99,6 +99,11 @@ class PrinterSession {
   StopRequests PendingRequests() const;
   // Throws RunStopped when a request to stop applies now.
   void CheckStop();
+  // True when a request to stop came that the run has not answered yet: a termination, or
+  // an interrupt beyond those it warned of. Nothing waits on the printer while the
+  // operator is asked something, so the first Ctrl-C counts here even while the printer
+  // holds incomplete firmware. The window's close is not counted: it asks first.
+  bool StopPending() const;
 
   void ShowStatus(const std::string& text) { ui_.SetStatusText(text); }
   void Refresh() { ui_.Refresh(); }

@@ -21,6 +21,7 @@ class ExtractedItems {
   ~ExtractedItems() { package_.RemoveAllItems(); }
 
   fwp::TOPFile& Package() { return package_; }
+  const fwp::TOPFile& Package() const { return package_; }
 
  private:
   fwp::TOPFile package_;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "package/linked_package.h"
 #include "platform/temp_file.h"
@@ -41,10 +42,14 @@ class UpdateRun {
 
   // result -1 when the run ended before the package was examined, else 0.
   RunOutcome Run();
+  // What was odd about the package, though it loaded: the trailer's warning and the
+  // load's, in that order; empty until the package was looked at.
+  std::vector<std::string> Warnings() const;
 
  private:
   bool ReserveLibraryFile();
   bool FindPackage();
+  void RecordPackage();
   StepResult WriteLibraryImage();
   StepResult CopyLinkedPackage();
   StepResult CheckPackage();

@@ -65,13 +65,20 @@ TEST_F(StoppingTest, BeforeTheImageAnInterruptStopsAtOnce) {
   ExpectStoppedCleanly(app::StopCause::kInterrupt);
   EXPECT_EQ(printer.lines.back(), "CONNECT");
   EXPECT_THAT(ui.notices, ElementsAre("Stopped."));
+  // The record says what the operator saw, and that nothing reached the flash.
+  EXPECT_EQ(form->LastRun().message, "Stopped.");
+  EXPECT_FALSE(form->LastRun().flashReached);
 }
 
 TEST_F(StoppingTest, WhileWritingAFirstInterruptOnlyWarns) {
   printer.onLine = [this](const std::string& line) {
     if (line.rfind("SETIT", 0) == 0 && Setits() == 0) requests.interrupts = 1;
   };
+  // The interrupt the run warned of does not close the box it ends with.
+  std::vector<bool> pending;
+  ui.whileBoxOpen = [&] { pending.push_back(form->StopPending()); };
   form->Button1Click();
+  EXPECT_THAT(pending, ElementsAre(false));
   EXPECT_EQ(form->LastRunStopped(), app::StopCause::kNone);
   EXPECT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
   ASSERT_EQ(ui.notices.size(), 1u);
@@ -93,6 +100,8 @@ TEST_F(StoppingTest, WhileWritingASecondInterruptStopsAfterTheWriteInProgress) {
   EXPECT_EQ(printer.blocks.back().hex.size(), 1024u);
   EXPECT_THAT(printer.lines, ::testing::Not(::testing::Contains("LINK")));
   EXPECT_THAT(ui.notices.back(), ::testing::HasSubstr("incomplete firmware"));
+  EXPECT_EQ(form->LastRun().message, ui.notices.back());
+  EXPECT_TRUE(form->LastRun().flashReached);
 }
 
 TEST_F(StoppingTest, ATerminationStopsEvenWhileWriting) {
@@ -138,6 +147,67 @@ TEST_F(StoppingTest, ClosingWhileWritingGoesOnWhenTheOperatorSaysCancel) {
   EXPECT_EQ(ui.questions, 2);
   ExpectStoppedCleanly(app::StopCause::kWindowClosed);
   EXPECT_TRUE(form->CloseRequested());
+}
+
+// The window shows the box a run ends with over the run: a stop that comes while it is
+// open is pending (the window closes the box then), and the run ends as it would have,
+// giving everything back. Another interrupt counts as well as a termination.
+TEST_F(StoppingTest, AStopWhileTheOutcomeBoxIsOpenIsPending) {
+  ui.outcomeOverTheRun = true;
+  for (bool terminate : {true, false}) {
+    std::vector<bool> pending;
+    ui.boxes.clear();
+    ui.whileBoxOpen = [&] {
+      pending.push_back(form->StopPending());
+      if (terminate) {
+        ++requests.terminations;
+      } else {
+        ++requests.interrupts;
+      }
+      pending.push_back(form->StopPending());
+      EXPECT_THAT(LeftOvers(), ::testing::Not(ElementsAre()));
+    };
+    form->Button1Click();
+    EXPECT_THAT(pending, ElementsAre(false, true));
+    ASSERT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
+    EXPECT_TRUE(ui.boxes[0].progressShown);
+    EXPECT_EQ(form->LastRunStopped(), app::StopCause::kNone);
+    EXPECT_FALSE(ui.progressVisible);
+    EXPECT_THAT(LeftOvers(), ElementsAre());
+    EXPECT_TRUE(form->StopPending());
+    EXPECT_TRUE(form->CloseRequested());
+  }
+}
+
+// A stop that closes the question for a package file, or the file dialog, stops the run
+// there: nothing is opened, nothing is left, and the run reads as stopped rather than
+// cancelled. The maker's dialog likewise.
+TEST_F(WorkflowTest, AStopWhileAskingForAPackageStopsTheRun) {
+  app::StopRequests requests;
+  form->SetStopSource([&] { return requests; });
+  WritePackage({Item("frw", "fw.bin", {1})});
+  for (int stopAt : {1, 2}) {
+    int opened = 0;
+    ui.dialogs.clear();
+    ui.whileBoxOpen = [&] {
+      if (++opened == stopAt) ++requests.terminations;
+    };
+    // A question closed by the stop reads as Cancel.
+    ui.answerOk = stopAt == 2;
+    form->Button1Click();
+    EXPECT_EQ(form->LastRunStopped(), app::StopCause::kTermination) << stopAt;
+    EXPECT_EQ(ui.dialogs.size(), stopAt == 2 ? 1u : 0u);
+    EXPECT_THAT(ui.notices.back(), "Stopped.");
+    EXPECT_EQ(printer.opens, 0);
+    EXPECT_THAT(LeftOvers(), ElementsAre());
+  }
+
+  form->SetMakerMode(true);
+  ui.whileBoxOpen = [&] { ++requests.terminations; };
+  form->Button1Click();
+  EXPECT_EQ(form->LastRunStopped(), app::StopCause::kTermination);
+  EXPECT_FALSE(fs::exists(dir / "pkg.run"));
+  EXPECT_TRUE(ui.boxes.empty());
 }
 
 // An installed program: --maker stands in for the settings file, and the file dialog

@@ -27,6 +27,8 @@ class VirtualClock final : public app::Clock {
 struct Box {
   std::string text, caption, detail;
   app::BoxIcon icon;
+  std::vector<std::string> warnings;  // the outcome box's
+  bool progressShown = false;         // the bar was on show behind the box
 };
 
 class FakeUi final : public app::MainWindowUi {
@@ -51,8 +53,15 @@ class FakeUi final : public app::MainWindowUi {
   }
   void ShowMessage(const std::string& text, const std::string& caption, app::BoxIcon icon,
                    const std::string& detail) override {
-    boxes.push_back({text, caption, detail, icon});
+    boxes.push_back({text, caption, detail, icon, {}, progressVisible});
+    if (whileBoxOpen) whileBoxOpen();
   }
+  void ShowOutcome(const std::string& text, const std::string& caption, app::BoxIcon icon,
+                   const std::string& detail, const std::vector<std::string>& warnings) override {
+    ShowMessage(text, caption, icon, detail);
+    boxes.back().warnings = warnings;
+  }
+  bool OutcomeOverTheRun() const override { return outcomeOverTheRun; }
   void ShowNotice(const std::string& text) override { notices.push_back(text); }
   app::Confirmation ConfirmUpdate(const app::UpdateSummary& summary,
                                   const std::function<void()>& whileWaiting) override {
@@ -62,14 +71,20 @@ class FakeUi final : public app::MainWindowUi {
   }
   bool AskOkCancel(const std::string&, const std::string&) override {
     ++questions;
+    if (whileBoxOpen) whileBoxOpen();
     return answerOk;
   }
   std::optional<std::string> ChooseFile(const app::FileDialogRequest& request) override {
     dialogs.push_back(request);
+    if (whileBoxOpen) whileBoxOpen();
     return chosenFile;
   }
 
   std::function<void()> onTick;
+  // Runs while a box, a question or the file dialog is open (a signal that comes then).
+  std::function<void()> whileBoxOpen;
+  // The window's order: the outcome's box over the run, before it gives anything back.
+  bool outcomeOverTheRun = false;
   std::string caption, buttonCaption;
   std::vector<bool> buttonStates;
   std::vector<std::string> statuses;

@@ -30,6 +30,7 @@ struct Options {
   int nodeMode = 0666;  // every user may open the nodes, as the udev rule lets the desktop's
   std::string user;     // run COMMAND as this user
   std::vector<Fault> faults;
+  bool timestamps = false;  // transcript lines begin with the time they were received
   bool verbose = false;
   bool help = false;
   bool version = false;
