@@ -69,6 +69,7 @@ class TMainForm {
 
  private:
   void Report(const RunOutcome& outcome);
+  void RecordUpdate();
   FileDialogRequest OpenDialog1() const;
 
   MainWindowUi& ui_;

@@ -3,6 +3,8 @@
 # failures and runs the program.
 app=$work/app
 mkdir -p "$app" "$work/items" "$work/tmp"
+# Updates are recorded in $work/state, never in the history of whoever runs the tests.
+export XDG_STATE_HOME=$work/state
 cp "$BIN/vrq-update" "$app/"
 cp -P "$BIN"/libJXUsbHid.so* "$app/"
 
