@@ -55,7 +55,7 @@ sim() {
   shift
   rm -rf "$work/flash"
   TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash" "${sim_user[@]}" \
-    "${options[@]}" -- "$app/vrq-update" "$@" >"$log.out" 2>"$log"
+    "${options[@]}" -- "${exe:-$app/vrq-update}" "$@" >"$log.out" 2>"$log"
   status=$?
 }
 
@@ -145,6 +145,13 @@ case "$case_name" in
     ! connected "$work/flash" || fail "the second run connected to the printer"
     py "v['printers'][0]['bytes_taken'] == 0" "$work/flash/summary.json"
     [ "$(wc -l <"$history_file")" -eq 1 ] || fail "an unchanged run was recorded"
+    # An update application carries the same package: its printer is left alone too.
+    program "$work/make" --make "$work/pkg.fwp"
+    expect_status 0 "$work/make"
+    exe=$work/pkg.run sim "$work/linked" -- --headless --yes --skip-updated
+    expect_status 0 "$work/linked"
+    grep -qxF "Already updated with this package." "$work/linked" ||
+      fail "the update application updated again: $(tail -n 3 "$work/linked")"
     # Without a serial number: updated, twice, and said so.
     for run in 1 2; do
       sim "$work/noserial$run" --fault no-serial -- --package "$work/pkg.fwp" --yes --skip-updated
