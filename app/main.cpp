@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/history_adapter.h"
 #include "app/logind_stay_awake.h"
 #include "app/usb_port_adapter.h"
 #include "hidlib/HidLibrary.h"
@@ -29,6 +30,7 @@
 #include "terminal/all_printers_json.h"
 #include "terminal/command_line.h"
 #include "terminal/headless_run.h"
+#include "terminal/history_run.h"
 #include "terminal/json_events.h"
 #include "terminal/json_line.h"
 #include "terminal/package_check_run.h"
@@ -57,7 +59,8 @@ using app::CommandLine;
 app::WorkflowEnvironment Environment(bool makerModeRequested = false,
                                      std::function<void(const std::string&)> noLock = {}) {
   return {platform::ExecutablePath(), [] { return platform::FindBlob("rc_dll", "dll"); },
-          makerModeRequested, app::LogindStayAwake(std::move(noLock))};
+          makerModeRequested, app::LogindStayAwake(std::move(noLock)),
+          std::make_shared<app::HistoryAdapter>(history::CurrentLocation())};
 }
 
 int ListPrinters(app::PrinterPort& port, bool json) {
@@ -172,7 +175,15 @@ int RunAllPrinters(const CommandLine& line, app::PrinterPort& port, app::Clock& 
     std::cerr << "vrq-update: " << unstarted.message << '\n';
     return endUnstarted(app::kExitUsage);
   }
-  const std::vector<app::PrinterInfo> printers = port.Discover();
+  const std::vector<app::PrinterInfo> attached = port.Discover();
+  const app::PrintersChoice chosen = app::ChoosePrinters(attached, line.devices);
+  const std::vector<app::PrinterInfo>& printers = chosen.printers;
+  if (!attached.empty() && !chosen.problem.empty()) {
+    unstarted.refused = true;
+    unstarted.message = chosen.problem;
+    std::cerr << "vrq-update: " << unstarted.message << '\n';
+    return endUnstarted(app::kExitUsage);
+  }
   if (printers.empty()) {
     unstarted.message = "Can not open usb port!";
     unstarted.detail = "no " + std::string(fwp::kPrinterFamily) + " found on USB";
@@ -181,9 +192,10 @@ int RunAllPrinters(const CommandLine& line, app::PrinterPort& port, app::Clock& 
   }
   platform::StopSignals signals;
   ProcessRunner runner;
-  const std::vector<std::string> childArgs =
-      line.package ? std::vector<std::string>{"--package", *line.package}
-                   : std::vector<std::string>{"--headless"};
+  std::vector<std::string> childArgs = line.package
+                                           ? std::vector<std::string>{"--package", *line.package}
+                                           : std::vector<std::string>{"--headless"};
+  if (line.skipUpdated) childArgs.push_back("--skip-updated");
   const bool redraws = platform::StandardErrorRedraws();
   app::AllPrinters all(printers, childArgs, runner, clock, std::cerr, redraws);
   platform::TerminalWidth width;
@@ -238,6 +250,37 @@ int RunOnPrinterList(const CommandLine& line, app::Clock& clock) {
   return RunAllPrinters(line, port, clock);
 }
 
+// --skip-updated, once the printer is chosen and before it is opened: the outcome's exit
+// status when the printer has this package already, none when it is to be updated.
+std::optional<int> SkipIfUpdated(const CommandLine& line,
+                                 const std::vector<app::PrinterInfo>& discovered,
+                                 const app::PrinterChoice& choice,
+                                 std::optional<app::JsonEvents>& json) {
+  const app::PrinterInfo* printer = nullptr;
+  for (const app::PrinterInfo& attached : discovered) {
+    if (choice.portPath.empty() || attached.portPath == choice.portPath) {
+      printer = &attached;
+      break;
+    }
+  }
+  const bool carriesPackage = fwp::HasLinkedPackage(platform::ExecutablePath());
+  if (printer == nullptr || (!line.package && !carriesPackage)) return std::nullopt;
+  const app::PackageFacts package = PackageOfAll(line);
+  app::HistoryAdapter history(history::CurrentLocation());
+  const app::SkipCheck check =
+      app::CheckSkipUpdated(*printer, package, app::PackageSha256(package), history);
+  for (const std::string& warning : check.warnings)
+    std::cerr << "vrq-update: warning: " << warning << '\n';
+  if (!check.note.empty()) {
+    std::cerr << check.note << '\n';
+    if (json) json->Step(check.note);
+  }
+  if (!check.unchanged) return std::nullopt;
+  std::cerr << check.run.message << "\n  " << check.run.detail << '\n';
+  if (json) json->Outcome(check.run, app::kExitSuccess);
+  return app::kExitSuccess;
+}
+
 // An update or a make without a window: the workflow with the terminal front end.
 int RunHeadless(const CommandLine& line, app::Clock& clock) {
   hidlib::HidLibrary hidLibrary;
@@ -252,11 +295,17 @@ int RunHeadless(const CommandLine& line, app::Clock& clock) {
   if (line.json) json.emplace(std::cout, clock);
   app::CommandChannel channel(port, clock);
   if (line.mode == app::Mode::kUpdate) {
-    const app::PrinterChoice choice = app::ChoosePrinter(port.Discover(), line.device);
+    const std::vector<app::PrinterInfo> discovered = port.Discover();
+    const app::PrinterChoice choice = app::ChoosePrinter(discovered, line.device);
     if (!choice.problem.empty()) {
       return app::RefusePrinterChoice(choice.problem, std::cerr, json ? &*json : nullptr);
     }
     if (!choice.portPath.empty()) channel.ChoosePort(choice.portPath);
+    if (line.skipUpdated) {
+      if (std::optional<int> status = SkipIfUpdated(line, discovered, choice, json)) {
+        return *status;
+      }
+    }
   }
   platform::TerminalLineReader reader;
   const bool redraws = platform::StandardErrorRedraws();
@@ -383,6 +432,9 @@ int Main(int argc, char** argv) {
     case app::Mode::kList:
     case app::Mode::kAll:
       return RunOnPrinterList(line, clock);
+    case app::Mode::kHistory:
+      return app::ShowHistory(history::History(history::CurrentLocation()).Read(line.devices),
+                              line.json, std::cout, std::cerr);
     case app::Mode::kUpdate:
     case app::Mode::kMake:
       return RunHeadless(line, clock);

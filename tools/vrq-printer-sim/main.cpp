@@ -183,8 +183,9 @@ std::vector<std::unique_ptr<sim::SimulatedPrinter>> MakePrinters(const sim::Opti
     setup.record.hubPort = 4 + i;
     char serial[24];
     std::snprintf(serial, sizeof serial, "VRQSIM%04d", i + 1);
-    setup.record.serial = serial;
     setup.faults = sim::FaultsFor(options.faults, sim::PrinterPortPath(i));
+    setup.record.serial =
+        sim::HasFault(setup.faults, sim::FaultKind::kNoSerial) ? std::string() : serial;
     setup.restartMs = options.restartMs;
     setup.flashMs = options.flashMs;
     setup.verbose = options.verbose;
