@@ -955,6 +955,17 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
       expect_flash_equals_items "$work/flash/$port"
       expect_line "$work/flash/$port/transcript.txt" "LINK"
     done
+    # The orphaned children still record their outcomes.
+    history=$work/state/vrq-update/history.jsonl
+    [ -n "${VRQ_TEST_NAMESPACE:-}" ] && history=$work/root-state/history.jsonl
+    if [ "$(id -u)" != 0 ] || [ -n "${VRQ_TEST_NAMESPACE:-}" ]; then
+      /usr/bin/python3 - "$history" <<'EOF' || fail "the children's outcomes are not in the history"
+import json, sys
+records = [json.loads(line) for line in open(sys.argv[1])]
+done = sorted(r["printer"]["serial"] for r in records if r["status"] == "success")
+sys.exit(done != ["VRQSIM0001", "VRQSIM0002"])
+EOF
+    fi
     status=0
     expect_clean
     ;;
