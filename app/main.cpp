@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/history_adapter.h"
 #include "app/logind_stay_awake.h"
 #include "app/usb_port_adapter.h"
 #include "hidlib/HidLibrary.h"
@@ -21,6 +22,7 @@
 #include "platform/child_processes.h"
 #include "platform/fs.h"
 #include "platform/poll_loop.h"
+#include "platform/standard_streams.h"
 #include "platform/stop_signals.h"
 #include "platform/terminal.h"
 #include "platform/terminal_input.h"
@@ -28,6 +30,7 @@
 #include "terminal/all_printers_json.h"
 #include "terminal/command_line.h"
 #include "terminal/headless_run.h"
+#include "terminal/history_run.h"
 #include "terminal/json_events.h"
 #include "terminal/json_line.h"
 #include "terminal/package_check_run.h"
@@ -56,7 +59,8 @@ using app::CommandLine;
 app::WorkflowEnvironment Environment(bool makerModeRequested = false,
                                      std::function<void(const std::string&)> noLock = {}) {
   return {platform::ExecutablePath(), [] { return platform::FindBlob("rc_dll", "dll"); },
-          makerModeRequested, app::LogindStayAwake(std::move(noLock))};
+          makerModeRequested, app::LogindStayAwake(std::move(noLock)),
+          std::make_shared<app::HistoryAdapter>(history::CurrentLocation())};
 }
 
 int ListPrinters(app::PrinterPort& port, bool json) {
@@ -171,7 +175,15 @@ int RunAllPrinters(const CommandLine& line, app::PrinterPort& port, app::Clock& 
     std::cerr << "vrq-update: " << unstarted.message << '\n';
     return endUnstarted(app::kExitUsage);
   }
-  const std::vector<app::PrinterInfo> printers = port.Discover();
+  const std::vector<app::PrinterInfo> attached = port.Discover();
+  const app::PrintersChoice chosen = app::ChoosePrinters(attached, line.devices);
+  const std::vector<app::PrinterInfo>& printers = chosen.printers;
+  if (!attached.empty() && !chosen.problem.empty()) {
+    unstarted.refused = true;
+    unstarted.message = chosen.problem;
+    std::cerr << "vrq-update: " << unstarted.message << '\n';
+    return endUnstarted(app::kExitUsage);
+  }
   if (printers.empty()) {
     unstarted.message = "Can not open usb port!";
     unstarted.detail = "no " + std::string(fwp::kPrinterFamily) + " found on USB";
@@ -180,11 +192,14 @@ int RunAllPrinters(const CommandLine& line, app::PrinterPort& port, app::Clock& 
   }
   platform::StopSignals signals;
   ProcessRunner runner;
-  const std::vector<std::string> childArgs =
-      line.package ? std::vector<std::string>{"--package", *line.package}
-                   : std::vector<std::string>{"--headless"};
-  app::AllPrinters all(printers, childArgs, runner, clock, std::cerr,
-                       platform::StandardErrorIsTerminal());
+  std::vector<std::string> childArgs = line.package
+                                           ? std::vector<std::string>{"--package", *line.package}
+                                           : std::vector<std::string>{"--headless"};
+  if (line.skipUpdated) childArgs.push_back("--skip-updated");
+  const bool redraws = platform::StandardErrorRedraws();
+  app::AllPrinters all(printers, childArgs, runner, clock, std::cerr, redraws);
+  platform::TerminalWidth width;
+  if (redraws) all.SetWidthSource([&width] { return width.Columns(); });
   platform::TerminalLineReader reader;
   switch (all.Confirm(line.package.value_or(platform::ExecutablePath()), line.yes,
                       AnswersFor(line, reader).input, StopSourceOf(signals))) {
@@ -235,6 +250,37 @@ int RunOnPrinterList(const CommandLine& line, app::Clock& clock) {
   return RunAllPrinters(line, port, clock);
 }
 
+// --skip-updated, once the printer is chosen and before it is opened: the outcome's exit
+// status when the printer has this package already, none when it is to be updated.
+std::optional<int> SkipIfUpdated(const CommandLine& line,
+                                 const std::vector<app::PrinterInfo>& discovered,
+                                 const app::PrinterChoice& choice,
+                                 std::optional<app::JsonEvents>& json) {
+  const app::PrinterInfo* printer = nullptr;
+  for (const app::PrinterInfo& attached : discovered) {
+    if (choice.portPath.empty() || attached.portPath == choice.portPath) {
+      printer = &attached;
+      break;
+    }
+  }
+  const bool carriesPackage = fwp::HasLinkedPackage(platform::ExecutablePath());
+  if (printer == nullptr || (!line.package && !carriesPackage)) return std::nullopt;
+  const app::PackageFacts package = PackageOfAll(line);
+  app::HistoryAdapter history(history::CurrentLocation());
+  const app::SkipCheck check =
+      app::CheckSkipUpdated(*printer, package, app::PackageSha256(package), history);
+  for (const std::string& warning : check.warnings)
+    std::cerr << "vrq-update: warning: " << warning << '\n';
+  if (!check.note.empty()) {
+    std::cerr << check.note << '\n';
+    if (json) json->Step(check.note);
+  }
+  if (!check.unchanged) return std::nullopt;
+  std::cerr << check.run.message << "\n  " << check.run.detail << '\n';
+  if (json) json->Outcome(check.run, app::kExitSuccess);
+  return app::kExitSuccess;
+}
+
 // An update or a make without a window: the workflow with the terminal front end.
 int RunHeadless(const CommandLine& line, app::Clock& clock) {
   hidlib::HidLibrary hidLibrary;
@@ -249,15 +295,23 @@ int RunHeadless(const CommandLine& line, app::Clock& clock) {
   if (line.json) json.emplace(std::cout, clock);
   app::CommandChannel channel(port, clock);
   if (line.mode == app::Mode::kUpdate) {
-    const app::PrinterChoice choice = app::ChoosePrinter(port.Discover(), line.device);
+    const std::vector<app::PrinterInfo> discovered = port.Discover();
+    const app::PrinterChoice choice = app::ChoosePrinter(discovered, line.device);
     if (!choice.problem.empty()) {
       return app::RefusePrinterChoice(choice.problem, std::cerr, json ? &*json : nullptr);
     }
     if (!choice.portPath.empty()) channel.ChoosePort(choice.portPath);
+    if (line.skipUpdated) {
+      if (std::optional<int> status = SkipIfUpdated(line, discovered, choice, json)) {
+        return *status;
+      }
+    }
   }
   platform::TerminalLineReader reader;
-  app::TerminalFrontEnd terminal(clock, std::cerr, platform::StandardErrorIsTerminal(),
-                                 AnswersFor(line, reader));
+  const bool redraws = platform::StandardErrorRedraws();
+  app::TerminalFrontEnd terminal(clock, std::cerr, redraws, AnswersFor(line, reader));
+  platform::TerminalWidth width;
+  if (redraws) terminal.SetWidthSource([&width] { return width.Columns(); });
   terminal.SetJsonEvents(json ? &*json : nullptr);
   std::optional<app::VerboseLog> verbose;
   if (line.verbose) {
@@ -288,6 +342,7 @@ int RunHeadless(const CommandLine& line, app::Clock& clock) {
                "  vrq-update --make UPDATE.fwp             (make UPDATE.run)\n"
                "See vrq-update --help.\n",
                why);
+  std::cout.flush();  // exit() skips the destructor that would flush it
   std::exit(app::kExitFailure);
 }
 
@@ -368,12 +423,18 @@ int Main(int argc, char** argv) {
       if (!package.empty()) std::cout << package << '\n';
       return app::kExitSuccess;
     }
-    case app::Mode::kCheck:
+    case app::Mode::kCheck: {
+      platform::StopSignals signals;
+      SweepLeftovers();
       return app::RunPackageCheck(platform::ExecutablePath(), line.checkFile, std::cout, std::cerr,
-                                  line.json);
+                                  line.json, StopSourceOf(signals));
+    }
     case app::Mode::kList:
     case app::Mode::kAll:
       return RunOnPrinterList(line, clock);
+    case app::Mode::kHistory:
+      return app::ShowHistory(history::History(history::CurrentLocation()).Read(line.devices),
+                              line.json, std::cout, std::cerr);
     case app::Mode::kUpdate:
     case app::Mode::kMake:
       return RunHeadless(line, clock);
@@ -395,6 +456,9 @@ int Main(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Nobody has to read what the program says for a printer update to go on.
+  platform::IgnoreBrokenPipes();
+  platform::SteadyStandardStreams streams;
   try {
     return Main(argc, argv);
   } catch (const std::exception& error) {

@@ -148,8 +148,8 @@ ReadOutcome History::Scan(Visit visit) const {
       if (parsed.record) {
         stop = visit(std::move(*parsed.record), outcome);
       } else {
-        damaged.push_back(paths[i] + " line " + std::to_string(n) +
-                          ": damaged history record skipped (" + parsed.problem + ")");
+        damaged.push_back("history line " + std::to_string(n) + " is damaged; skipped (" +
+                          paths[i] + ": " + parsed.problem + ")");
       }
     }
     outcome.warnings.insert(outcome.warnings.end(), damaged.rbegin(), damaged.rend());
@@ -159,11 +159,13 @@ ReadOutcome History::Scan(Visit visit) const {
 }
 
 ReadOutcome History::Read(const std::vector<std::string>& printers) const {
+  std::vector<std::string> names;
+  for (const std::string& name : printers)
+    names.push_back(StoredText(name));
   try {
     return Scan([&](HistoryRecord&& record, ReadOutcome& outcome) {
       const bool wanted =
-          printers.empty() ||
-          std::any_of(printers.begin(), printers.end(), [&](const std::string& name) {
+          names.empty() || std::any_of(names.begin(), names.end(), [&](const std::string& name) {
             return !name.empty() && (name == record.serial || name == record.portPath);
           });
       if (wanted) outcome.records.push_back(std::move(record));
@@ -177,9 +179,10 @@ ReadOutcome History::Read(const std::vector<std::string>& printers) const {
 std::optional<HistoryRecord> History::LatestFor(const std::string& serial,
                                                 std::vector<std::string>* warnings) const {
   if (serial.empty()) return std::nullopt;
+  const std::string stored = StoredText(serial);
   try {
     ReadOutcome outcome = Scan([&](HistoryRecord&& record, ReadOutcome& found) {
-      if (record.serial != serial) return false;
+      if (record.serial != stored) return false;
       found.records.push_back(std::move(record));
       return true;
     });

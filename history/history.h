@@ -59,8 +59,8 @@ struct AppendOutcome {
 
 struct ReadOutcome {
   std::vector<HistoryRecord> records;  // newest first
-  // One per damaged line ("FILE line N: damaged history record skipped (WHY)") and per
-  // file that could not be read. None of them stops the read.
+  // One per damaged line ("history line N is damaged; skipped (FILE: WHY)") and per file
+  // that could not be read. None of them stops the read.
   std::vector<std::string> warnings;
 };
 
@@ -78,7 +78,8 @@ class History {
 
   // Every record, newest first (the current file from its end, then the rotated one),
   // or only those whose serial or USB port path is one of printers (none: every
-  // record). A missing file is an empty history.
+  // record). A missing file is an empty history. The records' texts are as StoredText
+  // keeps them; printers are compared in that form.
   ReadOutcome Read(const std::vector<std::string>& printers = {}) const;
 
   // The newest record for the printer of this serial number; none for an empty serial.

@@ -34,6 +34,32 @@ bool IsSeconds(double value) {
   return std::isfinite(value) && value >= 0;
 }
 
+// Length of the valid UTF-8 sequence at text[i], 0 when none starts there. Overlong
+// forms, surrogates and code points past U+10FFFF are not valid.
+size_t Utf8Length(std::string_view text, size_t i) {
+  const auto at = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
+  const uint8_t lead = at(i);
+  size_t length = 0;
+  uint32_t min = 0, cp = 0;
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, min = 0x80, cp = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, min = 0x800, cp = lead & 0x0Fu;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, min = 0x10000, cp = lead & 0x07u;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    if ((at(i + k) & 0xC0) != 0x80) return 0;
+    cp = cp << 6 | (at(i + k) & 0x3Fu);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return length;
+}
+
 double Milliseconds(double seconds) {
   return std::round(seconds * 1000) / 1000;
 }
@@ -163,25 +189,48 @@ std::string CheckRecord(const HistoryRecord& record) {
   return {};
 }
 
+std::string StoredText(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size();) {
+    if (bytes[i] == '\\') {
+      text += "\\\\";
+      ++i;
+      continue;
+    }
+    if (const size_t length = Utf8Length(bytes, i); length > 0) {
+      text.append(bytes.substr(i, length));
+      i += length;
+      continue;
+    }
+    const auto byte = static_cast<uint8_t>(bytes[i++]);
+    text += "\\x";
+    text += kHex[byte >> 4];
+    text += kHex[byte & 0xF];
+  }
+  return text;
+}
+
 std::string RecordJson(const HistoryRecord& record) {
   Json line;
   line["schema"] = 1;
   line["record"] = "update";
   line["time_utc"] = record.timeUtc;
   line["program_version"] = record.programVersion;
-  line["printer"]["serial"] = record.serial;
-  line["printer"]["port_path"] = record.portPath;
-  line["package"]["file"] = record.packageFile;
+  line["printer"]["serial"] = StoredText(record.serial);
+  line["printer"]["port_path"] = StoredText(record.portPath);
+  line["package"]["file"] = StoredText(record.packageFile);
   line["package"]["sha256"] = record.packageSha256 ? Json(*record.packageSha256) : Json(nullptr);
-  line["package"]["version"] = record.packageVersion;
+  line["package"]["version"] = StoredText(record.packageVersion);
   line["status"] = record.status;
   line["exit_status"] = record.exitStatus;
-  if (record.message) line["message"] = *record.message;
+  if (record.message) line["message"] = StoredText(*record.message);
   line["durations"]["total"] = Milliseconds(record.totalSeconds);
   line["durations"]["writing"] =
       record.writingSeconds ? Json(Milliseconds(*record.writingSeconds)) : Json(nullptr);
-  // Serial numbers and file names are bytes as the device and the file system gave them.
-  return line.dump(-1, ' ', false, Json::error_handler_t::replace);
+  // Every text is valid UTF-8 by now; strict, so that one that is not cannot go unseen.
+  return line.dump(-1, ' ', false, Json::error_handler_t::strict);
 }
 
 ParsedRecord ParseRecordJson(std::string_view text) {

@@ -46,8 +46,14 @@ std::string UtcNow();
 // program version).
 std::string CheckRecord(const HistoryRecord& record);
 
-// The record as one line of JSON, without the line break. Durations are rounded to the
-// millisecond; bytes that are not UTF-8 become U+FFFD.
+// A text as the history keeps it. Serial numbers, file names and version labels are bytes
+// as the device and the file system gave them: valid UTF-8 stays as it is, every byte of
+// a broken sequence becomes the four characters "\xNN" (upper-case hex) and a backslash
+// becomes two, so that texts that differ in their bytes differ in the history too.
+std::string StoredText(std::string_view bytes);
+
+// The record as one line of JSON, without the line break, its texts as StoredText keeps
+// them. Durations are rounded to the millisecond.
 std::string RecordJson(const HistoryRecord& record);
 
 // The record one line holds, or why it holds none ("not JSON", which member is

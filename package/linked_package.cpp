@@ -1,6 +1,7 @@
 #include "package/linked_package.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -23,13 +24,16 @@ constexpr int64_t kCopyChunk = 256 * 1024;
 
 constexpr char kFetchAgain[] = "fetch the update application again";
 
-enum class CopyFailure { kNone, kRead, kCutShort, kWrite };
+enum class CopyFailure { kNone, kRead, kCutShort, kWrite, kStopped };
 
 // Reads length bytes from source (at its position), continues crc over them and writes
-// them to target when there is one, a chunk at a time.
-CopyFailure CopyBytes(File& source, File* target, int64_t length, uint32_t& crc) {
+// them to target when there is one, a chunk at a time; gives up between two chunks when
+// stopRequested says so.
+CopyFailure CopyBytes(File& source, File* target, int64_t length, uint32_t& crc,
+                      const StopRequested& stopRequested = {}) {
   std::vector<unsigned char> chunk(static_cast<size_t>(std::min(length, kCopyChunk)));
   while (length > 0) {
+    if (stopRequested && stopRequested()) return CopyFailure::kStopped;
     auto want = static_cast<size_t>(std::min<int64_t>(length, kCopyChunk));
     const int64_t got = source.Read(chunk.data(), want);
     if (got < 0) return CopyFailure::kRead;
@@ -131,7 +135,8 @@ ChecksumState Compare(uint32_t computed, const std::optional<uint32_t>& stated,
 
 // Reads the program part (when its checksum is to be compared) and the package where
 // they lie, copying the package to out when there is one.
-LinkedCopy ReadLinkedPackage(const std::string& executable, const LinkedPackage& found, File* out) {
+LinkedCopy ReadLinkedPackage(const std::string& executable, const LinkedPackage& found, File* out,
+                             const StopRequested& stopRequested = {}) {
   LinkedCopy copy;
   if (!found.found) {
     copy.problem = found.marked ? found.damage : "no package is linked to " + executable;
@@ -141,13 +146,13 @@ LinkedCopy ReadLinkedPackage(const std::string& executable, const LinkedPackage&
   uint32_t programCrc = 0;
   CopyFailure failure = in.IsOpen() ? CopyFailure::kNone : CopyFailure::kRead;
   if (failure == CopyFailure::kNone && found.programChecksum) {
-    failure = CopyBytes(in, nullptr, found.offset, programCrc);
+    failure = CopyBytes(in, nullptr, found.offset, programCrc, stopRequested);
   }
   if (failure == CopyFailure::kNone && in.Seek(found.offset, SEEK_SET) < 0) {
     failure = CopyFailure::kRead;
   }
   uint32_t crc = 0;
-  if (failure == CopyFailure::kNone) failure = CopyBytes(in, out, found.length, crc);
+  if (failure == CopyFailure::kNone) failure = CopyBytes(in, out, found.length, crc, stopRequested);
   switch (failure) {
     case CopyFailure::kRead:
       copy.problem = in.IsOpen()
@@ -158,8 +163,13 @@ LinkedCopy ReadLinkedPackage(const std::string& executable, const LinkedPackage&
       copy.problem = executable + " became shorter while its package was read";
       return copy;
     case CopyFailure::kWrite:
+      copy.writeError = out->LastError();
       copy.problem = "cannot write the package copied out of " + executable + ": " +
-                     platform::ErrorText(out->LastError());
+                     platform::ErrorText(copy.writeError);
+      return copy;
+    case CopyFailure::kStopped:
+      copy.stopped = true;
+      copy.problem = "stopped while the package of " + executable + " was copied out";
       return copy;
     case CopyFailure::kNone:
       break;
@@ -232,8 +242,9 @@ const char* ChecksumStateName(ChecksumState state) {
   return "none";
 }
 
-LinkedCopy CopyLinkedPackage(const std::string& executable, const LinkedPackage& found, File& out) {
-  return ReadLinkedPackage(executable, found, &out);
+LinkedCopy CopyLinkedPackage(const std::string& executable, const LinkedPackage& found, File& out,
+                             const StopRequested& stopRequested) {
+  return ReadLinkedPackage(executable, found, &out, stopRequested);
 }
 
 LinkedCopy CheckLinkedChecksums(const std::string& executable, const LinkedPackage& found) {
@@ -252,28 +263,42 @@ std::string ExtractLinkedPackageToTemp(const std::string& executable) {
   return ExtractLinkedPackageToTemp(executable, FindLinkedPackage(executable)).Release();
 }
 
+namespace {
+
+// A folder too small for the package: the next place may have room.
+bool OutOfRoom(int error) {
+  return error == ENOSPC || error == EDQUOT || error == EFBIG;
+}
+
+}  // namespace
+
 platform::TempFile ExtractLinkedPackageToTemp(const std::string& executable,
-                                              const LinkedPackage& found, std::string* problem) {
+                                              const LinkedPackage& found, std::string* problem,
+                                              const StopRequested& stopRequested) {
   if (!found.found) {
     if (problem != nullptr) *problem = found.damage;
     return {};
   }
-  // Beside the executable as usual; an installed copy's folder is read-only, so the
-  // temporary-files folder serves then. The file is ours (created exclusively, 0600), so
-  // it is overwritten in place rather than deleted and made anew.
-  platform::TempFile file = platform::TempFile::Create(platform::FolderOf(executable), kTempPrefix);
-  if (!file.IsOpen()) file = platform::TempFile::Create(platform::TempFolder(), kTempPrefix);
-  std::string why;
-  if (!file.IsOpen()) {
-    why =
-        "no temporary file could be made for the package: " + platform::ErrorText(file.LastError());
-  } else {
+  // Beside the executable as usual, unless that folder is not the user's or is an
+  // installed program's; the next place when one has no room for the package (the
+  // runtime folder is often small). The file is ours (created exclusively, 0600), so it
+  // is overwritten in place rather than deleted and made anew.
+  std::string why = "no temporary file could be made for the package";
+  for (const std::string& folder : platform::TempFileFolders(platform::FolderOf(executable))) {
+    platform::TempFile file = platform::TempFile::Create(folder, kTempPrefix);
+    if (!file.IsOpen()) {
+      why = "no temporary file could be made for the package: " +
+            platform::ErrorText(file.LastError());
+      continue;
+    }
     File out = File::Open(file.Path(), File::Mode::kCreateTruncate);
-    const LinkedCopy copy = out.IsOpen() ? CopyLinkedPackage(executable, found, out) : LinkedCopy{};
+    const LinkedCopy copy =
+        out.IsOpen() ? CopyLinkedPackage(executable, found, out, stopRequested) : LinkedCopy{};
     if (copy.Usable() && out.Close()) return file;
-    why = !copy.problem.empty()
-              ? copy.problem
-              : "cannot write " + file.Path() + ": " + platform::ErrorText(out.LastError());
+    const int error = copy.writeError != 0 ? copy.writeError : out.LastError();
+    why = !copy.problem.empty() ? copy.problem
+                                : "cannot write " + file.Path() + ": " + platform::ErrorText(error);
+    if (copy.stopped || !OutOfRoom(error)) break;
   }
   if (problem != nullptr) *problem = why;
   return {};

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -29,8 +30,13 @@ inline constexpr char kChecksumTag[] = "CRC1";
 inline constexpr int64_t kChecksumTagOffset = 16;  // in the trailer block
 inline constexpr int64_t kChecksumOffset = 20;
 inline constexpr int64_t kProgramChecksumOffset = 24;
-// The temporary files beside the executable (or in the temporary-files folder) start so.
+// The temporary files beside the executable (or where platform::TempFileFolders puts
+// them instead) start so.
 inline constexpr char kTempPrefix[] = "_^~";
+
+// Asked between two chunks of a long copy: true when the copy is to give up (a request to
+// stop the run came in).
+using StopRequested = std::function<bool()>;
 
 // Appends the package file to target, then its length and the trailer block with both
 // checksums: the program part's from target's bytes, read first, and the package's,
@@ -83,7 +89,9 @@ struct LinkedCopy {
   int64_t length = -1;                            // bytes copied: L, or -1 when the copy failed
   ChecksumState checksum = ChecksumState::kNone;  // of the package
   ChecksumState programChecksum = ChecksumState::kNone;  // of the program part
-  std::string problem;  // why the copy failed or a checksum does not match
+  std::string problem;   // why the copy failed or a checksum does not match
+  int writeError = 0;    // errno of a failed write to the copy
+  bool stopped = false;  // given up at a request to stop
 
   // The copy may be used as the package: complete, and not known to be damaged.
   bool Usable() const {
@@ -94,7 +102,7 @@ struct LinkedCopy {
 // checksums. A copy whose checksum does not match is complete all the same, for tools
 // that show what a damaged application holds.
 LinkedCopy CopyLinkedPackage(const std::string& executable, const LinkedPackage& found,
-                             platform::File& out);
+                             platform::File& out, const StopRequested& stopRequested = {});
 // Compares both checksums where the package and the program part lie, copying nothing.
 LinkedCopy CheckLinkedChecksums(const std::string& executable, const LinkedPackage& found);
 
@@ -110,17 +118,18 @@ int64_t ExtractLinkedPackage(const std::string& executable, const LinkedPackage&
                              const std::string& output);
 
 // Extracts the linked package into a new "_^~XXXX.tmp" file beside the executable, or
-// in the temporary-files folder when the executable's folder is not writable. Returns
+// where platform::TempFileFolders says when that folder will not do. Returns
 // its path (the caller deletes it), or "" when there is no package or extraction failed;
 // a failed extraction leaves no file behind.
 std::string ExtractLinkedPackageToTemp(const std::string& executable);
 // The same for a package already found, into a temporary file that the returned owner
 // holds (locked against the sweep of leftovers) and deletes when it goes. An empty
 // owner when there is no package, the trailer is damaged, extracting it failed or a
-// checksum does not match; nothing is left behind then, and problem (when given) says
-// why.
+// checksum does not match, or stopRequested said so during the copy; nothing is left
+// behind then, and problem (when given) says why.
 platform::TempFile ExtractLinkedPackageToTemp(const std::string& executable,
                                               const LinkedPackage& found,
-                                              std::string* problem = nullptr);
+                                              std::string* problem = nullptr,
+                                              const StopRequested& stopRequested = {});
 
 }  // namespace fwp

@@ -279,13 +279,16 @@ namespace {
 
 constexpr int kNameAttempts = 1000;
 
-// "<executable folder>.temp_<year><month><day><hour><minute><second><ms>/", no zero padding.
+// "<folder>.temp_<year><month><day><hour><minute><second><ms>/", no zero padding, in the
+// executable's folder when it may hold temporary files (platform::TempFileFolders), else
+// where they go instead.
 std::string FallbackFolderName() {
   const platform::LocalTime t = platform::Now();
   char digits[96];
   std::snprintf(digits, sizeof digits, "%d%d%d%d%d%d%d", t.year, t.month, t.day, t.hour, t.minute,
                 t.second, t.millisecond);
-  return platform::FolderOf(platform::ExecutablePath()) + ".temp_" + digits + "/";
+  const std::string own = platform::FolderOf(platform::ExecutablePath());
+  return platform::TempFileFolders(own).front() + ".temp_" + digits + "/";
 }
 
 }  // namespace
@@ -306,7 +309,7 @@ void TOPFile::ForgetPlaceholder() {
 std::string TOPFile::AutomaticFolderName() {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     platform::TempFile placeholder =
-        platform::TempFile::Create(platform::TempFolder(), kPlaceholderPrefix);
+        platform::TempFile::Create(platform::TempFolder(), kPlaceholderPrefix, kPlaceholderMark);
     if (!placeholder.IsOpen()) break;
     std::string folder = placeholder.Path() + kWorkFolderSuffix + "/";
     if (!platform::PathExists(platform::WithoutTrailingSlash(folder))) {

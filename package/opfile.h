@@ -21,6 +21,9 @@ struct PackageLayout;
 // hex digits + ".tmp") with this suffix: hidden, and named by what reserves its name.
 inline constexpr char kPlaceholderPrefix[] = ".";
 inline constexpr char kWorkFolderSuffix[] = "_optfiles";
+// What a placeholder holds: other programs make hidden ".1A2B.tmp" files too, and the
+// sweep of leftovers must tell this program's from theirs.
+inline constexpr char kPlaceholderMark[] = "vrq-update work folder\n";
 
 // One extracted item.
 struct TFileBase {

@@ -50,8 +50,14 @@ int ChildProcesses::Start(const std::string& program, const std::vector<std::str
   posix_spawn_file_actions_adddup2(&actions, err.writeEnd.Get(), STDERR_FILENO);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);
+  sigset_t defaults, none;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
   std::vector<std::string> argv = {program};
   argv.insert(argv.end(), args.begin(), args.end());

@@ -1,7 +1,13 @@
-// Child processes of this program, each in a process group of its own (so that the
-// terminal's Ctrl-C reaches only this program, which passes it on), with standard input
+// Child processes of this program, each in a session of its own, with standard input
 // from /dev/null and standard output and error read through pipes, line by line,
 // without blocking.
+//
+// A child writes a printer: nothing but this program's own request may stop it. In a
+// session of its own it has no controlling terminal, so the terminal's Ctrl-C and
+// hang-up reach only this program, which passes them on as its stop rules say; and when
+// this program dies (kill -9, a crash), the child goes on to its end, its writes to the
+// pipes failing with EPIPE, which it ignores. SIGPIPE is at its default in the child, as
+// a program expects it; this program ignores it itself.
 #pragma once
 
 #include <sys/types.h>

@@ -7,6 +7,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -59,6 +60,37 @@ std::string TempFolder() {
   const char* tmpdir = std::getenv("TMPDIR");
   if (tmpdir != nullptr && *tmpdir != '\0' && IsFolder(tmpdir)) return WithTrailingSlash(tmpdir);
   return "/tmp/";
+}
+
+namespace {
+
+bool UnderUsr(const std::string& folder) {
+  return folder == "/usr" || folder.rfind("/usr/", 0) == 0;
+}
+
+// A folder of the effective user; with privateOnly, one that neither group nor others may
+// write either.
+bool IsOwnFolder(const std::string& folder, bool privateOnly) {
+  struct stat st {};
+  return !folder.empty() && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+         st.st_uid == ::geteuid() && (!privateOnly || (st.st_mode & 022) == 0);
+}
+
+}  // namespace
+
+std::vector<std::string> TempFileFolders(const std::string& ownFolder) {
+  std::vector<std::string> folders;
+  if (!ownFolder.empty() && !UnderUsr(WithTrailingSlash(ownFolder)) &&
+      IsOwnFolder(ownFolder, false)) {
+    folders.push_back(WithTrailingSlash(ownFolder));
+  }
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] == '/' && IsOwnFolder(runtime, true)) {
+    folders.push_back(WithTrailingSlash(runtime));
+  }
+  const std::string temp = TempFolder();
+  if (std::find(folders.begin(), folders.end(), temp) == folders.end()) folders.push_back(temp);
+  return folders;
 }
 
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) {

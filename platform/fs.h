@@ -26,6 +26,13 @@ std::string WithoutTrailingSlash(const std::string& path);
 // Always ends with "/".
 std::string TempFolder();
 
+// Where a program whose own folder is ownFolder keeps its temporary files, best first,
+// each ending with "/": its own folder when that is a folder of the user running it
+// (owner = effective uid) and not under /usr (an installed program's folder is no place
+// for them, not even for root); then $XDG_RUNTIME_DIR when it names a folder of that user
+// that nobody else may write; then TempFolder(). Never empty.
+std::vector<std::string> TempFileFolders(const std::string& ownFolder);
+
 // Copies the bytes and the permission bits of from to to. With failIfExists an
 // existing target is left alone and the copy fails; otherwise it is overwritten.
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);

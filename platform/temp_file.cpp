@@ -65,6 +65,21 @@ bool Unheld(const Descriptor& fd, const std::string& path, mode_t type) {
          st.st_uid == ::geteuid() && TryLock(fd) && StillNamed(fd.Get(), path);
 }
 
+bool WriteMark(const Descriptor& fd, const std::string& mark) {
+  return RetryOnInterrupt([&] { return ::pwrite(fd.Get(), mark.data(), mark.size(), 0); }) ==
+         static_cast<ssize_t>(mark.size());
+}
+
+// True when the file holds mark and nothing else.
+bool HoldsExactly(const Descriptor& fd, const std::string& mark) {
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0 || st.st_size != static_cast<off_t>(mark.size())) return false;
+  std::string text(mark.size(), '\0');
+  return RetryOnInterrupt([&] { return ::pread(fd.Get(), text.data(), text.size(), 0); }) ==
+             static_cast<ssize_t>(text.size()) &&
+         text == mark;
+}
+
 std::vector<std::string> MatchingEntries(const std::string& folder, const std::string& prefix,
                                          const std::string& suffix, bool folders) {
   std::vector<std::string> paths;
@@ -80,7 +95,8 @@ std::vector<std::string> MatchingEntries(const std::string& folder, const std::s
 
 }  // namespace
 
-TempFile TempFile::Create(const std::string& folder, const std::string& prefix) {
+TempFile TempFile::Create(const std::string& folder, const std::string& prefix,
+                          const std::string& mark) {
   TempFile file;
   const std::string base = WithTrailingSlash(folder) + prefix;
   // Start at a random number so that two processes rarely race for the same names.
@@ -102,9 +118,23 @@ TempFile TempFile::Create(const std::string& folder, const std::string& prefix) 
     if (!TryLock(fd) || !StillNamed(fd.Get(), path)) continue;
     file.lock_ = std::move(fd);
     file.path_ = path;
+    if (!mark.empty() && !WriteMark(file.lock_, mark)) {
+      file.error_ = errno;
+      file.Remove();
+    }
     return file;
   }
   file.error_ = EEXIST;
+  return file;
+}
+
+TempFile TempFile::CreateInFirst(const std::vector<std::string>& folders,
+                                 const std::string& prefix) {
+  TempFile file;
+  for (const std::string& folder : folders) {
+    file = Create(folder, prefix);
+    if (file.IsOpen()) break;
+  }
   return file;
 }
 
@@ -141,13 +171,15 @@ std::string TempFile::Release() {
 }
 
 std::vector<std::string> SweepStaleTempFiles(const std::string& folder, const std::string& prefix,
-                                             bool emptyOnly) {
+                                             const std::string& mark) {
   std::vector<std::string> removed;
   for (const std::string& path : MatchingEntries(folder, prefix, "", false)) {
     const Descriptor fd = OpenForLock(path, false);
-    struct stat st {};
-    if (emptyOnly && (::fstat(fd.Get(), &st) != 0 || st.st_size != 0)) continue;
-    if (Unheld(fd, path, S_IFREG) && ::unlink(path.c_str()) == 0) removed.push_back(path);
+    // The mark is read under the lock: a file just made is locked before it is marked.
+    if (Unheld(fd, path, S_IFREG) && (mark.empty() || HoldsExactly(fd, mark)) &&
+        ::unlink(path.c_str()) == 0) {
+      removed.push_back(path);
+    }
   }
   return removed;
 }
@@ -165,7 +197,16 @@ std::vector<std::string> SweepStaleTempFolders(const std::string& folder, const 
     if (reserved.IsOpen() && !TryLock(reserved)) continue;
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);  // removes links, never follows them
-    if (!std::filesystem::exists(path, ignored)) removed.push_back(path);
+    if (std::filesystem::exists(path, ignored)) continue;
+    removed.push_back(path);
+    // The placeholder goes with its folder: the pair is this program's, whatever the
+    // placeholder holds.
+    struct stat st {};
+    if (reserved.IsOpen() && ::fstat(reserved.Get(), &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_uid == ::geteuid() && StillNamed(reserved.Get(), placeholder) &&
+        ::unlink(placeholder.c_str()) == 0) {
+      removed.push_back(placeholder);
+    }
   }
   return removed;
 }

@@ -55,8 +55,8 @@ Confirmation AllPrinters::Confirm(const std::string& packageName, bool yes,
   std::vector<PrinterInfo> printers;
   for (const Job& job : jobs_)
     printers.push_back(job.printer);
-  out_ << "Package: " << Escaped(packageName, Escape::kControlBytes)
-       << "\nPrinters: " << DescribePrinters(printers) << '\n';
+  rows_.WriteLine("Package: " + packageName);
+  rows_.WriteLine("Printers: " + DescribePrinters(printers));
   return AskAtTerminal(out_, "Update all " + std::to_string(jobs_.size()) + " printers? [y/N]", yes,
                        input, goOn);
 }
@@ -90,8 +90,7 @@ int AllPrinters::Run(const StopSource& stops) {
     if (onTerminal_ && clock_.NowMs() - lastDrawMs_ >= kRedrawMs) Redraw();
   }
   if (onTerminal_) Redraw();
-  out_ << Table();
-  out_.flush();
+  rows_.WriteLine(Table());
   int status = 0;
   for (const Job& job : jobs_)
     status = std::max(status, job.exitStatus);
@@ -166,6 +165,7 @@ void AllPrinters::Show(Job& job, bool stepChanged) {
 }
 
 void AllPrinters::Redraw() {
+  const size_t columns = rows_.Columns();
   std::vector<std::string> lines;
   for (const Job& job : jobs_) {
     std::string line = job.printer.portPath + "  ";
@@ -173,7 +173,9 @@ void AllPrinters::Redraw() {
       line += job.message.empty() ? (job.exitStatus == 0 ? "done" : "ended") : OneLine(job.message);
       if (job.exitStatus != 0) line += " (exit status " + std::to_string(job.exitStatus) + ")";
     } else {
-      line += ProgressLine(job.status, job.figures.value_or(ProgressFigures{}));
+      const size_t used = ColumnsOf(line);
+      line += ProgressLine(job.status, job.figures.value_or(ProgressFigures{}),
+                           columns > used ? columns - used : (columns == 0 ? 0 : 1));
     }
     lines.push_back(line);
   }

@@ -75,6 +75,8 @@ class AllPrinters {
   // otherwise the highest of the children's.
   int Run(const StopSource& stops);
 
+  // On a terminal: its width now, which the lines keep within.
+  void SetWidthSource(InPlaceLines::WidthSource width) { rows_.SetWidthSource(std::move(width)); }
   void SetOutcomeSink(OutcomeSink sink) { outcomeSink_ = std::move(sink); }
 
   const std::vector<Job>& Jobs() const { return jobs_; }

@@ -1,6 +1,7 @@
 #include "terminal/all_printers_json.h"
 
 #include "terminal/exit_status.h"
+#include "terminal/history_run.h"
 #include "terminal/json_events.h"
 #include "workflow/Unit_mainform.h"
 
@@ -61,7 +62,7 @@ Json AllSummaryJson(const std::vector<AllPrinters::Job>& jobs, int exitStatus, u
   Json printers = Json::array();
   std::string status = "success";
   int worst = -1;
-  size_t notUpdated = 0;
+  size_t notUpdated = 0, unchanged = 0;
   for (const AllPrinters::Job& job : jobs) {
     const std::string printerStatus = TextOf(job.outcome, "status");
     printers.push_back(
@@ -73,6 +74,7 @@ Json AllSummaryJson(const std::vector<AllPrinters::Job>& jobs, int exitStatus, u
          {"detail", JsonText(TextOf(job.outcome, "detail"))},
          {"seconds", JsonSeconds(job.endMs - job.startMs)}});
     if (job.exitStatus != kExitSuccess) ++notUpdated;
+    if (printerStatus == "unchanged") ++unchanged;
     if (job.exitStatus > worst) {
       worst = job.exitStatus;
       if (job.exitStatus != kExitSuccess) status = printers.back()["status"].get<std::string>();
@@ -85,7 +87,17 @@ Json AllSummaryJson(const std::vector<AllPrinters::Job>& jobs, int exitStatus, u
     message = std::to_string(notUpdated) + " of " + std::to_string(jobs.size()) + " printers " +
               (notUpdated == 1 ? "was" : "were") + " not updated";
   }
-  return Summary(status, exitStatus, timeMs, message, "", std::move(printers));
+  // Printers --skip-updated left out count as done; the detail says how many.
+  std::string detail;
+  if (unchanged > 0 && unchanged == jobs.size()) {
+    status = "unchanged";
+    message = kAlreadyUpdated;
+  }
+  if (unchanged > 0) {
+    detail = std::to_string(unchanged) + " of " + std::to_string(jobs.size()) + " printers " +
+             (unchanged == 1 ? "was" : "were") + " already updated with this package";
+  }
+  return Summary(status, exitStatus, timeMs, message, detail, std::move(printers));
 }
 
 Json AllSummaryJson(const RunRecord& run, int exitStatus, uint64_t timeMs) {

@@ -23,6 +23,8 @@ enum Option : uint32_t {
   kJson = 1 << 11,
   kVerbose = 1 << 12,
   kAllowWarnings = 1 << 13,
+  kHistory = 1 << 14,
+  kSkipUpdated = 1 << 15,
 };
 
 struct OptionSpec {
@@ -47,6 +49,8 @@ constexpr OptionSpec kOptions[] = {
     {"json", 0, nullptr, kJson},
     {"verbose", 0, nullptr, kVerbose},
     {"allow-warnings", 0, nullptr, kAllowWarnings},
+    {"history", 0, nullptr, kHistory},
+    {"skip-updated", 0, nullptr, kSkipUpdated},
 };
 
 // The modes, in the order in which their options win, with the options each goes with.
@@ -56,16 +60,19 @@ struct ModeRule {
   uint32_t takes;    // the other options it goes with
 };
 
-constexpr uint32_t kUpdateOptions = kPackage | kDevice | kHeadless | kYes | kJson | kVerbose;
+constexpr uint32_t kUpdateOptions =
+    kPackage | kDevice | kHeadless | kYes | kJson | kVerbose | kSkipUpdated;
 constexpr ModeRule kModes[] = {
     {Mode::kHelp, kHelp, ~0u},
     {Mode::kVersion, kVersion, ~0u},
     {Mode::kCheck, kCheck, kHeadless | kJson},
     {Mode::kList, kList, kJson},
+    {Mode::kHistory, kHistory, kDevice | kJson},
     {Mode::kMakerWindow, kMaker, 0},
-    {Mode::kAll, kAll, kUpdateOptions & ~kDevice},
+    {Mode::kAll, kAll, kUpdateOptions},
     {Mode::kMake, kMake, kHeadless | kYes | kJson | kVerbose | kAllowWarnings},
-    {Mode::kUpdate, kPackage | kDevice | kHeadless | kJson | kVerbose, kUpdateOptions},
+    {Mode::kUpdate, kPackage | kDevice | kHeadless | kJson | kVerbose | kSkipUpdated,
+     kUpdateOptions},
     {Mode::kWindow, 0, kYes},
 };
 
@@ -113,6 +120,16 @@ void DecideMode(uint32_t given, CommandLine& line) {
   }
 }
 
+// One printer is updated at a time, unless --all takes several.
+void CheckDevices(CommandLine& line) {
+  if (!line.error.empty() || line.devices.size() < 2) return;
+  if (line.mode == Mode::kUpdate) {
+    line.error =
+        "--device may be given once for an update of one printer; give --all to "
+        "update several";
+  }
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -150,15 +167,16 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
     const OptionSpec& spec = SpecOf(option);
     // A flag may come twice; an option with a value (or --check, whose value is
-    // optional) only once.
-    if ((given & option) != 0 && (spec.value != nullptr || option == kCheck)) {
+    // optional) only once, but for --device, which names several printers for --all.
+    if ((given & option) != 0 && (spec.value != nullptr || option == kCheck) && option != kDevice) {
       line.error = std::string("--") + spec.name + " given twice";
       break;
     }
     given |= option;
     if (std::optional<std::string>* value = ValueOf(line, option)) {
       if (*optarg == '\0') line.error = std::string("--") + spec.name + " needs " + spec.value;
-      *value = optarg;
+      if (option == kDevice) line.devices.push_back(optarg);
+      if (!*value) *value = optarg;
     } else if (option == kCheck && optind < argc && argv[optind][0] != '-' &&
                argv[optind][0] != '\0') {
       // The file is optional: an update application checks its own package.
@@ -179,7 +197,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   line.json = (given & kJson) != 0;
   line.verbose = (given & kVerbose) != 0;
   line.allowWarnings = (given & kAllowWarnings) != 0;
+  line.skipUpdated = (given & kSkipUpdated) != 0;
   DecideMode(given, line);
+  CheckDevices(line);
   return line;
 }
 
@@ -204,9 +224,22 @@ the program (section [MAIN], MAKE=1 for maker mode).
                     (needed where standard input is no terminal)
   --device PRINTER  update the printer whose USB port path (such as 1-1.4),
                     node (/dev/usb/lp0 or lp0) or serial number is PRINTER;
-                    needed when several printers are attached
-  --all             update every printer attached, all at once, one process
-                    each
+                    needed when several printers are attached; with --all
+                    or --history it may be given several times
+  --all             update every printer attached (or those --device names),
+                    all at once, one process each that only this program's
+                    stops reach: it finishes its printer even when this
+                    program dies
+  --skip-updated    leave out a printer whose newest update in the history
+                    was a success with this package (same SHA-256): nothing
+                    is written to it and its outcome is "unchanged"; a
+                    printer without a serial number is always updated
+  --history         show the update history, newest first: time, serial,
+                    USB port, package, version and status of every update
+                    (with --device: of those printers; with --json: one
+                    array of records); kept in ~/.local/state/vrq-update/
+                    history.jsonl ($XDG_STATE_HOME), for root in
+                    /var/lib/vrq-update/history.jsonl
   --list            list the printers found: port number, id, node, USB port
                     path and serial number
   --json            write what happens as JSON, one object a line, on standard
@@ -225,20 +258,22 @@ Values may also follow an "=" (--package=FILE); "--" ends the options.
 
 Exit status:
   0    success: "Update Success!", the maker's success, printers listed, a
-       package that --check found ready
+       package that --check found ready, a printer --skip-updated left out,
+       the history shown
   1    failed before anything reached the printer's flash (the printer is as it
        was), or the update was declined, or --list found no printer, or --check
        found that an update would fail, or --make found warnings and no
        --allow-warnings was given
   2    a wrong command line; --device that names no printer or several; several
        printers and no --device; no terminal to confirm at and no --yes; an
-       update application given --package or --make
+       update application given --package or --make; several --device
+       without --all; a --device that names no printer attached under --all
   3    failed after the firmware image was sent: the printer may hold incomplete
        firmware; run the update again
   130  stopped by SIGINT (Ctrl-C); 143 stopped by SIGTERM or SIGHUP
 With --all: 0 when every printer was updated, otherwise the highest status of
 any. While the printer is being written, a first Ctrl-C only warns; a second
-one stops.
+one stops. Output nobody reads (a closed pipe, a full disk) never ends an update.
 )";
 }
 

@@ -19,6 +19,7 @@ enum class Mode {
   kVersion,      // --version, -V
   kCheck,        // --check [FILE]: the package, without a printer
   kList,         // --list: the printers attached
+  kHistory,      // --history: the update history, newest first
   kAll,          // --all: every printer attached, one child process each
   kMake,         // --make FILE: the maker, without a window
   kUpdate,       // an update without a window (--package, --device, --headless...)
@@ -30,9 +31,11 @@ struct CommandLine {
   bool json = false;           // --json: events and outcome as JSON lines on standard output
   bool verbose = false;        // --verbose: the dialogue on standard error
   bool allowWarnings = false;  // --allow-warnings: the maker takes a package with warnings
+  bool skipUpdated = false;    // --skip-updated: leave out a printer that has this package
   std::optional<std::string> package;    // --package FILE
   std::optional<std::string> make;       // --make FILE
   std::optional<std::string> device;     // --device PRINTER: port path, node or serial
+  std::vector<std::string> devices;      // every --device, in order (several: --all, --history)
   std::optional<std::string> checkFile;  // --check FILE
   std::string error;                     // set when the command line is not understood
 

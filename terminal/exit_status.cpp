@@ -12,7 +12,7 @@ int ExitStatusOf(const RunRecord& run) {
     case StopCause::kNone:
       break;
   }
-  if (run.success) return kExitSuccess;
+  if (run.success || run.unchanged) return kExitSuccess;
   if (run.refused) return kExitUsage;
   return run.flashReached ? kExitIncomplete : kExitFailure;
 }

@@ -47,6 +47,7 @@ const char* ProgramVersion() {
 std::string OutcomeStatus(const RunRecord& run) {
   if (run.stopped != StopCause::kNone) return run.flashReached ? "stopped_after_image" : "stopped";
   if (run.success) return "success";
+  if (run.unchanged) return "unchanged";
   if (run.refused) return "refused";
   if (run.declined) return "declined";
   return run.flashReached ? "failed_after_image" : "failed";

@@ -31,7 +31,7 @@ const char* ProgramVersion();
 // the printer's flash) or "failed_after_image" (it did: the update must run again);
 // "stopped" or "stopped_after_image" likewise; "declined" (the operator said no);
 // "refused" (the run could not start: the command line, the printer choice, nobody to
-// confirm).
+// confirm); "unchanged" (--skip-updated: the printer has this package already).
 std::string OutcomeStatus(const RunRecord& run);
 
 // The SHA-256 of the package as the operator named it (a linked package's own bytes

@@ -53,6 +53,14 @@ std::string ChecksumWords(bool present) {
   return present ? "good" : "none (made before update applications carried one)";
 }
 
+// What a request to stop ends the check with; nullopt while there is none.
+std::optional<StopCause> StopCauseOf(const StopSource& stops) {
+  const StopRequests requests = stops ? stops() : StopRequests{};
+  if (requests.terminations > 0) return StopCause::kTermination;
+  if (requests.interrupts > 0) return StopCause::kInterrupt;
+  return std::nullopt;
+}
+
 // What the check found, for the report and for the JSON outcome.
 struct CheckResult {
   std::optional<Refusal> refusal;
@@ -79,7 +87,8 @@ fwp::Finding::Kind LinkedProblemKind(const fwp::LinkedHeaderCheck& checked,
 // The linked package, checked where it lies and copied out as the update copies it; its
 // checksums compared on the way.
 std::optional<Refusal> CopyLinkedPackage(const std::string& executable, platform::TempFile& copy,
-                                         CheckResult& result, std::ostream& out) {
+                                         CheckResult& result, std::ostream& out,
+                                         const StopSource& stops) {
   const fwp::LinkedPackage linked = fwp::FindLinkedPackage(executable);
   if (!linked.marked) {
     Refusal refusal{"no found resource file",
@@ -100,7 +109,8 @@ std::optional<Refusal> CopyLinkedPackage(const std::string& executable, platform
     return Refusal{kPackageRefused, checked.problem};
   }
   std::string problem;
-  copy = fwp::ExtractLinkedPackageToTemp(executable, linked, &problem);
+  copy = fwp::ExtractLinkedPackageToTemp(executable, linked, &problem,
+                                         [&stops] { return StopCauseOf(stops).has_value(); });
   if (!copy.IsOpen()) {
     result.findings.push_back({fwp::Finding::kDamaged, problem});
     return Refusal{kPackageRefused, problem};
@@ -194,7 +204,7 @@ void WriteOutcome(const CheckResult& result, int status, uint64_t startMs, uint6
 }  // namespace
 
 int RunPackageCheck(const std::string& executable, const std::optional<std::string>& file,
-                    std::ostream& out, std::ostream& err, bool json) {
+                    std::ostream& out, std::ostream& err, bool json, const StopSource& stops) {
   SteadyClock clock;
   const uint64_t startMs = clock.NowMs();
   // With --json, standard output carries the outcome alone; the report goes beside it.
@@ -202,10 +212,26 @@ int RunPackageCheck(const std::string& executable, const std::optional<std::stri
   CheckResult result;
   result.package.path = file.value_or(executable);
   platform::TempFile copy;
-  if (!file) result.refusal = CopyLinkedPackage(executable, copy, result, report);
-  if (!result.refusal) {
+  if (!file) result.refusal = CopyLinkedPackage(executable, copy, result, report, stops);
+  if (!result.refusal && !StopCauseOf(stops)) {
     result.refusal = file ? CheckPackage(*file, *file, result)
                           : CheckPackage(copy.Path(), fwp::LinkedPackageName(executable), result);
+  }
+  if (const std::optional<StopCause> cause = StopCauseOf(stops)) {
+    copy.Remove();
+    err << "Stopped.\n";
+    RunRecord stopped;
+    stopped.stopped = *cause;
+    stopped.message = "Stopped.";
+    stopped.package = result.package;
+    stopped.startedMs = startMs;
+    stopped.endedMs = clock.NowMs();
+    const int status = ExitStatusOf(stopped);
+    if (json) {
+      out << JsonLine(OutcomeJson(stopped, status, stopped.endedMs - startMs)) << '\n';
+      out.flush();
+    }
+    return status;
   }
   const int status = result.refusal ? kExitFailure : kExitSuccess;
   if (result.refusal) {

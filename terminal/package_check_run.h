@@ -6,6 +6,8 @@
 #include <ostream>
 #include <string>
 
+#include "workflow/stop_request.h"
+
 namespace app {
 
 // vrq-update --check [FILE]: everything an update does before it opens the printer,
@@ -15,9 +17,12 @@ namespace app {
 // update would show it ("Error: TEXT" and its cause) to err. With json the report goes to
 // err too, and out gets one outcome object (json_events.h) with the findings, each with
 // its kind. Returns the exit status: 0 when an update would go on to the printer, 1 when
-// it would not.
+// it would not. A request to stop (stops) ends it like an update before the printer: at
+// once, even in the middle of copying an update application's package, with the copy
+// removed, "Stopped." and 130 or 143.
 int RunPackageCheck(const std::string& executable, const std::optional<std::string>& file,
-                    std::ostream& out, std::ostream& err, bool json = false);
+                    std::ostream& out, std::ostream& err, bool json = false,
+                    const StopSource& stops = {});
 
 // "package version: LABEL" for an executable with a linked package; "" for one without.
 std::string LinkedPackageVersionLine(const std::string& executable);

@@ -50,6 +50,24 @@ PrinterChoice ChoosePrinter(const std::vector<PrinterInfo>& attached,
               " printers: " + DescribePrinters(named) + ". Give the USB port path instead."};
 }
 
+PrintersChoice ChoosePrinters(const std::vector<PrinterInfo>& attached,
+                              const std::vector<std::string>& devices) {
+  if (devices.empty()) return {attached, {}};
+  std::vector<bool> chosen(attached.size(), false);
+  for (const std::string& device : devices) {
+    const PrinterChoice one = ChoosePrinter(attached, device);
+    if (!one.problem.empty()) return {{}, one.problem};
+    for (size_t i = 0; i < attached.size(); ++i) {
+      if (attached[i].portPath == one.portPath) chosen[i] = true;
+    }
+  }
+  PrintersChoice choice;
+  for (size_t i = 0; i < attached.size(); ++i) {
+    if (chosen[i]) choice.printers.push_back(attached[i]);
+  }
+  return choice;
+}
+
 std::string PrinterTable(const std::vector<PrinterInfo>& printers) {
   std::vector<std::vector<std::string>> rows = {{"PORT", "ID", "NODE", "USB PORT", "SERIAL"}};
   for (const PrinterInfo& printer : printers) {

@@ -23,6 +23,16 @@ struct PrinterChoice {
 PrinterChoice ChoosePrinter(const std::vector<PrinterInfo>& attached,
                             const std::optional<std::string>& device);
 
+// --all: the attached printers that devices name, in the order attached (none given:
+// every one). Each name must name exactly one attached printer; problem says which does
+// not, and then no printer is chosen.
+struct PrintersChoice {
+  std::vector<PrinterInfo> printers;
+  std::string problem;
+};
+PrintersChoice ChoosePrinters(const std::vector<PrinterInfo>& attached,
+                              const std::vector<std::string>& devices);
+
 // "1-1.4 (serial VRQSIM0001, /dev/usb/lp0), 1-1.5 (...)", or "none".
 std::string DescribePrinters(const std::vector<PrinterInfo>& printers);
 

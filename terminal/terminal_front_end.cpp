@@ -128,14 +128,12 @@ std::optional<std::string> TerminalFrontEnd::ChooseFile(const FileDialogRequest&
 // Printer replies and package texts reach these lines: their control bytes must not
 // reach the terminal, where an escape sequence could clear the screen or worse.
 void TerminalFrontEnd::Line(const std::string& text) {
-  progressLine_.ClearLine();
-  out_ << Escaped(text, Escape::kControlBytes) << '\n';
-  out_.flush();
+  progressLine_.WriteLine(text);
   if (progressVisible_ && onTerminal_ && figures_) DrawProgress();
 }
 
 void TerminalFrontEnd::DrawProgress() {
-  if (figures_) progressLine_.DrawLine(ProgressLine(step_, *figures_));
+  if (figures_) progressLine_.DrawLine(ProgressLine(step_, *figures_, progressLine_.Columns()));
 }
 
 }  // namespace app

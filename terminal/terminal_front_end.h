@@ -3,8 +3,9 @@
 // whether to pick a package file is answered by the file given on the command line,
 // and the update is confirmed by the operator at the terminal or by --yes beforehand.
 // Progress: on a terminal one line, redrawn in place, that names the step, the section
-// and its share, the whole run's share and the time left; elsewhere (a log, a pipe) a
-// plain line at every tenth of a section.
+// and its share, the whole run's share and the time left; elsewhere (a log, a pipe, a
+// terminal that takes no escape sequences) a plain line at every tenth of a section. On
+// a terminal with a known width no line is wider than it.
 #pragma once
 
 #include <functional>
@@ -40,6 +41,10 @@ class TerminalFrontEnd final : public MainWindowUi {
   void SetEventPoller(std::function<void()> pollEvents) { pollEvents_ = std::move(pollEvents); }
   // Also tells steps and progress as JSON (--json); nullptr for no one.
   void SetJsonEvents(JsonEvents* events) { json_ = events; }
+  // On a terminal: its width now, which the lines keep within.
+  void SetWidthSource(InPlaceLines::WidthSource width) {
+    progressLine_.SetWidthSource(std::move(width));
+  }
 
   // The timer starts counting from now.
   void StartTimer() { schedule_.Start(clock_.NowMs()); }

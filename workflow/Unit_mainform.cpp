@@ -65,7 +65,23 @@ void TMainForm::RunOperation(const std::string& makerPackagePath) {
   lastRun_.flashStartedMs = session_.FlashStartedMs();
   lastRun_.flashReached = lastRun_.flashStartedMs.has_value();
   lastRun_.endedMs = clock_.NowMs();
+  if (!makerMode_) RecordUpdate();
   ui_.SetButtonEnabled(true);
+}
+
+// An update that had the printer open goes into the history, however it ended; one that
+// never got that far has nothing to record.
+void TMainForm::RecordUpdate() {
+  if (!env_.history || !lastRun_.printer) return;
+  const std::string problem = env_.history->Record(lastRun_);
+  if (problem.empty()) return;
+  const std::string warning = HistoryWarning(problem);
+  lastRun_.warnings.push_back(warning);
+  ui_.ShowNotice("Warning: " + warning);
+}
+
+std::string HistoryWarning(const std::string& problem) {
+  return "the update is not in the update history: " + problem;
 }
 
 void TMainForm::Timer1Timer() {

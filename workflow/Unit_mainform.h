@@ -74,6 +74,7 @@ class TMainForm {
 
  private:
   void Report(const RunOutcome& outcome, const std::vector<std::string>& warnings = {});
+  void RecordUpdate();
   FileDialogRequest OpenDialog1() const;
 
   MainWindowUi& ui_;

@@ -43,6 +43,8 @@ struct RunRecord {
   bool refused = false;
   // The operator answered no to the question before anything was sent.
   bool declined = false;
+  // Nothing was done: the printer's newest update was with this package already.
+  bool unchanged = false;
   // The box's text, or the line the operator was told instead (a stop's notice, "Not
   // updated."); "" when the operation ended without a word.
   std::string message;

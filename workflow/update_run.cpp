@@ -33,9 +33,13 @@ int32_t SectionMode(const fwp::TOPFile& package) {
 
 RunOutcome UpdateRun::Run() {
   if (!ReserveLibraryFile()) {
+    std::string folders;
+    for (const std::string& folder :
+         platform::TempFileFolders(platform::FolderOf(env_.executablePath))) {
+      folders += (folders.empty() ? "" : " or ") + folder;
+    }
     return RunOutcome::Error("Create dll File Failed",
-                             "no temporary file could be made beside " + env_.executablePath +
-                                 " or in " + platform::TempFolder() + ": " +
+                             "no temporary file could be made in " + folders + ": " +
                                  std::strerror(library_.LastError()),
                              -1);
   }
@@ -81,13 +85,11 @@ std::vector<std::string> UpdateRun::Warnings() const {
   return warnings;
 }
 
-// The "_^~" file that receives the library image lies beside the executable, or in the
-// temporary-files folder when the executable's folder is not writable (an installed copy).
+// The "_^~" file that receives the library image lies beside the executable, unless that
+// folder is not the user's or is an installed program's (platform::TempFileFolders).
 bool UpdateRun::ReserveLibraryFile() {
-  library_ = platform::TempFile::Create(platform::FolderOf(env_.executablePath), fwp::kTempPrefix);
-  if (!library_.IsOpen()) {
-    library_ = platform::TempFile::Create(platform::TempFolder(), fwp::kTempPrefix);
-  }
+  library_ = platform::TempFile::CreateInFirst(
+      platform::TempFileFolders(platform::FolderOf(env_.executablePath)), fwp::kTempPrefix);
   return library_.IsOpen();
 }
 
@@ -151,7 +153,15 @@ StepResult UpdateRun::WriteLibraryImage() {
 StepResult UpdateRun::CopyLinkedPackage() {
   if (!linked_) return StepResult::Done();
   std::string problem;
-  extracted_ = fwp::ExtractLinkedPackageToTemp(env_.executablePath, *linked_, &problem);
+  // A large package takes a while to copy; a request to stop ends the copy, and the run
+  // with it, at once.
+  const auto stopRequested = [this] {
+    const StopRequests pending = session_.PendingRequests();
+    return pending.interrupts > 0 || pending.terminations > 0;
+  };
+  extracted_ =
+      fwp::ExtractLinkedPackageToTemp(env_.executablePath, *linked_, &problem, stopRequested);
+  session_.CheckStop();
   if (!extracted_.IsOpen()) return StepResult::Failed(problem);
   packagePath_ = extracted_.Path();
   return StepResult::Done();

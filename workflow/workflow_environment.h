@@ -1,14 +1,16 @@
 // Where the workflow finds its own executable and the HID library image it carries, and
-// how it keeps the machine awake while it writes a printer.
+// how it keeps the machine awake while it writes a printer, and where it records updates.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 
 #include "workflow/stay_awake.h"
+#include "workflow/update_history.h"
 
 namespace app {
 
@@ -21,6 +23,8 @@ struct WorkflowEnvironment {
   bool makerModeRequested = false;
   // Empty: updates run without a lock.
   StayAwake stayAwake = {};
+  // Where every update that opened a printer is recorded; null: nowhere.
+  std::shared_ptr<UpdateHistory> history = {};
 };
 
 }  // namespace app

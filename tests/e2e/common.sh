@@ -1,8 +1,25 @@
 # Shared by the end-to-end scripts: sourced after $work and $case_name are set.
 # Puts a copy of the program, with the HID library beside it, into $app, counts
 # failures and runs the program.
+
+# As root the program keeps its update history in /var/lib/vrq-update, which no test may
+# write: where a mount namespace can be had, the script runs again in one of its own,
+# with a folder of its work area over that place (an empty mount point is all it leaves).
+if [ "$(id -u)" = 0 ] && [ -z "${VRQ_TEST_NAMESPACE:-}" ] && unshare --mount true 2>/dev/null &&
+  mkdir -p /var/lib/vrq-update; then
+  rm -rf "$work"
+  trap - EXIT
+  VRQ_TEST_NAMESPACE=1 exec unshare --mount -- bash "$0" "$@"
+fi
+if [ -n "${VRQ_TEST_NAMESPACE:-}" ]; then
+  mkdir -p "$work/root-state"
+  mount --bind "$work/root-state" /var/lib/vrq-update || exit 1
+fi
+
 app=$work/app
 mkdir -p "$app" "$work/items" "$work/tmp"
+# Updates are recorded in $work/state, never in the history of whoever runs the tests.
+export XDG_STATE_HOME=$work/state
 cp "$BIN/vrq-update" "$app/"
 cp -P "$BIN"/libJXUsbHid.so* "$app/"
 

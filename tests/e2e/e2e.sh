@@ -897,6 +897,265 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
       'o[0]["message"] == "Can not open usb port!" and "found on USB" in o[0]["detail"]'
     expect_clean
     ;;
+  broken-pipe)
+    # Nobody has to read what the program says: a closed pipe on standard output, and a
+    # tee on standard error that the terminal's Ctrl-C ends, change nothing in an update.
+    # The two runs go at once.
+    make_items
+    build_package "$work/pkg.fwp"
+    {
+      TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash-head" -- "$app/vrq-update" \
+        --package "$work/pkg.fwp" --yes --json 2>"$work/head.log" | head -n 3 >"$work/head.out"
+      echo "${PIPESTATUS[0]}" >"$work/head.status"
+    } &
+    headed=$!
+    mkfifo "$work/keys"
+    exec 7<>"$work/keys"
+    # A command started with & has SIGINT ignored; tee must get it at its default.
+    SHELL=/bin/bash TMPDIR=$work/tmp env --default-signal=INT script -qefc "{ '$BIN/vrq-printer-sim' \
+      --rate 100000 --flash-dir '$work/flash' -- '$app/vrq-update' --package '$work/pkg.fwp' \
+      --yes 2>&1; echo \$? >'$work/status'; } | tee '$work/tee.log'" "$work/tty" \
+      <"$work/keys" >/dev/null 2>&1 &
+    runner=$!
+    wait_for_line "$work/tee.log" "Update..."
+    printf '\003' >&7
+    wait "$runner"
+    exec 7>&-
+    [ "$(cat "$work/status" 2>/dev/null)" = 0 ] ||
+      fail "with tee gone the run ended with $(cat "$work/status" 2>/dev/null): $(tail -c 300 "$work/tee.log")"
+    expect_no_line "$work/tee.log" "Update Success!"
+    expect_flash_equals_items
+    expect_line "$work/flash/transcript.txt" "LINK"
+    wait "$headed"
+    status=$(cat "$work/head.status")
+    expect_status 0 "$work/head.log"
+    [ "$(wc -l <"$work/head.out")" -eq 3 ] || fail "head did not get three lines"
+    expect_line "$work/head.log" "Info: Update Success!"
+    expect_flash_equals_items "$work/flash-head"
+    expect_line "$work/flash-head/transcript.txt" "LINK"
+    status=0
+    expect_clean
+    ;;
+  all-parent-killed)
+    # The children of --all are no part of the parent's life: kill -9 of the parent in the
+    # middle of the blocks leaves both printers fully written. A shell keeps the simulator
+    # (and its printers) alive until the orphaned children are done.
+    make_items
+    build_package "$work/pkg.fwp"
+    rm -rf "$work/flash"
+    TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --printers 2 --rate 100000 --flash-dir "$work/flash" \
+      -- bash -c '"$0" --package "$1" --all --yes & echo $! >"$2"; wait
+      while pgrep -f -- "^$0 --package" >/dev/null; do sleep 0.2; done' \
+      "$app/vrq-update" "$work/pkg.fwp" "$work/parent.pid" >"$work/log.out" 2>"$work/log" &
+    sim=$!
+    wait_for_line "$work/log" ": Update... | font"
+    kill -KILL "$(cat "$work/parent.pid")"
+    finish_update
+    for port in 1-1.4 1-1.5; do
+      expect_flash_equals_items "$work/flash/$port"
+      expect_line "$work/flash/$port/transcript.txt" "LINK"
+    done
+    # The orphaned children still record their outcomes.
+    history=$work/state/vrq-update/history.jsonl
+    [ -n "${VRQ_TEST_NAMESPACE:-}" ] && history=$work/root-state/history.jsonl
+    if [ "$(id -u)" != 0 ] || [ -n "${VRQ_TEST_NAMESPACE:-}" ]; then
+      /usr/bin/python3 - "$history" <<'EOF' || fail "the children's outcomes are not in the history"
+import json, sys
+records = [json.loads(line) for line in open(sys.argv[1])]
+done = sorted(r["printer"]["serial"] for r in records if r["status"] == "success")
+sys.exit(done != ["VRQSIM0001", "VRQSIM0002"])
+EOF
+    fi
+    status=0
+    expect_clean
+    ;;
+  installed-folder)
+    # Installed in a folder of root's under /usr and run by root: no temporary file goes
+    # beside the program, also not when the run is killed; they go to the runtime folder
+    # and TMPDIR, where the next start removes them. Another program's empty ".1A2B.tmp"
+    # in TMPDIR stays.
+    if [ "$(id -u)" != 0 ]; then
+      echo "skipped: only root may make a folder under /usr/local/lib"
+      exit 0
+    fi
+    make_items
+    build_package "$work/pkg.fwp"
+    printf 'not a package' >"$work/junk.fwp"
+    installed=$(mktemp -d /usr/local/lib/vrq-update-test-XXXXXX)
+    trap 'rm -rf "$work" "$installed"' EXIT
+    chmod 755 "$installed"
+    cp -P "$app"/vrq-update "$app"/libJXUsbHid.so* "$installed/"
+    files=$(ls -A "$installed")
+    mkdir -m 700 "$work/run"
+    : >"$work/tmp/.1A2B.tmp"
+    rm -rf "$work/flash"
+    XDG_RUNTIME_DIR=$work/run TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --fault no-connect-reply \
+      --flash-dir "$work/flash" -- "$installed/vrq-update" --package "$work/pkg.fwp" --yes \
+      >"$work/killed.log.out" 2>"$work/killed.log" &
+    sim=$!
+    wait_for_line "$work/killed.log" "CONNECT"
+    [ "$(ls -A "$installed")" = "$files" ] || fail "the run wrote beside the program: $(ls -A "$installed")"
+    [ -n "$(find "$work/run" -name '_^~*.tmp')" ] || fail "no library image in the runtime folder"
+    signal_update KILL
+    finish_update
+    [ "$(ls -A "$installed")" = "$files" ] || fail "the killed run left beside the program: $(ls -A "$installed")"
+    [ -n "$(find "$work/run" "$work/tmp" -mindepth 1 -not -name .1A2B.tmp -not -name 'JX_USBHID_*')" ] ||
+      fail "the killed run left nothing to sweep"
+    XDG_RUNTIME_DIR=$work/run TMPDIR=$work/tmp "$installed/vrq-update" --package "$work/junk.fwp" \
+      --yes 2>"$work/next.log"
+    # The HID library's named objects stay in the runtime folder by design.
+    left=$(find "$work/run" "$work/tmp" -mindepth 1 -not -name 'JX_USBHID_*')
+    [ "$left" = "$work/tmp/.1A2B.tmp" ] || fail "after the next start: ${left:-nothing} (expected only .1A2B.tmp)"
+    [ "$(ls -A "$installed")" = "$files" ] || fail "the next run wrote beside the program"
+    rm "$work/tmp/.1A2B.tmp"
+    status=0
+    expect_clean
+    ;;
+  check-stop)
+    # --check of a large update application stops like an update while it copies the
+    # package out: Ctrl-C ends it at once with 130 and leaves nothing; the copy that a
+    # kill -9 leaves goes at the next run.
+    make_items
+    truncate -s 400M "$items/big.bin"
+    "$BIN/fwp-tool" build --item "frw:$items/frw.bin:1:CONNECT\r\nSTART FRW" \
+      --item "font:$items/big.bin" --stored "$app/big.fwp" >/dev/null || fail "fwp-tool build"
+    TMPDIR=$work/tmp "$app/vrq-update" --make "$app/big.fwp" 2>/dev/null || fail "the make failed"
+    rm "$app/big.fwp" "$items/big.bin"
+    copies() { find "$app" "$work/tmp" -name '_^~*.tmp'; }
+    for sig in INT KILL; do
+      TMPDIR=$work/tmp "$app/big.run" --check >"$work/$sig.out" 2>"$work/$sig.log" &
+      pid=$!
+      for ((i = 0; i < 1000; i++)); do
+        [ -n "$(copies)" ] && break
+        sleep 0.01
+      done
+      [ -n "$(copies)" ] || fail "SIG$sig: no copy of the package was seen"
+      kill "-$sig" "$pid"
+      wait "$pid"
+      status=$?
+      expect_no_line "$work/$sig.out" "ready for the printer"
+      if [ "$sig" = INT ]; then expect_status 130 "$work/INT.log"; fi
+    done
+    expect_status 137 "$work/KILL.log"
+    [ -n "$(copies)" ] || fail "the killed --check left no copy"
+    TMPDIR=$work/tmp "$app/vrq-update" --check "$items/frw.bin" >/dev/null 2>&1
+    [ -z "$(copies)" ] || fail "the next run left $(copies)"
+    status=$(grep -c . "$work/INT.log")
+    expect_line "$work/INT.log" "Stopped."
+    [ "$status" -eq 1 ] || fail "more than \"Stopped.\" after Ctrl-C: $(cat "$work/INT.log")"
+    status=0
+    expect_clean
+    ;;
+  terminal-width)
+    # In terminals of 40 and 80 columns (tmux) the progress line of an update, and the
+    # block of --all with two printers, stay within the width: no row is wrapped, and no
+    # redraw leaves pieces of an earlier one. The four runs go at once, each with its own
+    # simulator, and their screens are looked at while they run.
+    make_items
+    build_package "$work/pkg.fwp"
+    tmux_() { tmux -L "vrq-e2e-$$" "$@"; }
+    trap 'tmux_ kill-server 2>/dev/null; rm -rf "$work"' EXIT
+    runs=()
+    for width in 40 80; do
+      for printers in 1 2; do
+        run=$width-$printers
+        runs+=("$run")
+        all=$([ "$printers" = 2 ] && echo --all)
+        tmux_ new-session -d -s "$run" -x "$width" -y 20 "TMPDIR='$work/tmp' \
+          '$BIN/vrq-printer-sim' --printers $printers --flash-dir '$work/flash-$run' -- \
+          '$app/vrq-update' --package '$work/pkg.fwp' --yes $all; echo \$? >'$work/status-$run'; sleep 120"
+      done
+    done
+    for ((n = 0; n < 400; n++)); do
+      running=0
+      for run in "${runs[@]}"; do
+        [ -s "$work/status-$run" ] && continue
+        running=1
+        tmux_ capture-pane -p -S - -t "$run" >"$work/screen-$run.$n"
+      done
+      [ "$running" = 0 ] && break
+      sleep 0.25
+    done
+    for run in "${runs[@]}"; do
+      width=${run%-*}
+      tmux_ capture-pane -p -S - -t "$run" >"$work/screen-$run.end"
+      tmux_ capture-pane -pJ -S - -t "$run" >"$work/joined-$run"
+      [ "$(cat "$work/status-$run" 2>/dev/null)" = 0 ] ||
+        fail "$run: exit status $(cat "$work/status-$run" 2>/dev/null)"
+      sed 's/ *$//' "$work/screen-$run.end" | diff -q - <(sed 's/ *$//' "$work/joined-$run") \
+        >/dev/null || fail "$run: a line was wrapped: $(cat "$work/joined-$run")"
+      for screen in "$work"/screen-$run.*; do
+        long=$(sed 's/ *$//' "$screen" | awk -v w="$width" 'length($0) >= w')
+        [ -z "$long" ] || fail "$run: a row fills the width: $long"
+        # A progress row ends with the time left, or is cut short within the width.
+        broken=$(sed 's/ *$//' "$screen" | grep -E '\| [0-9]+:[0-5][0-9] left.' | head -1)
+        [ -z "$broken" ] || fail "$run: pieces of an earlier line: $broken"
+      done
+      grep -q "Update Success!" "$work/joined-$run" || fail "$run: no success shown"
+      seen=$(find "$work" -name "screen-$run.*" | wc -l)
+      [ "$seen" -gt 10 ] || fail "$run: the screen was seen only $seen times"
+    done
+    tmux_ kill-server
+    status=0
+    expect_clean
+    ;;
+  terminal-dumb)
+    # TERM=dumb, and NO_COLOR on any terminal: plain lines as for a log, no escape
+    # sequence at all. Both runs go at once.
+    make_items
+    build_package "$work/pkg.fwp"
+    for setting in TERM=dumb NO_COLOR=1; do
+      env "$setting" TMPDIR="$work/tmp" script -qefc "'$BIN/vrq-printer-sim' --printers 2 \
+        --flash-dir '$work/flash-$setting' -- '$app/vrq-update' --package '$work/pkg.fwp' --yes \
+        $([ "$setting" = NO_COLOR=1 ] && echo --all || echo --device 1-1.4)" \
+        "$work/tty-$setting" >/dev/null 2>&1 &
+    done
+    wait
+    for setting in TERM=dumb NO_COLOR=1; do
+      tty=$work/tty-$setting
+      grep -q 'COMMAND_EXIT_CODE="0"' "$tty" || fail "$setting: the update did not exit 0"
+      grep -q "Update Success!" "$tty" || fail "$setting: no success"
+      if grep -q $'\033' "$tty"; then
+        fail "$setting: an escape sequence: $(grep -a $'\033' "$tty" | head -2 | cat -v)"
+      fi
+      grep -q "font 50%" "$tty" || fail "$setting: no plain progress line"
+    done
+    status=0
+    expect_clean
+    ;;
+  all-ctrl-c)
+    # Ctrl-C at the terminal reaches the children of --all only through the parent, by
+    # the stop rules: the first press while the printers are written only warns, the
+    # second stops each child after its write in progress, with 130.
+    make_items
+    build_package "$work/pkg.fwp"
+    mkfifo "$work/keys"
+    exec 7<>"$work/keys"
+    TMPDIR=$work/tmp script -qefc "'$BIN/vrq-printer-sim' --printers 2 --rate 100000 \
+      --flash-dir '$work/flash' -- '$app/vrq-update' --package '$work/pkg.fwp' --all --yes \
+      2>'$work/log'" "$work/tty" <"$work/keys" >/dev/null 2>&1 &
+    runner=$!
+    # Until both printers are taking blocks.
+    for ((i = 0; i < 600; i++)); do
+      grep -q "SETIT" "$work/flash/1-1.4/transcript.txt" 2>/dev/null &&
+        grep -q "SETIT" "$work/flash/1-1.5/transcript.txt" 2>/dev/null && break
+      sleep 0.1
+    done
+    printf '\003' >&7
+    sleep 1
+    kill -0 "$runner" 2>/dev/null || fail "the first Ctrl-C ended the run"
+    printf '\003' >&7
+    wait "$runner"
+    exec 7>&-
+    grep -q 'COMMAND_EXIT_CODE="130"' "$work/tty" ||
+      fail "the run did not end with 130: $(tail -c 300 "$work/tty" | tr '\r\n' '||')"
+    for port in 1-1.4 1-1.5; do
+      expect_no_line "$work/flash/$port/transcript.txt" "LINK"
+      expect_nothing_lost "$work/flash/$port"
+    done
+    status=0
+    expect_clean
+    ;;
   *)
     echo "unknown case $case_name" >&2
     exit 2

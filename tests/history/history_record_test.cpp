@@ -58,12 +58,28 @@ TEST(HistoryRecord, BytesThatAreNotUtf8AndControlCharactersStayOneLineOfJson) {
   history::HistoryRecord record = Sample();
   record.serial = "A\xff\xfe";
   record.packageFile = "new\nline\t\"quoted\".fwp";
+  record.packageVersion = "caf\xc3\xa9 \xe9";  // UTF-8, then a Latin-1 byte
   const std::string line = history::RecordJson(record);
   EXPECT_EQ(line.find('\n'), std::string::npos);
   const history::ParsedRecord parsed = history::ParseRecordJson(line);
   ASSERT_TRUE(parsed.record) << parsed.problem;
-  EXPECT_EQ(parsed.record->serial, "A\xEF\xBF\xBD\xEF\xBF\xBD");  // U+FFFD twice
+  EXPECT_EQ(parsed.record->serial, "A\\xFF\\xFE");
+  EXPECT_EQ(parsed.record->packageVersion, "caf\xc3\xa9 \\xE9");
   EXPECT_EQ(parsed.record->packageFile, record.packageFile);
+}
+
+TEST(HistoryRecord, StoredTextsOfDifferentBytesDiffer) {
+  // Two serial numbers that differ only in a byte that is not UTF-8 stay two printers,
+  // and the text "\xFF" stays apart from the byte 0xFF.
+  EXPECT_EQ(history::StoredText("A\xff"), "A\\xFF");
+  EXPECT_NE(history::StoredText("A\xff"), history::StoredText("A\xfe"));
+  EXPECT_EQ(history::StoredText("A\\xFF"), "A\\\\xFF");
+  EXPECT_NE(history::StoredText("A\\xFF"), history::StoredText("A\xff"));
+  // Broken sequences: a lead byte without its continuation, an overlong form, a surrogate.
+  EXPECT_EQ(history::StoredText("\xc3("), "\\xC3(");
+  EXPECT_EQ(history::StoredText("\xc0\xaf"), "\\xC0\\xAF");
+  EXPECT_EQ(history::StoredText("\xed\xa0\x80"), "\\xED\\xA0\\x80");
+  EXPECT_EQ(history::StoredText("plain 1-1.4 \xe2\x82\xac"), "plain 1-1.4 \xe2\x82\xac");
 }
 
 TEST(HistoryRecord, LinesOfAnotherShapeSayWhatIsWrong) {

@@ -213,17 +213,17 @@ TEST_F(HistoryTest, DamagedLinesAreSkippedWithAWarningEach) {
   const std::string file = log.Where().file, rotated = log.Where().rotated;
   EXPECT_EQ(read.warnings,
             (std::vector<std::string>{
-                file + " line 2: damaged history record skipped (not JSON)",
-                file + " line 4: damaged history record skipped (status is not known)",
-                rotated + " line 3: damaged history record skipped (not JSON)"}));
+                "history line 2 is damaged; skipped (" + file + ": not JSON)",
+                "history line 4 is damaged; skipped (" + file + ": status is not known)",
+                "history line 3 is damaged; skipped (" + rotated + ": not JSON)"}));
   // The newest record of a serial is found past a damaged line, and the line is told.
   std::vector<std::string> warnings;
   EXPECT_EQ(log.LatestFor("S1", &warnings)->message, "record 5");
   EXPECT_TRUE(warnings.empty());
   AppendText(log.Where().file, "{}\n");
   EXPECT_EQ(log.LatestFor("S1", &warnings)->message, "record 5");
-  EXPECT_EQ(warnings, std::vector<std::string>{
-                          file + " line 6: damaged history record skipped (schema is missing)"});
+  EXPECT_EQ(warnings, std::vector<std::string>{"history line 6 is damaged; skipped (" + file +
+                                               ": schema is missing)"});
 }
 
 TEST_F(HistoryTest, FilteredByPrinterAndTheNewestRecordOfASerial) {
@@ -250,6 +250,16 @@ TEST_F(HistoryTest, FilteredByPrinterAndTheNewestRecordOfASerial) {
   EXPECT_FALSE(log.LatestFor("1-1.4"));                // a serial, not a port
   EXPECT_FALSE(log.LatestFor(""));                     // a printer without one is never matched
   EXPECT_FALSE(log.LatestFor("D"));
+}
+
+TEST_F(HistoryTest, SerialsThatAreNotUtf8AreFoundByTheirOwnBytesOnly) {
+  history::History log(Place());
+  ASSERT_TRUE(log.Append(Record(1, "S\xff", "1-1.4")).written);
+  ASSERT_TRUE(log.Append(Record(2, "S\xfe", "1-1.5")).written);
+  EXPECT_EQ(log.LatestFor("S\xff")->message, "record 1");
+  EXPECT_EQ(log.LatestFor("S\xfe")->message, "record 2");
+  EXPECT_FALSE(log.LatestFor("S\xef\xbf\xbd"));  // U+FFFD names neither
+  EXPECT_EQ(Messages(log.Read({"S\xfe"}).records), std::vector<std::string>{"record 2"});
 }
 
 TEST_F(HistoryTest, APrinterIsDoneOnlyWhenItsNewestRecordIsASuccessWithThatPackage) {

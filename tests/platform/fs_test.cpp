@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <set>
 
@@ -49,6 +50,61 @@ TEST(TempFiles, TempFolderHonoursTmpdir) {
     setenv("TMPDIR", saved, 1);
   } else {
     unsetenv("TMPDIR");
+  }
+}
+
+// Sets an environment variable for as long as it lives.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value != nullptr) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedVariable() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// The program's own folder only when it is the user's and no installed program's, then a
+// private runtime folder, then TMPDIR.
+TEST(TempFiles, TemporaryFilesGoToTheOwnFolderOnlyWhenItIsTheUsersAndNotUnderUsr) {
+  Scratch own, runtime, temp;
+  ScopedVariable tmpdir("TMPDIR", temp.path().c_str());
+  ScopedVariable xdg("XDG_RUNTIME_DIR", runtime.path().c_str());
+  chmod(runtime.path().c_str(), 0700);
+  using Folders = std::vector<std::string>;
+  EXPECT_EQ(platform::TempFileFolders(own.path()),
+            (Folders{own.path() + "/", runtime.path() + "/", temp.path() + "/"}));
+  // /usr/lib is root's, but even root keeps nothing there.
+  EXPECT_EQ(platform::TempFileFolders("/usr/lib/"),
+            (Folders{runtime.path() + "/", temp.path() + "/"}));
+  EXPECT_EQ(platform::TempFileFolders(""), (Folders{runtime.path() + "/", temp.path() + "/"}));
+  EXPECT_EQ(platform::TempFileFolders(own / "missing"),
+            (Folders{runtime.path() + "/", temp.path() + "/"}));
+  // A runtime folder that others may write is no place for them.
+  chmod(runtime.path().c_str(), 0777);
+  EXPECT_EQ(platform::TempFileFolders("/usr/lib"), Folders{temp.path() + "/"});
+  chmod(runtime.path().c_str(), 0700);
+  {
+    ScopedVariable relative("XDG_RUNTIME_DIR", "run/user");
+    EXPECT_EQ(platform::TempFileFolders("/usr/lib"), Folders{temp.path() + "/"});
+  }
+  {
+    ScopedVariable unset("XDG_RUNTIME_DIR", nullptr);
+    ScopedVariable same("TMPDIR", own.path().c_str());
+    EXPECT_EQ(platform::TempFileFolders(own.path()), Folders{own.path() + "/"});
   }
 }
 

@@ -83,19 +83,34 @@ TEST_F(TempFileTest, OnlyTheOwnedFileIsDeleted) {
 TEST_F(TempFileTest, TheSweepTakesOnlyWhatNobodyHolds) {
   platform::TempFile held = platform::TempFile::Create(root_.string(), "_^~");
   const std::string stale = platform::TempFile::Create(root_.string(), "_^~").Release();
-  const std::string full = platform::TempFile::Create(root_.string(), ".").Release();
-  std::ofstream(full) << "data";
   fs::create_directory(root_ / "_^~AB.tmp");  // a folder, not a file
   fs::create_symlink(stale, root_ / "_^~CD.tmp");
 
-  EXPECT_TRUE(platform::SweepStaleTempFiles(root_.string(), ".", true).empty());
-  EXPECT_EQ(platform::SweepStaleTempFiles(root_.string(), "_^~", false),
-            std::vector<std::string>{stale});
+  EXPECT_EQ(platform::SweepStaleTempFiles(root_.string(), "_^~"), std::vector<std::string>{stale});
   EXPECT_TRUE(fs::exists(held.Path()));
   EXPECT_TRUE(fs::is_directory(root_ / "_^~AB.tmp"));
   EXPECT_TRUE(fs::is_symlink(root_ / "_^~CD.tmp"));
-  EXPECT_EQ(platform::SweepStaleTempFiles(root_.string(), ".", false),
-            std::vector<std::string>{full});
+}
+
+// ".1A2B.tmp" is a name other programs make as well: with a mark, only the files that
+// hold exactly the mark are this program's to sweep.
+TEST_F(TempFileTest, AMarkedFileHoldsItsMarkAndOnlyMarkedFilesAreSwept) {
+  const std::string mark = "this program's\n";
+  platform::TempFile held = platform::TempFile::Create(root_.string(), ".", mark);
+  ASSERT_TRUE(held.IsOpen());
+  std::ifstream in(held.Path());
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), mark);
+  const std::string stale = platform::TempFile::Create(root_.string(), ".", mark).Release();
+  const std::string empty = platform::TempFile::Create(root_.string(), ".").Release();
+  const std::string longer = platform::TempFile::Create(root_.string(), ".", mark).Release();
+  std::ofstream(longer, std::ios::app) << "more";
+  const std::string other = platform::TempFile::Create(root_.string(), ".").Release();
+  std::ofstream(other) << "this program'S\n";
+
+  EXPECT_EQ(platform::SweepStaleTempFiles(root_.string(), ".", mark),
+            std::vector<std::string>{stale});
+  for (const std::string& path : {held.Path(), empty, longer, other})
+    EXPECT_TRUE(fs::exists(path)) << path;
 }
 
 }  // namespace

@@ -162,6 +162,34 @@ TEST_F(AllPrintersJsonTest, EveryPrinterUpdated) {
   EXPECT_EQ(summary["detail"], "");
 }
 
+// Printers --skip-updated left out count as done, and the summary says how many.
+TEST_F(AllPrintersJsonTest, PrintersLeftUnchangedAreCounted) {
+  printers.resize(2);
+  app::RunRecord same = ChildRun(printers[0], false);
+  same.unchanged = true;
+  same.flashReached = false;
+  same.message = "Already updated with this package.";
+  const Event unchanged{0, Event::Kind::kOutputLine, app::JsonLine(app::OutcomeJson(same, 0, 1)),
+                        0};
+  children.script = {{unchanged, Outcome(1, true)},
+                     {{0, Event::Kind::kExited, {}, 0}, {1, Event::Kind::kExited, {}, 0}}};
+  EXPECT_EQ(RunAll(), 0);
+  app::Json summary = Objects().back();
+  EXPECT_EQ(summary["status"], "success");
+  EXPECT_EQ(summary["message"], "Update Success!");
+  EXPECT_EQ(summary["detail"], "1 of 2 printers was already updated with this package");
+  EXPECT_EQ(summary["printers"][0]["status"], "unchanged");
+
+  printers.resize(1);
+  json.str("");
+  children = ScriptedChildren();
+  children.script = {{unchanged, {0, Event::Kind::kExited, {}, 0}}};
+  EXPECT_EQ(RunAll(), 0);
+  summary = Objects().back();
+  EXPECT_EQ(summary["status"], "unchanged");
+  EXPECT_EQ(summary["message"], "Already updated with this package.");
+}
+
 // No child started: the summary alone, with the reason.
 TEST(AllPrintersSummaryTest, ARunThatStartedNoChildSaysWhy) {
   app::RunRecord none;

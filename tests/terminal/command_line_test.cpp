@@ -45,7 +45,10 @@ TEST(CommandLineTest, OptionsAndTheirMistakes) {
                                                          {"--package", "a", "--package", "b"},
                                                          {"-x"},
                                                          {"--device"},
-                                                         {"--device", "a", "--all"},
+                                                         {"--device", "a", "--device", "b"},
+                                                         {"--history", "--package", "a"},
+                                                         {"--history", "--skip-updated"},
+                                                         {"--list", "--skip-updated"},
                                                          {"--make", "b", "--device", "a"},
                                                          {"--list", "--all"},
                                                          {"--list", "--package", "a"},
@@ -56,6 +59,29 @@ TEST(CommandLineTest, OptionsAndTheirMistakes) {
                                                          {"--check", "--allow-warnings"}}) {
     EXPECT_FALSE(app::ParseCommandLine(args).error.empty()) << args[0];
   }
+}
+
+// --device names several printers for --all and --history, and one for an update of one
+// printer; --skip-updated goes with an update, of one printer or of all.
+TEST(CommandLineTest, SeveralDevicesTheHistoryAndSkipUpdated) {
+  app::CommandLine line = app::ParseCommandLine({"--all", "--package", "a.fwp", "--device", "1-1.4",
+                                                 "--device=B", "--skip-updated", "--yes"});
+  EXPECT_TRUE(line.error.empty()) << line.error;
+  EXPECT_TRUE(line.mode == app::Mode::kAll && line.skipUpdated);
+  EXPECT_EQ(line.devices, (std::vector<std::string>{"1-1.4", "B"}));
+  line = app::ParseCommandLine({"--history", "--device", "A", "--device", "1-1.5", "--json"});
+  EXPECT_TRUE(line.mode == app::Mode::kHistory && line.error.empty() && line.json);
+  EXPECT_EQ(line.devices.size(), 2u);
+  line = app::ParseCommandLine({"--history"});
+  EXPECT_TRUE(line.mode == app::Mode::kHistory && line.devices.empty());
+  line = app::ParseCommandLine({"--skip-updated", "--package", "a.fwp"});
+  EXPECT_TRUE(line.mode == app::Mode::kUpdate && line.skipUpdated && line.error.empty());
+  line = app::ParseCommandLine({"--package", "a.fwp", "--device", "A", "--device", "B"});
+  EXPECT_EQ(line.error,
+            "--device may be given once for an update of one printer; give --all to update "
+            "several");
+  EXPECT_NE(app::UsageText("vrq-update").find("--skip-updated"), std::string::npos);
+  EXPECT_NE(app::UsageText("vrq-update").find("--history"), std::string::npos);
 }
 
 // One table of options read by getopt_long: values after "=" too, "--" ends the options,

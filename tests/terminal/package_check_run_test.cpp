@@ -76,6 +76,28 @@ TEST_F(PackageCheckTest, AnUpdateApplicationChecksItsOwnPackage) {
   EXPECT_THAT(LeftOvers(), ::testing::ElementsAre());
 }
 
+// A request to stop ends --check as it ends an update: in the middle of copying the
+// package out, with the copy removed, "Stopped." and 130 (Ctrl-C) or 143 (SIGTERM).
+TEST_F(PackageCheckTest, AStopEndsTheCopyAtOnceAndLeavesNothing) {
+  const std::string package =
+      WritePackage({Item("frw", "fw.bin", Bytes(100)), Item("font", "font.bin", Bytes(3 << 20))});
+  ASSERT_GT(fwp::AppendLinkedPackage(exe, package), 0);
+  for (const auto& [requests, status] :
+       {std::pair{app::StopRequests{1, 0}, 130}, std::pair{app::StopRequests{0, 1}, 143}}) {
+    int asked = 0;
+    // Nothing pending when the copy starts; a request after its first chunk.
+    const app::StopSource stops = [&asked, requests = requests] {
+      return ++asked > 2 ? requests : app::StopRequests{};
+    };
+    out.str({});
+    err.str({});
+    EXPECT_EQ(app::RunPackageCheck(exe, std::nullopt, out, err, false, stops), status);
+    EXPECT_EQ(err.str(), "Stopped.\n");
+    EXPECT_LT(asked, 10) << "the copy went on after the request";
+    EXPECT_THAT(LeftOvers(), ::testing::ElementsAre());
+  }
+}
+
 // What the update refuses of its own package, --check refuses in the same words, naming
 // the application: a damaged trailer, an empty package, a damaged program part.
 TEST_F(PackageCheckTest, ADamagedUpdateApplicationIsRefusedAsTheUpdateRefusesIt) {

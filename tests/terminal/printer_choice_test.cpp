@@ -32,6 +32,27 @@ TEST(PrinterChoiceTest, DeviceNamesOnePrinterByPortNodeOrSerial) {
             "1-1.5 (serial VRQSIM0001, /dev/usb/lp1). Give the USB port path instead.");
 }
 
+// --all with --device: the printers named, in the order attached, each once; a name that
+// names none (or several) chooses none.
+TEST(PrinterChoiceTest, AllTakesTheNamedPrintersOrNone) {
+  std::vector<app::PrinterInfo> three = kTwo;
+  three.push_back({3, "04710055", "/dev/usb/lp2", "1-1.6", "VRQSIM0003", "lp2"});
+  const auto ports = [](const app::PrintersChoice& choice) {
+    std::vector<std::string> names;
+    for (const app::PrinterInfo& printer : choice.printers)
+      names.push_back(printer.portPath);
+    return names;
+  };
+  EXPECT_EQ(ports(app::ChoosePrinters(three, {})),
+            (std::vector<std::string>{"1-1.4", "1-1.5", "1-1.6"}));
+  EXPECT_EQ(ports(app::ChoosePrinters(three, {"VRQSIM0003", "lp0", "1-1.6"})),
+            (std::vector<std::string>{"1-1.4", "1-1.6"}));
+  const app::PrintersChoice wrong = app::ChoosePrinters(three, {"1-1.4", "lp7"});
+  EXPECT_TRUE(wrong.printers.empty());
+  EXPECT_EQ(wrong.problem.rfind("--device lp7 names no attached printer; attached: 1-1.4", 0), 0u)
+      << wrong.problem;
+}
+
 TEST(PrinterChoiceTest, WithoutDeviceOnlyOnePrinterMayBeAttached) {
   EXPECT_EQ(app::ChoosePrinter({}, std::nullopt).problem, "");
   const app::PrinterChoice one = app::ChoosePrinter({kTwo[0]}, std::nullopt);

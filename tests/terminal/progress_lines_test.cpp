@@ -47,5 +47,51 @@ TEST(ProgressLinesTest, ABlockIsRedrawnOverItself) {
             "\033[2A\r\033[K1-1.4  c\n\r\033[K1-1.5  d\n");
 }
 
+// On a terminal of 40 or 80 columns no row reaches the last column: the progress line
+// drops its step, then is cut; a block's rows are cut; lines that stay are folded.
+TEST(ProgressLinesTest, LinesKeepWithinTheTerminalsWidth) {
+  const app::ProgressFigures figures{"bootloader", 40, 71, 12001};
+  const std::string whole = "Update... | bootloader 40% | total 71% | 0:13 left";
+  for (const int width : {40, 80}) {
+    std::ostringstream out;
+    app::InPlaceLines lines(out, [width] { return width; });
+    ASSERT_EQ(lines.Columns(), static_cast<size_t>(width - 1));
+    const std::string line = app::ProgressLine("Update...", figures, lines.Columns());
+    EXPECT_EQ(line, width == 80 ? whole : "bootloader 40% | total 71% | 0:13 left");
+    lines.DrawLine(line);
+    lines.WriteLine(
+        "Printer: USB port 1-1.4, serial VRQSIM0001 (/dev/usb/lp0), version label "
+        "\"Model 5 v2.3 with a long name\"");
+    lines.DrawBlock({"1-1.4  " + whole + " and more", "1-1.5  done"});
+    // Every row between two line breaks or carriage returns, without its escapes.
+    std::string text = out.str();
+    for (const char* escape : {"\033[K", "\033[2A"}) {
+      for (size_t at = text.find(escape); at != std::string::npos; at = text.find(escape))
+        text.erase(at, std::string(escape).size());
+    }
+    size_t rows = 0;
+    for (size_t start = 0; start < text.size();) {
+      const size_t end = std::min(text.find_first_of("\r\n", start), text.size());
+      EXPECT_LT(end - start, static_cast<size_t>(width)) << text.substr(start, end - start);
+      rows += end > start ? 1 : 0;
+      start = end + 1;
+    }
+    EXPECT_EQ(rows, width == 80 ? 5u : 6u) << text;
+  }
+  EXPECT_EQ(app::ProgressLine("Update...", figures, 20), "bootloader 40% | tot");
+  EXPECT_EQ(app::ProgressLine("Update...", figures, 0), whole);
+}
+
+// A row is cut between characters, never inside one; a word longer than a row is cut.
+TEST(ProgressLinesTest, CuttingAndFoldingKeepCharactersWhole) {
+  EXPECT_EQ(app::ClippedTo("Größe 40%", 3), "Grö");
+  EXPECT_EQ(app::ColumnsOf("Größe"), 5u);
+  EXPECT_EQ(app::FoldedTo("  Error: a very long cause", 12),
+            (std::vector<std::string>{"  Error: a", "    very", "    long", "    cause"}));
+  EXPECT_EQ(app::FoldedTo("abcdefghij", 4),
+            (std::vector<std::string>{"abcd", "  ef", "  gh", "  ij"}));
+  EXPECT_EQ(app::FoldedTo("short", 0), std::vector<std::string>{"short"});
+}
+
 }  // namespace
 }  // namespace apptest

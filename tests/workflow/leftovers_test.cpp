@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 
 #include "package/opfile.h"
@@ -87,20 +88,28 @@ bool Exists(const std::string& path) {
 class LeftoversTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* old = std::getenv("TMPDIR");
-    if (old != nullptr) oldTmpdir_ = old;
+    Keep("TMPDIR", oldTmpdir_);
+    Keep("XDG_RUNTIME_DIR", oldRuntime_);
     setenv("TMPDIR", temp_.path().c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
   }
   void TearDown() override {
-    if (oldTmpdir_.empty()) {
-      unsetenv("TMPDIR");
+    Restore("TMPDIR", oldTmpdir_);
+    Restore("XDG_RUNTIME_DIR", oldRuntime_);
+  }
+  static void Keep(const char* name, std::optional<std::string>& value) {
+    if (const char* old = std::getenv(name)) value = old;
+  }
+  static void Restore(const char* name, const std::optional<std::string>& value) {
+    if (value) {
+      setenv(name, value->c_str(), 1);
     } else {
-      setenv("TMPDIR", oldTmpdir_.c_str(), 1);
+      unsetenv(name);
     }
   }
 
-  ScratchDir temp_, exe_;
-  std::string oldTmpdir_;
+  ScratchDir temp_, exe_, runtime_;
+  std::optional<std::string> oldTmpdir_, oldRuntime_;
 };
 
 TEST_F(LeftoversTest, AHeldRunKeepsItsFilesAndAKilledOneLosesThem) {
@@ -109,21 +118,27 @@ TEST_F(LeftoversTest, AHeldRunKeepsItsFilesAndAKilledOneLosesThem) {
   RunFiles mine(exe_.path());
   // Left by an earlier run that died: made with the same names, held by nobody.
   const std::string staleLibrary = platform::TempFile::Create(exe_.path(), "_^~").Release();
+  const std::string staleCopy = platform::TempFile::Create(runtime_.path(), "_^~").Release();
+  // A work folder with its placeholder (made empty by an earlier version), and a
+  // placeholder of this program's whose run died before it made the folder.
   const std::string stalePlaceholder = platform::TempFile::Create(temp_.path(), ".").Release();
   fs::create_directories(stalePlaceholder + "_optfiles/sub");
   rawpkg::Write(stalePlaceholder + "_optfiles/sub/item.bin", "x");
-  // Not this program's, though alike.
+  const std::string lonePlaceholder =
+      platform::TempFile::Create(temp_.path(), ".", fwp::kPlaceholderMark).Release();
+  // Not this program's, though alike: another program's empty ".1A2B.tmp" among them.
   const std::vector<std::string> foreign = {exe_ / "_^~12345.tmp", exe_ / "_^~1a.tmp",
                                             exe_ / "x_^~1A.tmp", temp_ / ".1A2B.tmp.bak",
                                             temp_ / "_^~G.tmp"};
   for (const std::string& path : foreign)
     rawpkg::Write(path, "keep");
   rawpkg::Write(temp_ / ".1C.tmp", "not empty: no placeholder of ours");
+  rawpkg::Write(temp_ / ".1A2B.tmp", "");
 
   std::vector<std::string> removed = app::SweepLeftovers(exe_.path());
   std::sort(removed.begin(), removed.end());
-  std::vector<std::string> expected = {staleLibrary, stalePlaceholder,
-                                       stalePlaceholder + "_optfiles"};
+  std::vector<std::string> expected = {staleLibrary, staleCopy, stalePlaceholder,
+                                       stalePlaceholder + "_optfiles", lonePlaceholder};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(removed, expected);
   for (const std::string& path : other.Paths())
@@ -133,6 +148,7 @@ TEST_F(LeftoversTest, AHeldRunKeepsItsFilesAndAKilledOneLosesThem) {
   for (const std::string& path : foreign)
     EXPECT_TRUE(Exists(path)) << path;
   EXPECT_TRUE(Exists(temp_ / ".1C.tmp"));
+  EXPECT_TRUE(Exists(temp_ / ".1A2B.tmp"));
 
   other.Kill();
   removed = app::SweepLeftovers(exe_.path());

@@ -40,8 +40,9 @@ void WorkflowTest::MakeForm(const std::string& executablePath) {
     if (!carriesLibrary) return std::nullopt;
     return std::span<const uint8_t>(libraryImage);
   };
-  form = std::make_unique<app::TMainForm>(ui, channel, clock,
-                                          app::WorkflowEnvironment{executablePath, image});
+  app::WorkflowEnvironment env{executablePath, image};
+  env.history = history;
+  form = std::make_unique<app::TMainForm>(ui, channel, clock, std::move(env));
 }
 
 WorkflowTest::~WorkflowTest() {

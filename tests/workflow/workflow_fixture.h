@@ -47,6 +47,8 @@ class WorkflowTest : public ::testing::Test {
   ScriptedPrinter printer;
   app::CommandChannel channel;
   std::unique_ptr<app::TMainForm> form;
+  // Where the form records its updates (MakeForm passes it on); null: nowhere.
+  std::shared_ptr<app::UpdateHistory> history;
 
   // Builds the form anew for an executable at another path.
   void MakeForm(const std::string& executablePath);

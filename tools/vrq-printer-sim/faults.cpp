@@ -33,6 +33,7 @@ constexpr NamedFault kFaults[] = {
     {"stall-block", FaultKind::kStallBlock, Argument::kBlock},
     {"no-link-reply", FaultKind::kNoLinkReply, Argument::kNone},
     {"garbage", FaultKind::kGarbage, Argument::kNone},
+    {"no-serial", FaultKind::kNoSerial, Argument::kNone},
     {"restart-at", FaultKind::kRestartAt, Argument::kMs},
     {"restart-with", FaultKind::kRestartWith, Argument::kPortPath},
     {"bound-to", FaultKind::kBoundTo, Argument::kDriver},

@@ -24,6 +24,7 @@ enum class FaultKind {
   kBoundTo,         // its printer interface is bound to another driver than usblp
   kClaimed,         // a program has claimed its printer interface through usbfs
   kNak,             // the printer takes nothing for a while when a given chunk arrives
+  kNoSerial,        // the printer reports no serial number (its device has none)
 };
 
 // Which chunk a NAK fault holds back.

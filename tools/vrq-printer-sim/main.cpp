@@ -183,8 +183,9 @@ std::vector<std::unique_ptr<sim::SimulatedPrinter>> MakePrinters(const sim::Opti
     setup.record.hubPort = 4 + i;
     char serial[24];
     std::snprintf(serial, sizeof serial, "VRQSIM%04d", i + 1);
-    setup.record.serial = serial;
     setup.faults = sim::FaultsFor(options.faults, sim::PrinterPortPath(i));
+    setup.record.serial =
+        sim::HasFault(setup.faults, sim::FaultKind::kNoSerial) ? std::string() : serial;
     setup.restartMs = options.restartMs;
     setup.flashMs = options.flashMs;
     setup.verbose = options.verbose;
@@ -236,6 +237,9 @@ bool StartClaims(const sim::Options& options, sim::PrinterBed& bed,
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The printers must not vanish under COMMAND because nobody reads the simulator's
+  // output any more; COMMAND gets SIGPIPE's default back (ResetSignalsForCommand).
+  signal(SIGPIPE, SIG_IGN);
   sim::Options options;
   std::string error;
   if (!sim::ParseOptions(argc, argv, options, error)) {

@@ -272,6 +272,8 @@ Options:
                        no-link-reply      "LINK" gets no answer
                        garbage            every answer is replaced by
                                           meaningless bytes
+                       no-serial          the printer's USB device has no
+                                          serial number
                        restart-at:MS      MS milliseconds after COMMAND
                                           started, the printer is switched off
                                           and on: it goes away for --restart-ms

@@ -48,7 +48,9 @@ options:
     description:
       - The printers to update, each by its USB port path (C(1-1.4)), node
         (C(/dev/usb/lp0) or C(lp0)) or serial number, or explicitly as C(port:PATH),
-        C(node:NODE) or C(serial:SERIAL). Each is passed as C(--device).
+        C(node:NODE) or C(serial:SERIAL). Each is passed as C(--device); an explicit
+        name is first looked up with C(vrq-update --list --json) and passed as the USB
+        port path of the printer it names.
       - When empty, every printer attached to the station is updated.
       - A name that matches no attached printer, or several, fails the task before any
         printer is written.
@@ -479,10 +481,19 @@ class Station(object):
         if not self.application:
             args += ["--package", self.package]
         for device in self.devices:
-            args += ["--device", device]
+            args += ["--device", self.device_argument(device)]
         if self.skip_updated:
             args.append("--skip-updated")
         return args
+
+    def device_argument(self, device):
+        """What --device is given for a name of devices: the name itself, or, for an
+        explicit port:, node: or serial: name (which vrq-update does not read), the USB
+        port path of the one attached printer it names."""
+        kind, _, name = device.partition(":")
+        if kind not in ("port", "node", "serial") or not name:
+            return device
+        return self.chosen(self.list_printers(), [device])[0].get("port_path", "")
 
     def update(self):
         args = self.update_arguments()
@@ -580,12 +591,13 @@ class Station(object):
             self.fail("no printer is attached to the station", run)
         return printers
 
-    def chosen(self, attached):
+    def chosen(self, attached, devices=None):
         """The printers an update would take: all attached, or those devices names."""
-        if not self.devices:
+        devices = self.devices if devices is None else devices
+        if not devices:
             return attached
         chosen = []
-        for device in self.devices:
+        for device in devices:
             named = printers_named(attached, device)
             if len(named) != 1:
                 listed = ", ".join("%s (%s)" % (printer.get("port_path"),
