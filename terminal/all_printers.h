@@ -54,7 +54,7 @@ class AllPrinters {
     uint64_t startMs = 0, endMs = 0;
   };
 
-  // childArgs: what every child is started with, before "--device PORT --json --yes".
+  // childArgs: what every child is started with, before "--device port:PATH --json --yes".
   AllPrinters(std::vector<PrinterInfo> printers, std::vector<std::string> childArgs,
               ChildRunner& runner, Clock& clock, std::ostream& out, bool onTerminal);
 

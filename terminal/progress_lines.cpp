@@ -1,5 +1,6 @@
 #include "terminal/progress_lines.h"
 
+#include "platform/printable_text.h"
 #include "workflow/text_tools.h"
 
 namespace app {
@@ -36,7 +37,7 @@ std::optional<ProgressFigures> SectionTenths::Next(const ProgressFigures& figure
 }
 
 void InPlaceLines::DrawLine(const std::string& line) {
-  const std::string shown = Escaped(line, Escape::kControlBytes);
+  const std::string shown = platform::Printable(line);
   if (shown == drawn_) return;
   out_ << kClearRow << shown;
   out_.flush();
@@ -52,7 +53,7 @@ void InPlaceLines::ClearLine() {
 void InPlaceLines::DrawBlock(const std::vector<std::string>& lines) {
   if (blockRows_ > 0) out_ << "\033[" << blockRows_ << "A";
   for (const std::string& line : lines)
-    out_ << kClearRow << Escaped(line, Escape::kControlBytes) << '\n';
+    out_ << kClearRow << platform::Printable(line) << '\n';
   out_.flush();
   blockRows_ = lines.size();
 }
