@@ -5,6 +5,20 @@
 namespace app {
 namespace {
 
+// nlohmann escapes C0 controls but writes the C1 controls (U+0080..U+009F) as they are,
+// and a terminal showing the line may act on them. The same characters as \u0080..\u009f:
+// outside its strings a dumped line is ASCII, so C2 80..C2 9F are such characters.
+std::string WithC1Escaped(std::string text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    const auto next = static_cast<uint8_t>(text[i + 1]);
+    if (static_cast<uint8_t>(text[i]) != 0xC2 || next < 0x80 || next > 0x9F) continue;
+    text.replace(i, 2, std::string("\\u00") + kHex[next >> 4] + kHex[next & 0xF]);
+    i += 5;
+  }
+  return text;
+}
+
 // nlohmann writes a double in its shortest form ("1.6", "9.0"); the durations, the only
 // doubles these lines hold, have always had three decimals. Numbers are padded here,
 // outside the strings.
@@ -76,13 +90,15 @@ Json JsonSeconds(uint64_t ms) {
 
 std::string JsonLine(const Json& value) {
   try {
-    return WithMilliseconds(value.dump(-1, ' ', false, Json::error_handler_t::strict));
+    return WithMilliseconds(
+        WithC1Escaped(value.dump(-1, ' ', false, Json::error_handler_t::strict)));
   } catch (const Json::type_error&) {
     // A text that did not go through JsonText holds bytes that are not UTF-8: it is
     // written as JsonText writes it.
     Json valid = value;
     ValidTexts(valid);
-    return WithMilliseconds(valid.dump(-1, ' ', false, Json::error_handler_t::replace));
+    return WithMilliseconds(
+        WithC1Escaped(valid.dump(-1, ' ', false, Json::error_handler_t::replace)));
   }
 }
 

@@ -24,12 +24,16 @@ TEST(JsonLineTest, EveryByteComesOutAsValidJson) {
   EXPECT_EQ(app::JsonLine(app::JsonText("OK\r\n\t")), "\"OK\\r\\n\\t\"");
   EXPECT_EQ(app::JsonLine(app::JsonText(std::string("\x00\x1b", 2))), "\"\\u0000\\u001b\"");
   EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\x7f"))), "\x7f");
-  // Valid UTF-8 passes, C1 controls too (a JSON reader takes them as characters); the
+  // Valid UTF-8 passes, C1 controls too (a JSON reader reads them back as they were); the
   // bytes of broken, overlong or surrogate sequences read back one by one as the text
   // \xNN, which no real character is mistaken for (0xFF is not "ÿ").
   EXPECT_EQ(app::JsonLine(app::JsonText("gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x96\xA8")),
             "\"gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x96\xA8\"");
   EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\xC2\x9B"))), "\xC2\x9B");
+  // ... though a C1 control is written as \u00NN, as the C0 controls are, so that a
+  // terminal showing the line does not act on it.
+  EXPECT_EQ(app::JsonLine(app::JsonText("a\xC2\x9B[2J\xC2\x80\xC2\xA0")),
+            "\"a\\u009b[2J\\u0080\xC2\xA0\"");
   EXPECT_EQ(app::JsonLine(app::JsonText("\xFF\xC3")), "\"\\\\xFF\\\\xC3\"");
   EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\xFF\xC3"))), "\\xFF\\xC3");
   EXPECT_NE(ReadBack(app::JsonLine(app::JsonText("\xFF"))),

@@ -91,7 +91,7 @@ TEST(PrinterChoiceTest, PrintersTextsAreShownEscaped) {
   EXPECT_EQ(
       app::PrinterListJson({hostile[1]}),
       "[{\"port_number\":2,\"id\":\"04710055\",\"node\":\"/dev/usb/lp1\",\"port_path\":"
-      "\"1-1.5\",\"serial\":\"X\\u001b[2J\\r\\n3     04710055  /dev/usb/lp9\xc2\x9b\\\\xFF\"}]\n");
+      "\"1-1.5\",\"serial\":\"X\\u001b[2J\\r\\n3     04710055  /dev/usb/lp9\\u009b\\\\xFF\"}]\n");
 }
 
 TEST(PrinterChoiceTest, WithoutDeviceOnlyOnePrinterMayBeAttached) {

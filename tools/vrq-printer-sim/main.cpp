@@ -182,7 +182,8 @@ std::vector<std::unique_ptr<sim::SimulatedPrinter>> MakePrinters(const sim::Opti
     setup.record.hubPort = 4 + i;
     char serial[24];
     std::snprintf(serial, sizeof serial, "VRQSIM%04d", i + 1);
-    setup.record.serial = serial;
+    const auto given = options.serials.find(sim::PrinterPortPath(i));
+    setup.record.serial = given != options.serials.end() ? given->second : serial;
     setup.faults = sim::FaultsFor(options.faults, sim::PrinterPortPath(i));
     setup.restartMs = options.restartMs;
     setup.flashMs = options.flashMs;
