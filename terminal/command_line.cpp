@@ -198,8 +198,10 @@ the program (section [MAIN], MAKE=1 for maker mode).
   -y, --yes         update without asking "Update this printer? [y/N]" first
                     (needed where standard input is no terminal)
   --device PRINTER  update the printer whose USB port path (such as 1-1.4),
-                    node (/dev/usb/lp0 or lp0) or serial number is PRINTER;
-                    needed when several printers are attached
+                    node (/dev/usb/lp0 or lp0) or serial number is PRINTER,
+                    tried in that order: the first kind any printer matches
+                    decides; port:PATH, node:NODE and serial:TEXT match only
+                    that kind; needed when several printers are attached
   --all             update every printer attached, all at once, one process
                     each
   --list            list the printers found: port number, id, node, USB port
@@ -216,6 +218,9 @@ the program (section [MAIN], MAKE=1 for maker mode).
   -V, --version     show the version (and that of the package an update
                     application carries)
 Values may also follow an "=" (--package=FILE); "--" ends the options.
+Texts from a printer or a package (serial numbers, version labels, item names,
+replies) are shown with control characters and bytes that are not UTF-8 as
+\xNN; a backslash is shown as it is. In JSON such a byte is the text \xNN.
 
 Exit status:
   0    success: "Update Success!", the maker's success, printers listed, a
