@@ -745,15 +745,23 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     build_package "$work/pkg.fwp"
     hostile=(--printers 2 --serial '1-1.5=X\x1b[2J\x0d\x0a3     04710055  /dev/usb/lp9\xc2\x9b\x9b\xff')
     shown='X\x1B[2J\x0D\x0A3     04710055  /dev/usb/lp9\xC2\x9B\x9B\xFF'
-    # Fails when a file holds a control byte other than LF, or is not UTF-8.
+    # Fails when a file holds a control byte other than LF, or is not UTF-8; says which
+    # line.
     expect_no_controls() {
-      /usr/bin/python3 - "$@" <<'PY' || fail "control bytes reach the output of $*"
+      local found
+      found=$(/usr/bin/python3 - "$@" <<'PY'
 import re, sys
 for name in sys.argv[1:]:
-    text = open(name, "rb").read().decode("utf-8")  # raises on invalid UTF-8
-    if re.search("[\x00-\x09\x0b-\x1f\x7f-\x9f]", text):
-        sys.exit(1)
+    for line in open(name, "rb").read().split(b"\n"):
+        try:
+            if not re.search("[\x00-\x09\x0b-\x1f\x7f-\x9f]", line.decode("utf-8")):
+                continue
+        except UnicodeDecodeError:
+            pass
+        print(name, repr(line))
 PY
+      )
+      [ -z "$found" ] || fail "control bytes or broken UTF-8 in the output: $found"
     }
     run_update "$work/list" "${hostile[@]}" -- --list
     expect_status 0 "$work/list"
