@@ -25,6 +25,7 @@
 #include "platform/terminal.h"
 #include "platform/terminal_input.h"
 #include "terminal/all_printers.h"
+#include "terminal/all_printers_json.h"
 #include "terminal/command_line.h"
 #include "terminal/headless_run.h"
 #include "terminal/json_events.h"
@@ -69,6 +70,7 @@ int ListPrinters(app::PrinterPort& port, bool json) {
 
 app::TerminalAnswers AnswersFor(const CommandLine& line, platform::TerminalLineReader& reader) {
   app::TerminalAnswers answers{line.yes, line.package, {}};
+  answers.allowWarnings = line.allowWarnings;
   if (platform::StandardInputIsTerminal()) {
     answers.input = [&reader](int timeoutMs) {
       app::TypedLine typed;
@@ -134,34 +136,47 @@ app::StopSource WindowStopSource(const platform::StopSignals& signals) {
   };
 }
 
-std::string OutcomesJson(const std::vector<app::AllPrinters::Job>& jobs) {
-  app::Json outcomes = app::Json::array();
-  for (const app::AllPrinters::Job& job : jobs) {
-    const std::string& detail =
-        job.detail.empty() && job.exitStatus != 0 ? job.lastError : job.detail;
-    outcomes.push_back({{"port_path", app::JsonText(job.printer.portPath)},
-                        {"serial", app::JsonText(job.printer.serial)},
-                        {"exit_status", job.exitStatus},
-                        {"message", app::JsonText(job.message)},
-                        {"detail", app::JsonText(detail)},
-                        {"seconds", app::JsonSeconds(job.endMs - job.startMs)}});
+// The package the children of --all are given, as the operator named it.
+app::PackageFacts PackageOfAll(const CommandLine& line) {
+  app::PackageFacts package;
+  if (line.package) {
+    package.path = *line.package;
+    return package;
   }
-  return app::JsonLine(outcomes) + "\n";
+  package.path = platform::ExecutablePath();
+  if (const fwp::LinkedPackage linked = fwp::FindLinkedPackage(package.path); linked.found) {
+    package.offset = linked.offset;
+    package.length = linked.length;
+  }
+  return package;
 }
 
 // --all: the printers attached now, each updated by a child of this program pinned to
-// its port.
+// its port. With --json every printer's outcome goes out as its child wrote it, and a
+// summary last, also when no child was started.
 int RunAllPrinters(const CommandLine& line, app::PrinterPort& port, app::Clock& clock) {
+  std::optional<app::JsonEvents> json;
+  if (line.json) json.emplace(std::cout, clock);
+  app::RunRecord unstarted;  // the run, when it ends before any child starts
+  unstarted.startedMs = clock.NowMs();
+  const auto endUnstarted = [&](int status) {
+    unstarted.endedMs = clock.NowMs();
+    if (json) json->Write(app::AllSummaryJson(unstarted, status, json->SinceStartMs()));
+    return status;
+  };
   const bool linked = fwp::HasLinkedPackage(platform::ExecutablePath());
   if (!line.package && !linked) {
-    std::cerr << "vrq-update: --all needs --package FILE, unless the program is an update "
-                 "application\n";
-    return app::kExitUsage;
+    unstarted.refused = true;
+    unstarted.message = "--all needs --package FILE, unless the program is an update application";
+    std::cerr << "vrq-update: " << unstarted.message << '\n';
+    return endUnstarted(app::kExitUsage);
   }
   const std::vector<app::PrinterInfo> printers = port.Discover();
   if (printers.empty()) {
-    std::cerr << "Error: Can not open usb port!\n  no " << fwp::kPrinterFamily << " found on USB\n";
-    return app::kExitFailure;
+    unstarted.message = "Can not open usb port!";
+    unstarted.detail = "no " + std::string(fwp::kPrinterFamily) + " found on USB";
+    std::cerr << "Error: " << unstarted.message << "\n  " << unstarted.detail << '\n';
+    return endUnstarted(app::kExitFailure);
   }
   platform::StopSignals signals;
   ProcessRunner runner;
@@ -175,20 +190,37 @@ int RunAllPrinters(const CommandLine& line, app::PrinterPort& port, app::Clock& 
                       AnswersFor(line, reader).input, StopSourceOf(signals))) {
     case app::Confirmation::kYes:
       break;
-    case app::Confirmation::kNo: {
-      app::RunRecord declined;
+    case app::Confirmation::kNo:
       if (signals.Terminations() > 0) {
-        declined.stopped = app::StopCause::kTermination;
+        unstarted.stopped = app::StopCause::kTermination;
       } else if (signals.Interrupts() > 0) {
-        declined.stopped = app::StopCause::kInterrupt;
+        unstarted.stopped = app::StopCause::kInterrupt;
+      } else {
+        unstarted.declined = true;
       }
-      return app::ExitStatusOf(declined);
-    }
+      unstarted.message = unstarted.declined ? app::kNotUpdated : "Stopped.";
+      std::cerr << unstarted.message << '\n';
+      return endUnstarted(app::ExitStatusOf(unstarted));
     case app::Confirmation::kCannotAsk:
-      return app::kExitUsage;
+      unstarted.refused = true;
+      unstarted.message = "Not updated: there is no terminal to answer at.";
+      unstarted.detail = "Give --yes to update without the question.";
+      return endUnstarted(app::kExitUsage);
+  }
+  const app::PackageFacts package = PackageOfAll(line);
+  if (json) {
+    all.SetOutcomeSink([&json, &package](app::AllPrinters::Job& job) {
+      if (job.outcomeLine.empty()) {
+        job.outcome = app::MissingOutcomeJson(job, package, json->SinceStartMs());
+        json->Write(job.outcome);
+      } else {
+        std::cout << job.outcomeLine << '\n';
+        std::cout.flush();
+      }
+    });
   }
   const int status = all.Run(StopSourceOf(signals));
-  if (line.json) std::cout << OutcomesJson(all.Jobs());
+  if (json) json->Write(app::AllSummaryJson(all.Jobs(), status, json->SinceStartMs()));
   return status;
 }
 
@@ -315,6 +347,17 @@ int Main(int argc, char** argv) {
   // The program's one clock: the printer port, the workflow and the front ends all count
   // their time on it.
   app::SteadyClock clock;
+  // An update application updates from its own package only: a package named to it goes
+  // nowhere, and saying so is better than updating from the wrong one.
+  if (line.mode == app::Mode::kUpdate || line.mode == app::Mode::kMake ||
+      line.mode == app::Mode::kAll) {
+    const std::string refusal = app::UpdateApplicationRefusal(line);
+    if (!refusal.empty() && fwp::HasLinkedPackage(platform::ExecutablePath())) {
+      std::optional<app::JsonEvents> json;
+      if (line.json) json.emplace(std::cout, clock);
+      return app::RefuseRun(refusal, std::cerr, json ? &*json : nullptr);
+    }
+  }
   switch (line.mode) {
     case app::Mode::kHelp:
       std::cout << app::UsageText("vrq-update");
@@ -326,7 +369,8 @@ int Main(int argc, char** argv) {
       return app::kExitSuccess;
     }
     case app::Mode::kCheck:
-      return app::RunPackageCheck(platform::ExecutablePath(), line.checkFile, std::cout, std::cerr);
+      return app::RunPackageCheck(platform::ExecutablePath(), line.checkFile, std::cout, std::cerr,
+                                  line.json);
     case app::Mode::kList:
     case app::Mode::kAll:
       return RunOnPrinterList(line, clock);

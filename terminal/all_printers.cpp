@@ -6,6 +6,7 @@
 #include "platform/printable_text.h"
 #include "terminal/json_line.h"
 #include "terminal/printer_choice.h"
+#include "workflow/firmware_step.h"
 #include "workflow/text_tools.h"
 
 namespace app {
@@ -78,6 +79,7 @@ int AllPrinters::Run(const StopSource& stops) {
       job.exitStatus = 1;
       job.lastError = "could not start: " + error;
       job.endMs = job.startMs;
+      if (outcomeSink_) outcomeSink_(job);
     }
   }
   while (!runner_.AllExited()) {
@@ -119,6 +121,7 @@ void AllPrinters::Handle(const ChildRunner::Event& event) {
       job.done = true;
       job.exitStatus = event.status;
       job.endMs = clock_.NowMs();
+      if (job.outcomeLine.empty() && outcomeSink_) outcomeSink_(job);
       if (onTerminal_) Redraw();
       break;
   }
@@ -130,6 +133,7 @@ void AllPrinters::HandleLine(Job& job, const std::string& line) {
   const std::string kind = TextOf(event, "event");
   if (kind == "step") {
     job.status = TextOf(event, "status");
+    job.imageSent = job.imageSent || job.status == kSendImageStep;
     Show(job, true);
   } else if (kind == "progress") {
     ProgressFigures figures;
@@ -139,9 +143,12 @@ void AllPrinters::HandleLine(Job& job, const std::string& line) {
     figures.msLeft = static_cast<uint64_t>(NumberOf(event, "seconds_left") * 1000 + 0.5);
     job.figures = figures;
     Show(job, false);
-  } else if (kind == "outcome") {
+  } else if (kind == "outcome" && job.outcomeLine.empty()) {
     job.message = TextOf(event, "message");
     job.detail = TextOf(event, "detail");
+    job.outcome = event;
+    job.outcomeLine = line;
+    if (outcomeSink_) outcomeSink_(job);
   }
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "terminal/json_line.h"
 #include "terminal/progress_lines.h"
 #include "terminal/terminal_question.h"
 #include "workflow/clock.h"
@@ -52,7 +53,15 @@ class AllPrinters {
     int exitStatus = 0;
     std::string message, detail, lastError;
     uint64_t startMs = 0, endMs = 0;
+    // The child's outcome object and its line as the child wrote it; null and "" until
+    // it came (and for ever, for a child that ended without one).
+    Json outcome;
+    std::string outcomeLine;
+    bool imageSent = false;  // the child said it sends the firmware image
   };
+  // Hears each printer's outcome once it is known: the child's outcome line as it comes,
+  // or, for a child that could not start or ended without one, the job as it ended.
+  using OutcomeSink = std::function<void(Job& job)>;
 
   // childArgs: what every child is started with, before "--device port:PATH --json --yes".
   AllPrinters(std::vector<PrinterInfo> printers, std::vector<std::string> childArgs,
@@ -65,6 +74,8 @@ class AllPrinters {
   // Runs every child to its end; the exit status: 0 when every printer was updated,
   // otherwise the highest of the children's.
   int Run(const StopSource& stops);
+
+  void SetOutcomeSink(OutcomeSink sink) { outcomeSink_ = std::move(sink); }
 
   const std::vector<Job>& Jobs() const { return jobs_; }
   // USB port, serial number, outcome and time of every printer, with a header.
@@ -88,6 +99,7 @@ class AllPrinters {
   InPlaceLines rows_;  // on a terminal: a row per printer
   uint64_t lastDrawMs_ = 0;
   StopRequests forwarded_;
+  OutcomeSink outcomeSink_;
 };
 
 }  // namespace app

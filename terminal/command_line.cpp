@@ -22,6 +22,7 @@ enum Option : uint32_t {
   kYes = 1 << 10,
   kJson = 1 << 11,
   kVerbose = 1 << 12,
+  kAllowWarnings = 1 << 13,
 };
 
 struct OptionSpec {
@@ -45,6 +46,7 @@ constexpr OptionSpec kOptions[] = {
     {"yes", 'y', nullptr, kYes},
     {"json", 0, nullptr, kJson},
     {"verbose", 0, nullptr, kVerbose},
+    {"allow-warnings", 0, nullptr, kAllowWarnings},
 };
 
 // The modes, in the order in which their options win, with the options each goes with.
@@ -58,11 +60,11 @@ constexpr uint32_t kUpdateOptions = kPackage | kDevice | kHeadless | kYes | kJso
 constexpr ModeRule kModes[] = {
     {Mode::kHelp, kHelp, ~0u},
     {Mode::kVersion, kVersion, ~0u},
-    {Mode::kCheck, kCheck, kHeadless},
+    {Mode::kCheck, kCheck, kHeadless | kJson},
     {Mode::kList, kList, kJson},
     {Mode::kMakerWindow, kMaker, 0},
     {Mode::kAll, kAll, kUpdateOptions & ~kDevice},
-    {Mode::kMake, kMake, kHeadless | kYes | kJson | kVerbose},
+    {Mode::kMake, kMake, kHeadless | kYes | kJson | kVerbose | kAllowWarnings},
     {Mode::kUpdate, kPackage | kDevice | kHeadless | kJson | kVerbose, kUpdateOptions},
     {Mode::kWindow, 0, kYes},
 };
@@ -176,6 +178,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   line.yes = (given & kYes) != 0;
   line.json = (given & kJson) != 0;
   line.verbose = (given & kVerbose) != 0;
+  line.allowWarnings = (given & kAllowWarnings) != 0;
   DecideMode(given, line);
   return line;
 }
@@ -195,6 +198,8 @@ the program (section [MAIN], MAKE=1 for maker mode).
   --make FILE       make the update application for the package FILE, beside
                     it and named as it with .run in place of its extension
                     (pkg.fwp gives pkg.run; implies --headless)
+  --allow-warnings  with --make: make it also of a package that loads with
+                    warnings (a packed stream that ends early and leaves zeros)
   -y, --yes         update without asking "Update this printer? [y/N]" first
                     (needed where standard input is no terminal)
   --device PRINTER  update the printer whose USB port path (such as 1-1.4),
@@ -208,7 +213,8 @@ the program (section [MAIN], MAKE=1 for maker mode).
                     path and serial number
   --json            write what happens as JSON, one object a line, on standard
                     output: steps, progress and the outcome (with --list: the
-                    list; with --all: every printer's outcome, at the end)
+                    list; with --all: every printer's outcome and a summary;
+                    with --check: the outcome), as man vrq-update describes
   --verbose         write the dialogue with the printer on standard error, each
                     line with its time (data blocks summarised)
   --check [FILE]    check FILE, or the package this program carries, as an
@@ -227,9 +233,11 @@ Exit status:
        package that --check found ready
   1    failed before anything reached the printer's flash (the printer is as it
        was), or the update was declined, or --list found no printer, or --check
-       found that an update would fail
+       found that an update would fail, or --make found warnings and no
+       --allow-warnings was given
   2    a wrong command line; --device that names no printer or several; several
-       printers and no --device; no terminal to confirm at and no --yes
+       printers and no --device; no terminal to confirm at and no --yes; an
+       update application given --package or --make
   3    failed after the firmware image was sent: the printer may hold incomplete
        firmware; run the update again
   130  stopped by SIGINT (Ctrl-C); 143 stopped by SIGTERM or SIGHUP

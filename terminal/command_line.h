@@ -26,9 +26,10 @@ enum class Mode {
 
 struct CommandLine {
   Mode mode = Mode::kWindow;
-  bool yes = false;      // --yes, -y: the update is confirmed beforehand
-  bool json = false;     // --json: events and outcome as JSON lines on standard output
-  bool verbose = false;  // --verbose: the dialogue on standard error
+  bool yes = false;            // --yes, -y: the update is confirmed beforehand
+  bool json = false;           // --json: events and outcome as JSON lines on standard output
+  bool verbose = false;        // --verbose: the dialogue on standard error
+  bool allowWarnings = false;  // --allow-warnings: the maker takes a package with warnings
   std::optional<std::string> package;    // --package FILE
   std::optional<std::string> make;       // --make FILE
   std::optional<std::string> device;     // --device PRINTER: port path, node or serial

@@ -16,8 +16,17 @@ namespace app {
 // Returns the exit status; json, when given, is told the outcome.
 int RunHeadlessOperation(TMainForm& form, const CommandLine& line, JsonEvents* json = nullptr);
 
-// An update that may not start because no printer can be chosen: says why on err (and
-// to json), and returns the exit status.
-int RefusePrinterChoice(const std::string& problem, std::ostream& err, JsonEvents* json);
+// A run that may not start (the printer choice, an option this program does not take):
+// says why on err (and to json, as a refused outcome), and returns the exit status, 2.
+int RefuseRun(const std::string& reason, std::ostream& err, JsonEvents* json);
+// The same for a run that has no printer to choose.
+inline int RefusePrinterChoice(const std::string& problem, std::ostream& err, JsonEvents* json) {
+  return RefuseRun(problem, err, json);
+}
+
+// An update application was given a package file or a package to make (option
+// "--package" or "--make"): it updates from its own package only. The reason, naming
+// what to run instead; "" when the command line asks for neither.
+std::string UpdateApplicationRefusal(const CommandLine& line);
 
 }  // namespace app

@@ -8,6 +8,9 @@
 #include "platform/fs.h"
 #include "platform/printable_text.h"
 #include "terminal/exit_status.h"
+#include "terminal/json_events.h"
+#include "terminal/json_line.h"
+#include "workflow/clock.h"
 #include "workflow/flash_pacing.h"
 #include "workflow/printer_vocabulary.h"
 #include "workflow/run_record.h"
@@ -26,6 +29,8 @@ struct Refusal {
   std::string text;
   std::string detail;
 };
+
+constexpr char kReadyForThePrinter[] = "ready for the printer";
 
 std::string Quoted(const std::string& text) {
   return "\"" + platform::Printable(text) + "\"";
@@ -49,39 +54,86 @@ std::string ChecksumWords(bool present) {
   return present ? "good" : "none (made before update applications carried one)";
 }
 
+// What the check found, for the report and for the JSON outcome.
+struct CheckResult {
+  std::optional<Refusal> refusal;
+  UpdateCheck checked;
+  bool checkedPackage = false;  // checked holds the package's check
+  std::vector<fwp::Finding> findings;
+  std::vector<std::string> warnings;
+  PackageFacts package;
+};
+
+// Whether a linked package's trouble is damage to the application or a sound package an
+// update refuses (another printer or kind, larger than a package may be).
+fwp::Finding::Kind LinkedProblemKind(const fwp::LinkedHeaderCheck& checked,
+                                     const std::string& executable,
+                                     const fwp::LinkedPackage& linked) {
+  if (!linked.found || !checked.probe.header.hasMagic || !checked.probe.header.complete) {
+    return fwp::Finding::kDamaged;
+  }
+  const std::string headerProblem = checked.probe.ProblemFor(fwp::LinkedPackageName(executable),
+                                                             fwp::kPrinterFamily, fwp::kUpdateKind);
+  return checked.problem == headerProblem ? fwp::Finding::kRefused : fwp::Finding::kDamaged;
+}
+
 // The linked package, checked where it lies and copied out as the update copies it; its
 // checksums compared on the way.
 std::optional<Refusal> CopyLinkedPackage(const std::string& executable, platform::TempFile& copy,
-                                         std::ostream& out) {
+                                         CheckResult& result, std::ostream& out) {
   const fwp::LinkedPackage linked = fwp::FindLinkedPackage(executable);
   if (!linked.marked) {
-    return Refusal{"no found resource file",
-                   executable +
-                       " carries no linked package; check a package file with "
-                       "vrq-update --check FILE"};
+    Refusal refusal{"no found resource file",
+                    executable +
+                        " carries no linked package; check a package file with "
+                        "vrq-update --check FILE"};
+    result.findings.push_back({fwp::Finding::kRefused, refusal.detail});
+    return refusal;
   }
-  if (std::string problem = fwp::CheckLinkedHeader(executable, linked).problem; !problem.empty()) {
-    return Refusal{kPackageRefused, problem};
+  if (linked.found) {
+    result.package.offset = linked.offset;
+    result.package.length = linked.length;
+  }
+  if (const fwp::LinkedHeaderCheck checked = fwp::CheckLinkedHeader(executable, linked);
+      !checked.problem.empty()) {
+    result.package.versionLabel = checked.probe.header.versionLabel;
+    result.findings.push_back({LinkedProblemKind(checked, executable, linked), checked.problem});
+    return Refusal{kPackageRefused, checked.problem};
   }
   std::string problem;
   copy = fwp::ExtractLinkedPackageToTemp(executable, linked, &problem);
-  if (!copy.IsOpen()) return Refusal{kPackageRefused, problem};
+  if (!copy.IsOpen()) {
+    result.findings.push_back({fwp::Finding::kDamaged, problem});
+    return Refusal{kPackageRefused, problem};
+  }
   out << "update application " << executable << ": package of " << linked.length
       << " bytes, checksum " << ChecksumWords(linked.checksum.has_value()) << ", program checksum "
       << ChecksumWords(linked.programChecksum.has_value()) << "\n";
-  if (!linked.warning.empty()) out << "warning: " << linked.warning << "\n";
+  if (!linked.warning.empty()) {
+    out << "warning: " << linked.warning << "\n";
+    result.findings.push_back({fwp::Finding::kWarning, linked.warning});
+    result.warnings.push_back(linked.warning);
+  }
   return std::nullopt;
 }
 
 // What the update asks of the package before and after it opens the printer
 // (workflow/update_check.h), without writing its items out.
 std::optional<Refusal> CheckPackage(const std::string& path, const std::string& name,
-                                    fwp::PackageCheck& check) {
-  UpdateCheck checked = CheckForUpdate(path, name);
+                                    CheckResult& result) {
+  result.checked = CheckForUpdate(path, name);
+  result.checkedPackage = true;
+  const UpdateCheck& checked = result.checked;
+  result.findings.insert(result.findings.end(), checked.package.findings.begin(),
+                         checked.package.findings.end());
+  if (checked.firmware) result.findings.push_back(*checked.firmware);
+  const std::vector<std::string> warnings = checked.Warnings();
+  result.warnings.insert(result.warnings.end(), warnings.begin(), warnings.end());
+  result.package.versionLabel = checked.package.header.versionLabel;
+  result.package.items = checked.Items();
   if (const std::optional<UpdateCheck::Refusal> refusal = checked.FirstRefusal()) {
     return Refusal{refusal->box, refusal->detail};
   }
-  check = std::move(checked.package);
   return std::nullopt;
 }
 
@@ -118,26 +170,54 @@ void Report(const fwp::PackageCheck& check, std::ostream& out) {
       << " bytes at USB full speed; the printer's restart and block writes come on top)\n";
 }
 
+// The outcome object of --check --json: an outcome with no printer, and the findings.
+void WriteOutcome(const CheckResult& result, int status, uint64_t startMs, uint64_t endMs,
+                  std::ostream& out) {
+  RunRecord run;
+  run.success = !result.refusal;
+  run.message = result.refusal ? result.refusal->text : kReadyForThePrinter;
+  run.detail = result.refusal ? OneLine(result.refusal->detail) : std::string();
+  run.warnings = result.warnings;
+  run.package = result.package;
+  run.startedMs = startMs;
+  run.endedMs = endMs;
+  Json findings = Json::array();
+  for (const fwp::Finding& finding : result.findings) {
+    findings.push_back(
+        {{"kind", fwp::FindingKindName(finding.kind)}, {"text", JsonText(finding.Detail())}});
+  }
+  Json outcome = OutcomeJson(run, status, endMs - startMs);
+  outcome["findings"] = std::move(findings);
+  out << JsonLine(outcome) << '\n';
+  out.flush();
+}
+
 }  // namespace
 
 int RunPackageCheck(const std::string& executable, const std::optional<std::string>& file,
-                    std::ostream& out, std::ostream& err) {
+                    std::ostream& out, std::ostream& err, bool json) {
+  SteadyClock clock;
+  const uint64_t startMs = clock.NowMs();
+  // With --json, standard output carries the outcome alone; the report goes beside it.
+  std::ostream& report = json ? err : out;
+  CheckResult result;
+  result.package.path = file.value_or(executable);
   platform::TempFile copy;
-  std::optional<Refusal> refusal;
-  if (!file) refusal = CopyLinkedPackage(executable, copy, out);
-  fwp::PackageCheck check;
-  if (!refusal) {
-    refusal = file ? CheckPackage(*file, *file, check)
-                   : CheckPackage(copy.Path(), fwp::LinkedPackageName(executable), check);
+  if (!file) result.refusal = CopyLinkedPackage(executable, copy, result, report);
+  if (!result.refusal) {
+    result.refusal = file ? CheckPackage(*file, *file, result)
+                          : CheckPackage(copy.Path(), fwp::LinkedPackageName(executable), result);
   }
-  if (refusal) {
-    err << "Error: " << refusal->text << "\n  " << platform::Printable(OneLine(refusal->detail))
+  const int status = result.refusal ? kExitFailure : kExitSuccess;
+  if (result.refusal) {
+    err << "Error: " << result.refusal->text << "\n  " << platform::Printable(OneLine(result.refusal->detail))
         << "\n";
-    return kExitFailure;
+  } else {
+    Report(result.checked.package, report);
+    report << kReadyForThePrinter << "\n";
   }
-  Report(check, out);
-  out << "ready for the printer\n";
-  return kExitSuccess;
+  if (json) WriteOutcome(result, status, startMs, clock.NowMs(), out);
+  return status;
 }
 
 std::string LinkedPackageVersionLine(const std::string& executable) {

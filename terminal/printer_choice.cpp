@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/printable_text.h"
+#include "terminal/json_events.h"
 #include "terminal/json_line.h"
 #include "workflow/text_tools.h"
 
@@ -102,7 +103,8 @@ std::string PrinterTable(const std::vector<PrinterInfo>& printers) {
 std::string PrinterListJson(const std::vector<PrinterInfo>& printers) {
   Json list = Json::array();
   for (const PrinterInfo& printer : printers) {
-    list.push_back({{"port_number", printer.portNumber},
+    list.push_back({{"schema", kJsonSchema},
+                    {"port_number", printer.portNumber},
                     {"id", JsonText(printer.id)},
                     {"node", JsonText(printer.openPath)},
                     {"port_path", JsonText(printer.portPath)},

@@ -105,6 +105,18 @@ bool TerminalFrontEnd::AskOkCancel(const std::string& text, const std::string& c
   return answers_.choice.has_value();
 }
 
+// Answered by the command line, as the file question is: a script that made a package
+// with warnings on purpose says so beforehand.
+bool TerminalFrontEnd::AcceptWarnings(const std::string& question,
+                                      const std::vector<std::string>& warnings) {
+  for (const std::string& warning : warnings)
+    Line("Warning: " + OneLine(warning));
+  Line(question);
+  Line(answers_.allowWarnings ? "  -> yes (--allow-warnings)"
+                              : "  -> no (give --allow-warnings to go on all the same)");
+  return answers_.allowWarnings;
+}
+
 std::optional<std::string> TerminalFrontEnd::ChooseFile(const FileDialogRequest& request) {
   if (!answers_.choice) {
     Line(request.title + ": no file given (use --package FILE)");

@@ -11,6 +11,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "terminal/json_events.h"
 #include "terminal/progress_lines.h"
@@ -25,6 +26,7 @@ struct TerminalAnswers {
   bool yes = false;                   // --yes: the update is confirmed beforehand
   std::optional<std::string> choice;  // --package: what the file dialog gives
   TerminalInput input;                // empty when there is no terminal to ask at
+  bool allowWarnings = false;         // --allow-warnings: go on with a package's warnings
 };
 
 class TerminalFrontEnd final : public MainWindowUi {
@@ -61,6 +63,8 @@ class TerminalFrontEnd final : public MainWindowUi {
   Confirmation ConfirmUpdate(const UpdateSummary& summary,
                              const std::function<void()>& whileWaiting) override;
   bool AskOkCancel(const std::string& text, const std::string& caption) override;
+  bool AcceptWarnings(const std::string& question,
+                      const std::vector<std::string>& warnings) override;
   std::optional<std::string> ChooseFile(const FileDialogRequest& request) override;
 
  private:

@@ -47,10 +47,11 @@ void TMainForm::RunOperation(const std::string& makerPackagePath) {
       }
     } catch (const RunStopped& stop) {
       lastRun_.stopped = stop.cause;
-      ui_.ShowNotice(session_.WritingPrinter()
-                         ? "Stopped while writing the printer: it may hold incomplete firmware; "
-                           "run the update again."
-                         : "Stopped.");
+      lastRun_.message = session_.WritingPrinter()
+                             ? "Stopped while writing the printer: it may hold incomplete "
+                               "firmware; run the update again."
+                             : "Stopped.";
+      ui_.ShowNotice(lastRun_.message);
     }
   } catch (const std::exception& thrown) {
     // The run gave back what it held as the error left it; what is left is to say what
@@ -132,8 +133,12 @@ int32_t TMainForm::MakeUpdateApp(const std::string& packagePath) {
   // The maker overwrites an existing application without asking, as it always has; a
   // line says so (the terminal shows it, the window writes it to standard error).
   const bool replacing = platform::PathExists(UpdateApplicationPathFor(package));
-  const RunOutcome outcome =
-      MakeUpdateApplication(env_.executablePath, package, [this] { session_.CheckStop(); });
+  MakerHooks hooks;
+  hooks.checkStop = [this] { session_.CheckStop(); };
+  hooks.acceptWarnings = [this](const std::vector<std::string>& warnings) {
+    return ui_.AcceptWarnings(kMakeDespiteWarnings, warnings);
+  };
+  const RunOutcome outcome = MakeUpdateApplication(env_.executablePath, package, hooks, &lastRun_);
   if (outcome.success && replacing) ui_.ShowNotice("Replaced the existing " + outcome.detail);
   Report(outcome);
   return 0;
@@ -141,6 +146,14 @@ int32_t TMainForm::MakeUpdateApp(const std::string& packagePath) {
 
 void TMainForm::Report(const RunOutcome& outcome, const std::vector<std::string>& warnings) {
   lastRun_.refused = outcome.refused;
+  lastRun_.declined = outcome.declined;
+  if (outcome.declined) {
+    // The operator said no; a line says that nothing happened, so that the answer is not
+    // mistaken for a run that went quiet.
+    lastRun_.message = kNotUpdated;
+    ui_.ShowNotice(kNotUpdated);
+    return;
+  }
   if (outcome.message.empty()) return;
   if (outcome.onStatusLine) ui_.SetStatusText(outcome.message);
   lastRun_.success = outcome.success;

@@ -22,6 +22,11 @@ namespace app {
 inline constexpr char kMakerCaption[] = "VRQ Update Maker";
 inline constexpr char kUpdateButton[] = "Update";
 inline constexpr char kMakeButton[] = "Make";
+// What a run that the operator declined says.
+inline constexpr char kNotUpdated[] = "Not updated.";
+// The maker's question for a package that loaded with warnings.
+inline constexpr char kMakeDespiteWarnings[] =
+    "The package loaded with warnings. Make the update application all the same?";
 
 class TMainForm {
  public:

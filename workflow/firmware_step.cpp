@@ -16,6 +16,19 @@ StepResult NotTaken(const char* what) {
   return StepResult::Failed(std::string("the printer did not take ") + what);
 }
 
+// A reply that is not the one awaited: silence, or something else the printer said (as
+// received, when it was nothing but blanks and control bytes).
+StepResult WrongReply(const std::string& received, const char* expected, uint32_t waitMs) {
+  if (received.empty()) {
+    return StepResult::Failed("no \"" + std::string(expected) + "\" within " + SecondsText(waitMs));
+  }
+  const std::string trimmed = TrimReply(received);
+  return StepResult::Failed(
+      "the printer answered \"" +
+      Escaped(trimmed.empty() ? received : trimmed, Escape::kAllButPrintableAscii) +
+      "\" instead of \"" + expected + "\"");
+}
+
 // Reads the whole image; an image that does not fit the printer's 1 MiB loader buffer
 // is refused rather than cut short.
 StepResult ReadImage(const std::string& path, std::vector<uint8_t>& image) {
@@ -46,11 +59,11 @@ StepResult Connect(PrinterSession& session, const std::string& commands) {
   if (written < 0) return NotTaken("the connect line");
 
   session.Delay(wait::kAfterConnectMs);
-  const std::string reply = TrimReply(session.WaitForReply(false, wait::kConnectMs));
+  const std::string received = session.WaitForReply(false, wait::kConnectMs);
+  const std::string reply = TrimReply(received);
   session.ShowStatus(reply);
   if (reply != reply::kConnectSuccess) {
-    return StepResult::Failed("no \"" + std::string(reply::kConnectSuccess) + "\" within " +
-                              SecondsText(wait::kConnectMs));
+    return WrongReply(received, reply::kConnectSuccess, wait::kConnectMs);
   }
   if (session.Write(FirmwareItemCommand(commands, 1)) < 0) {
     return NotTaken("the second command line");
@@ -64,7 +77,7 @@ StepResult Connect(PrinterSession& session, const std::string& commands) {
 StepResult SendImage(PrinterSession& session, std::vector<uint8_t> image) {
   const std::string announce =
       DfCommand(static_cast<int64_t>(image.size()), ByteSum(image.data(), image.size()));
-  session.ShowStatus("Send frw");
+  session.ShowStatus(kSendImageStep);
   session.Refresh();
   session.BeginPrinterWrite();
   if (session.Write(announce) != static_cast<int32_t>(announce.size())) {
@@ -114,12 +127,10 @@ StepResult AwaitRestart(PrinterSession& session) {
   }
   if (!session.IsOpen()) return StepResult::Failed(NotBack(session.LastOpenFailure()));
 
-  const std::string request = TrimReply(session.WaitForReply(false, wait::kSendNextMs));
+  const std::string received = session.WaitForReply(false, wait::kSendNextMs);
+  const std::string request = TrimReply(received);
   session.ShowStatus(request);
-  if (request != reply::kSendNext) {
-    return StepResult::Failed("no \"" + std::string(reply::kSendNext) + "\" within " +
-                              SecondsText(wait::kSendNextMs));
-  }
+  if (request != reply::kSendNext) return WrongReply(received, reply::kSendNext, wait::kSendNextMs);
   return StepResult::Done();
 }
 

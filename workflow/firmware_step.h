@@ -12,6 +12,10 @@
 
 namespace app {
 
+// The status text shown as the firmware image goes out: from here on the printer may
+// hold incomplete firmware.
+inline constexpr char kSendImageStep[] = "Send frw";
+
 // Done when the printer asked for the rest of the update ("Please send next!") after
 // taking the image of the package's first "frw" item; otherwise the reason. The channel
 // is open afterwards unless a write failed or the printer did not come back.

@@ -89,6 +89,16 @@ class MainWindowUi {
   virtual void ShowNotice(const std::string& text) = 0;
   // The OK/Cancel question (Cancel is the default); true for OK.
   virtual bool AskOkCancel(const std::string& text, const std::string& caption) = 0;
+  // The package loaded with warnings: may the work go on all the same? question says what
+  // would go on ("Make the update application all the same?"); Cancel is the default.
+  // Unless a front end knows better, the OK/Cancel question asks it, warnings first.
+  virtual bool AcceptWarnings(const std::string& question,
+                              const std::vector<std::string>& warnings) {
+    std::string text;
+    for (const std::string& warning : warnings)
+      text += warning + "\r\n";
+    return AskOkCancel(text + question, "Warning");
+  }
   // Asks whether to update this printer with this package. The window's button click is
   // the confirmation already. whileWaiting runs often while the operator thinks (it may
   // throw to end the run).

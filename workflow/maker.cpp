@@ -51,9 +51,10 @@ StepResult CopyExecutable(const std::string& executable, platform::File& target,
 
 // The application just made, checked as it will check itself when it updates: its
 // trailer and both checksums as its package is copied out, then the package as an update
-// takes it (workflow/update_check.h). The words name the package the operator chose.
-std::optional<RunOutcome> CheckMadeApplication(const std::string& made,
-                                               const std::string& package) {
+// takes it (workflow/update_check.h), so that nothing is made that an update would
+// refuse. The words name the package the operator chose.
+std::optional<RunOutcome> CheckMadeApplication(const std::string& made, const std::string& package,
+                                               const MakerHooks& hooks, RunRecord* record) {
   const fwp::LinkedPackage linked = fwp::FindLinkedPackage(made);
   std::string problem;
   const platform::TempFile copy =
@@ -63,11 +64,25 @@ std::optional<RunOutcome> CheckMadeApplication(const std::string& made,
                              "the package linked to " + made + " cannot be read back" +
                                  (problem.empty() ? std::string() : ": " + problem));
   }
-  // Nothing is made of a package an update would refuse: the application would always
-  // end at the same box. What its firmware step asks of the "frw" item is the update's
-  // own business: a package made for a test or a later loader may hold any image.
-  if (const auto refusal = CheckForUpdate(copy.Path(), package).PackageRefusal()) {
+  const UpdateCheck checked = CheckForUpdate(copy.Path(), package);
+  const std::vector<std::string> warnings = checked.Warnings();
+  if (record != nullptr) {
+    record->package->versionLabel = checked.package.header.versionLabel;
+    record->package->items = checked.Items();
+    record->warnings = warnings;
+  }
+  if (const auto refusal = checked.FirstRefusal()) {
     return RunOutcome::Error(kPackageRefused, refusal->detail);
+  }
+  // What loaded with warnings (a packed stream that ends early and leaves zeros) would
+  // reach every printer the application updates: only the operator may let it go out.
+  if (!warnings.empty() && !(hooks.acceptWarnings && hooks.acceptWarnings(warnings))) {
+    std::string detail = package +
+                         " loaded with warnings, and making it all the same was not "
+                         "confirmed:";
+    for (const std::string& warning : warnings)
+      detail += "\n" + warning;
+    return RunOutcome::Error(kPackageRefused, detail);
   }
   return std::nullopt;
 }
@@ -85,7 +100,9 @@ std::string UpdateApplicationPathFor(const std::string& package) {
 }
 
 RunOutcome MakeUpdateApplication(const std::string& executable, const std::string& package,
-                                 const std::function<void()>& checkStop) {
+                                 const MakerHooks& hooks, RunRecord* record) {
+  const std::function<void()>& checkStop = hooks.checkStop;
+  if (record != nullptr) record->package.emplace().path = package;
   const std::string target = UpdateApplicationPathFor(package);
   // The package is opened once and read once, into the new application, and what is
   // checked is what was linked: a package changed on the disk meanwhile cannot slip in.
@@ -122,7 +139,8 @@ RunOutcome MakeUpdateApplication(const std::string& executable, const std::strin
   }
   if (checkStop) checkStop();
   // Nothing is made of a package that the update application would refuse.
-  if (std::optional<RunOutcome> refused = CheckMadeApplication(made.TemporaryPath(), package)) {
+  if (std::optional<RunOutcome> refused =
+          CheckMadeApplication(made.TemporaryPath(), package, hooks, record)) {
     return *refused;
   }
   if (checkStop) checkStop();

@@ -27,6 +27,8 @@ struct RunOutcome {
   bool onStatusLine = false;  // the status line shows the text too
   // The operator could not be asked to confirm, and nothing answered beforehand.
   bool refused = false;
+  // The operator answered no.
+  bool declined = false;
 
   static RunOutcome Quiet(int32_t result) { return {result, false, {}, {}, {}, false, false}; }
   static RunOutcome Error(std::string text, std::string why = {}, int32_t result = 0) {
@@ -34,6 +36,11 @@ struct RunOutcome {
   }
   static RunOutcome Success(std::string text, std::string caption) {
     return {0, true, std::move(text), {}, std::move(caption), false, false};
+  }
+  static RunOutcome Declined() {
+    RunOutcome outcome = Quiet(0);
+    outcome.declined = true;
+    return outcome;
   }
 };
 

@@ -21,8 +21,15 @@ struct ItemSize {
 };
 
 struct PackageFacts {
+  // The package as the operator named it: the package file, or the update application
+  // that carries it.
+  std::string path;
+  // Where its bytes lie in path: a linked package's offset and length; the whole file
+  // when length is unset.
+  int64_t offset = 0;
+  std::optional<int64_t> length;
   std::string versionLabel;     // the header's free text, as stored
-  std::vector<ItemSize> items;  // in package order
+  std::vector<ItemSize> items;  // in package order; empty until the package was loaded
 };
 
 struct RunRecord {
@@ -34,8 +41,15 @@ struct RunRecord {
   // The run could not ask the operator to confirm (no terminal, no --yes): a matter of
   // the command line rather than of the printer.
   bool refused = false;
-  std::string message;  // the box's text, "" when the operation ended without a box
+  // The operator answered no to the question before anything was sent.
+  bool declined = false;
+  // The box's text, or the line the operator was told instead (a stop's notice, "Not
+  // updated."); "" when the operation ended without a word.
+  std::string message;
   std::string detail;
+  // What is odd about the package, though it loaded: the load's warnings and the
+  // trailer's.
+  std::vector<std::string> warnings;
   std::optional<PrinterInfo> printer;   // the printer the run opened
   std::optional<PackageFacts> package;  // the package it loaded
   uint64_t startedMs = 0;

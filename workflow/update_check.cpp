@@ -35,6 +35,7 @@ std::string HeaderRefusal(const fwp::HeaderProbe& probe, const std::string& name
 }
 
 std::string ImageRefusal(const std::string& name, int64_t size) {
+  if (size == 0) return "frw image " + name + " is empty: an empty image is never an update";
   if (size <= kImageLimit) return {};
   return "frw image " + name + " is " + std::to_string(size) + " bytes, more than the " +
          std::to_string(kImageLimit) + " the printer takes";
@@ -45,6 +46,23 @@ std::optional<UpdateCheck::Refusal> UpdateCheck::PackageRefusal() const {
     if (finding.kind != fwp::Finding::kWarning) return Refusal{kPackageRefused, finding.Detail()};
   }
   return std::nullopt;
+}
+
+std::vector<std::string> UpdateCheck::Warnings() const {
+  std::vector<std::string> warnings;
+  for (const fwp::Finding& finding : package.findings) {
+    if (finding.kind == fwp::Finding::kWarning) warnings.push_back(finding.text);
+  }
+  return warnings;
+}
+
+std::vector<ItemSize> UpdateCheck::Items() const {
+  std::vector<ItemSize> items;
+  for (const fwp::RecordFields& record : package.records) {
+    items.push_back({record.type, platform::FileNameOf(record.fileName),
+                     fwp::UnpackedSize(record, package.header.packMode)});
+  }
+  return items;
 }
 
 std::optional<UpdateCheck::Refusal> UpdateCheck::FirstRefusal() const {

@@ -5,19 +5,22 @@
 //   1. the header: an update package ("OP FILE 1.00"), whole, for "VRQPrinter", of the
 //      kind "Update" ("Error fwp data!");
 //   2. every item loads ("Error fwp data!");
-//   3. the firmware item is there and fits the printer's loader ("Can not Run FRW!").
+//   3. the firmware item is there, is not empty and fits the printer's loader ("Can not
+//      Run FRW!").
 // The update applies each where its steps meet it: the header before the printer is
-// opened, the load once it is, the firmware item at the firmware step. --check asks them
-// all at once, fwp-tool verify and the maker rules 1 and 2 (a package that loads whole
-// is good to them), without a printer and without writing any item out.
+// opened, the load once it is, the firmware item at the firmware step. --check, fwp-tool
+// verify and the maker ask them all at once, without a printer and without writing any
+// item out. What loads with warnings is usable; each of them says so.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "package/package_check.h"
 #include "package/package_scan.h"
+#include "workflow/run_record.h"
 
 namespace app {
 
@@ -31,8 +34,8 @@ std::string HeaderRefusal(const fwp::HeaderProbe& probe, const std::string& name
 
 // Rule 3: the firmware step refuses a package without a firmware item...
 inline constexpr char kNoFirmwareItem[] = "the package has no \"frw\" item";
-// ...and an image of size bytes, called name, larger than the loader takes; "" when it
-// fits.
+// ...and an image of size bytes, called name, that is empty (an empty image is never an
+// update) or larger than the loader takes; "" when it fits.
 std::string ImageRefusal(const std::string& name, int64_t size);
 
 struct UpdateCheck {
@@ -50,6 +53,10 @@ struct UpdateCheck {
   std::optional<Refusal> FirstRefusal() const;
   // The same for rules 1 and 2 only: what the package itself is refused for.
   std::optional<Refusal> PackageRefusal() const;
+  // The warnings among the findings (the trailer's and the load's), in their order.
+  std::vector<std::string> Warnings() const;
+  // The items as an update would unpack them: type, file name, size.
+  std::vector<ItemSize> Items() const;
 };
 
 // All three rules on the package in the file package, called name in the findings.

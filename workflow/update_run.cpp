@@ -41,11 +41,13 @@ RunOutcome UpdateRun::Run() {
                              -1);
   }
   if (!FindPackage()) return RunOutcome::Quiet(-1);
+  RecordPackage();
   if (StepResult written = WriteLibraryImage(); !written) {
     return RunOutcome::Error("Create dll File Failed!", written.reason, -1);
   }
   session_.CheckStop();
   StepResult checked = CheckPackage();
+  record_.package->versionLabel = versionLabel_;
   if (checked) checked = CopyLinkedPackage();
   if (!checked) {
     RunOutcome outcome = RunOutcome::Error(kPackageRefused, checked.reason);
@@ -114,6 +116,22 @@ bool UpdateRun::FindPackage() {
   return true;
 }
 
+// The package as the operator named it: the file chosen, or this update application
+// with its linked package's place in it.
+void UpdateRun::RecordPackage() {
+  PackageFacts& facts = record_.package.emplace();
+  if (!linked_) {
+    facts.path = packagePath_;
+    return;
+  }
+  facts.path = env_.executablePath;
+  if (linked_->found) {
+    facts.offset = linked_->offset;
+    facts.length = linked_->length;
+  }
+  if (!linked_->warning.empty()) record_.warnings.push_back(linked_->warning);
+}
+
 StepResult UpdateRun::WriteLibraryImage() {
   std::optional<std::span<const uint8_t>> image;
   if (env_.libraryImage) image = env_.libraryImage();
@@ -156,15 +174,15 @@ StepResult UpdateRun::CheckPackage() {
 
 namespace {
 
-PackageFacts FactsOf(const fwp::TOPFile& package, const std::string& versionLabel) {
-  PackageFacts facts{versionLabel, {}};
+std::vector<ItemSize> ItemsOf(const fwp::TOPFile& package) {
+  std::vector<ItemSize> items;
   for (size_t i = 0; i < package.ItemNames().size(); ++i) {
     const fwp::TFileBase* item = package.ItemAt(i);
     if (item == nullptr) continue;
-    facts.items.push_back(
+    items.push_back(
         {item->Type, item->FileName, platform::FileSize(package.WorkFolder() + item->FileName)});
   }
-  return facts;
+  return items;
 }
 
 }  // namespace
@@ -183,14 +201,12 @@ std::optional<RunOutcome> UpdateRun::Confirm(const FlashPlan& plan) {
     summary.node = printer->openPath;
   }
   summary.flashMs = plan.TotalMs();
-  summary.warnings = items_->Package().LoadWarnings();
-  if (linked_ && !linked_->warning.empty())
-    summary.warnings.insert(summary.warnings.begin(), linked_->warning);
+  summary.warnings = record_.warnings;
   switch (ui_.ConfirmUpdate(summary, [this] { session_.CheckStop(); })) {
     case Confirmation::kYes:
       return std::nullopt;
     case Confirmation::kNo:
-      return RunOutcome::Quiet(0);
+      return RunOutcome::Declined();
     case Confirmation::kCannotAsk:
       break;
   }
@@ -221,7 +237,9 @@ RunOutcome UpdateRun::TalkToPrinter() {
     outcome.onStatusLine = true;
     return outcome;
   }
-  record_.package = FactsOf(package, versionLabel_);
+  record_.package->items = ItemsOf(package);
+  const std::vector<std::string>& loadWarnings = package.LoadWarnings();
+  record_.warnings.insert(record_.warnings.end(), loadWarnings.begin(), loadWarnings.end());
   RunProgress progress(ui_, FlashPlan(record_.package->items));
   if (std::optional<RunOutcome> declined = Confirm(progress.Plan())) return *declined;
   KeepMachineAwake();

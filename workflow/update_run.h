@@ -49,6 +49,7 @@ class UpdateRun {
  private:
   bool ReserveLibraryFile();
   bool FindPackage();
+  void RecordPackage();
   StepResult WriteLibraryImage();
   StepResult CopyLinkedPackage();
   StepResult CheckPackage();

@@ -118,6 +118,12 @@ start_update() {
   TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash" "${options[@]}" -- \
     "$app/vrq-update" "$@" >"$log.out" 2>"$log" &
   sim=$!
+  # finish_update keeps the JSON of a run with --json.
+  started_json=()
+  local argument
+  for argument in "$@"; do
+    [ "$argument" = --json ] && started_json=("$log.out")
+  done
 }
 
 # wait_for_line LOG TEXT: until a line of LOG holds TEXT (at most 60 s).
@@ -141,6 +147,7 @@ signal_update() {
 finish_update() {
   wait "$sim"
   status=$?
+  [ ${#started_json[@]} -eq 0 ] || collect_json "${started_json[0]}"
 }
 
 # check_json LOG STATUS [WORD]: LOG.out holds the run's --json events, ending in an
@@ -149,6 +156,14 @@ check_json() {
   local why
   why=$(python3 "$(dirname "${BASH_SOURCE[0]}")/json_check.py" "$1.out" "${@:2}" 2>&1) ||
     fail "--json output: $why"
+}
+
+# expect_json FILE EXPRESSION...: the JSON in FILE holds (tests/e2e/json_expect.py; o is
+# the list of objects printed).
+expect_json() {
+  local why
+  why=$(python3 "$(dirname "${BASH_SOURCE[0]}")/json_expect.py" "$@" 2>&1) ||
+    fail "$(basename "$1"): $why"
 }
 
 # run_failure FAULT MESSAGE STATUS: one failure row under an injected fault; the exit
@@ -160,7 +175,7 @@ run_failure() {
   expect_status "$3" "$work/log"
   expect_line "$work/log" "Error: $2"
   expect_no_line "$work/log" "Update Success!"
-  check_json "$work/log" "$3"
+  check_json "$work/log" "$3" "$([ "$3" -eq 3 ] && echo failed_after_image || echo failed)"
   expect_clean
 }
 
@@ -191,7 +206,7 @@ case "$case_name" in
     for answer in y n; do
       rm -rf "$work/flash"
       (sleep 2; printf '%s\n' "$answer") | TMPDIR=$work/tmp script -qefc \
-        "'$BIN/vrq-printer-sim' --flash-dir '$work/flash' -- '$app/vrq-update' --package '$work/pkg.fwp'" \
+        "'$BIN/vrq-printer-sim' --flash-dir '$work/flash' -- '$app/vrq-update' --package '$work/pkg.fwp' --json >'$work/$answer.json'" \
         "$work/$answer.tty" >/dev/null 2>&1
       status=$?
       tr '\r' '\n' <"$work/$answer.tty" | sed 's/\x1b\[K//g' >"$work/$answer.log"
@@ -205,10 +220,16 @@ case "$case_name" in
         grep -qE '^Update\.\.\. \| font [0-9]+% \| total [0-9]+% \| [0-9]+:[0-5][0-9] left$' "$work/y.log" ||
           fail "no progress line for the font section"
         expect_flash_equals_items
+        expect_json "$work/y.json" 'o[-1]["status"] == "success"'
       else
         grep -q 'COMMAND_EXIT_CODE="1"' "$work/n.tty" || fail "the declined update did not exit 1"
         [ ! -s "$work/flash/transcript.txt" ] || fail "the declined update sent the printer something"
+        # A no is answered with a line of its own, and the outcome says it.
+        expect_line "$work/n.log" "Not updated."
+        expect_json "$work/n.json" 'o[-1]["status"] == "declined"' 'o[-1]["exit_status"] == 1' \
+          'o[-1]["message"] == "Not updated."' 'o[-1]["printer"]["port_path"] == "1-1.4"'
       fi
+      collect_json "$work/$answer.json"
     done
     status=0
     expect_clean
@@ -294,6 +315,24 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     expect_status 2 "$work/maker-option.log"
     grep -q "not for an update application" "$work/maker-option.log" ||
       fail "pkg.run --maker does not say why it refuses"
+    # Nor does it take another package: one named to it is refused before anything else,
+    # with the command that does what was asked.
+    build_package "$work/other.fwp"
+    for option in --package --make; do
+      TMPDIR=$work/tmp "$app/pkg.run" "$option" "$work/other.fwp" --json >"$work/own.out" 2>"$work/own.log"
+      status=$?
+      expect_status 2 "$work/own.log"
+      collect_json "$work/own.out"
+      what="to update from $work/other.fwp run vrq-update --package"
+      [ "$option" = --make ] && what="to make an update application from $work/other.fwp run vrq-update --make"
+      expect_line "$work/own.log" "vrq-update: this update application updates from its own package; $what $work/other.fwp"
+      expect_json "$work/own.out" 'len(o) == 1' 'o[0]["status"] == "refused"' 'o[0]["exit_status"] == 2' \
+        'o[0]["message"].startswith("this update application updates from its own package")'
+    done
+    TMPDIR=$work/tmp "$app/pkg.run" --all --package "$work/other.fwp" --yes >/dev/null 2>"$work/own.log"
+    status=$?
+    expect_status 2 "$work/own.log"
+    [ ! -e "$work/other.run" ] || fail "pkg.run --make made an application"
     rm "$app/pkg.fwp"
     TMPDIR=$work/tmp "$BIN/vrq-printer-sim" --flash-dir "$work/flash" -- \
       "$app/pkg.run" --headless --yes >/dev/null 2>"$work/log"
@@ -368,11 +407,27 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     expect_status 0 "$work/check.log"
     expect_line "$work/check.out" "ready for the printer"
     grep -q '^flash time: [0-9.]* s from the firmware image' "$work/check.out" || fail "no flash time"
+    # As JSON: one outcome on standard output, the report beside it.
+    check "$app/vrq-update" --check "$app/pkg.fwp" --json
+    expect_status 0 "$work/check.log"
+    expect_line "$work/check.log" "ready for the printer"
+    collect_json "$work/check.out"
+    expect_json "$work/check.out" 'len(o) == 1' 'o[0]["status"] == "success"' \
+      'o[0]["package"]["version"] == "E2E 7"' 'len(o[0]["package"]["sha256"]) == 64' \
+      'o[0]["findings"] == []' 'o[0]["printer"] is None'
+    sha256=$(sha256sum "$app/pkg.fwp" | cut -d' ' -f1)
+    expect_json "$work/check.out" "o[0]['package']['sha256'] == '$sha256'"
     "$app/vrq-update" --make "$app/pkg.fwp" 2>/dev/null || fail "the make failed"
     check "$app/pkg.run" --check
     expect_status 0 "$work/check.log"
     grep -q ' bytes, checksum good, program checksum good$' "$work/check.out" ||
       fail "no checksum states"
+    # The package linked into the application has the SHA-256 of the package file.
+    check "$app/pkg.run" --check --json
+    expect_status 0 "$work/check.log"
+    collect_json "$work/check.out"
+    expect_json "$work/check.out" "o[0]['package']['sha256'] == '$sha256'" \
+      "o[0]['package']['path'] == '$app/pkg.run'"
     check "$app/pkg.run" --version
     expect_line "$work/check.out" "package version: E2E 7"
     check "$app/vrq-update" --version
@@ -380,9 +435,12 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     size=$(stat -c %s "$app/pkg.run")
     cp "$app/pkg.run" "$app/damaged.run"
     printf '\125' | dd of="$app/damaged.run" bs=1 seek=$((size - 600)) conv=notrunc 2>/dev/null
-    check "$app/damaged.run" --check
+    check "$app/damaged.run" --check --json
     expect_status 1 "$work/check.log"
     expect_line "$work/check.log" "Error: Error fwp data!"
+    collect_json "$work/check.out"
+    expect_json "$work/check.out" 'o[0]["status"] == "failed"' 'o[0]["exit_status"] == 1' \
+      'o[0]["message"] == "Error fwp data!"' 'o[0]["findings"][0]["kind"] == "damaged"'
     head -c $((size - 100)) "$app/pkg.run" >"$app/cut.run"
     cp "$app/vrq-update" "$app/outside.run"
     printf '\377\377\377\177LINK FILE 1.00\0\0CRC1' >>"$app/outside.run"
@@ -428,8 +486,12 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     expect_line "$work/list.out" "1     04710055  /dev/usb/lp0  1-1.4     VRQSIM0001"
     # No terminal to confirm at, and no --yes: the printer is sent nothing, exit 2.
     build_package "$work/pkg.fwp"
-    run_update "$work/refused.log" -- --package "$work/pkg.fwp"
+    run_update "$work/refused.log" -- --package "$work/pkg.fwp" --json
     expect_status 2 "$work/refused.log"
+    check_json "$work/refused.log" 2 refused
+    expect_json "$work/refused.log.out" \
+      'o[-1]["message"] == "Not updated: there is no terminal to answer at."' \
+      'o[-1]["package"]["items"][0]["type"] == "frw"'
     expect_line "$work/refused.log" "  Not updated: there is no terminal to answer at. Give --yes to update without the question."
     expect_no_line "$work/refused.log" "Error"
     [ ! -s "$work/flash/transcript.txt" ] || fail "the unconfirmed update sent the printer something"
@@ -450,14 +512,83 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     done
     expect_clean
     # No printer at all (no simulator).
-    TMPDIR=$work/tmp "$app/vrq-update" --package "$work/no-frw.fwp" --yes 2>"$work/none.log"
-    status=$?
+    run_update "$work/none.log" none -- --package "$work/no-frw.fwp" --yes --json
     expect_status 1 "$work/none.log"
+    check_json "$work/none.log" 1 failed
     expect_line "$work/none.log" "Can not open usb port!"
     expect_line "$work/none.log" "Error: Can not open usb port!"
     expect_clean
     ;;
-  no-connect-reply) run_failure no-connect-reply "Can not Run FRW!" 1 ;;
+  no-connect-reply)
+    run_failure no-connect-reply "Can not Run FRW!" 1
+    expect_line "$work/log" '  no "Connect Success!" within 3 s'
+    ;;
+  garbage-reply)
+    # A printer that answers the connect line with noise: said as it came, escaped, and
+    # not taken for silence.
+    run_failure garbage "Can not Run FRW!" 1
+    grep -q '^  the printer answered ".*" instead of "Connect Success!"$' "$work/log" ||
+      fail "the garbage reply is not quoted: $(tr '\n' '|' <"$work/log")"
+    if grep -q $'\x1b' "$work/log"; then fail "an escape byte reached the log"; fi
+    ;;
+  cut-stream)
+    # A packed firmware stream that ends after 29 of its 2,048 bytes: the package loads
+    # with zeros at the end and a warning. It is never "good", the maker makes nothing of
+    # it unless told to, and every outcome carries the warning.
+    make_items
+    seq 1 100 | head -c 28 >"$items/short.bin"
+    cut_package() {
+      "$BIN/fwp-tool" build --packed --item "frw:$items/short.bin:1:CONNECT\r\nSTART FRW" \
+        --item "font:$items/font.bin" "$@" "$app/cut.fwp" >/dev/null || fail "fwp-tool build $*"
+    }
+    cut_package
+    # U, the item's unpacked size, behind the record's fields and the packed data's first word.
+    at=$(python3 -c 'import sys; d = open(sys.argv[1], "rb").read(); print(d.index(b"short.bin") + 9 + 24 + 4)' "$app/cut.fwp")
+    cut_package --patch "$at:00080000"
+    warning='item "short.bin": its packed stream ends after 29 of its 2048 bytes; the last 2019 are zeros'
+    "$BIN/fwp-tool" verify "$app/cut.fwp" >"$work/verify.out" 2>&1
+    status=$?
+    expect_status 0 "$work/verify.out"
+    expect_line "$work/verify.out" "warning: $warning"
+    expect_line "$work/verify.out" "$app/cut.fwp: usable, with warnings (1 warning, 2 items)"
+    expect_no_line "$work/verify.out" "good"
+    # The maker: refused without --allow-warnings, made with it.
+    "$app/vrq-update" --make "$app/cut.fwp" --json >"$work/make.out" 2>"$work/make.log"
+    status=$?
+    expect_status 1 "$work/make.log"
+    expect_line "$work/make.log" "Error: Error fwp data!"
+    expect_line "$work/make.log" "  $warning"
+    [ ! -e "$app/cut.run" ] || fail "the maker made cut.run of a package with warnings"
+    collect_json "$work/make.out"
+    expect_json "$work/make.out" 'o[-1]["status"] == "failed"' \
+      "o[-1]['warnings'] == ['$warning']" 'o[-1]["package"]["items"][0]["size"] == 2048'
+    "$app/vrq-update" --make "$app/cut.fwp" --allow-warnings 2>"$work/make.log"
+    status=$?
+    expect_status 0 "$work/make.log"
+    expect_line "$work/make.log" "Warning: $warning"
+    [ -x "$app/cut.run" ] || fail "--allow-warnings made no cut.run"
+    # --check, of the package and of the application made of it.
+    for file in "$app/cut.fwp" ""; do
+      if [ -n "$file" ]; then
+        TMPDIR=$work/tmp "$app/vrq-update" --check "$file" --json >"$work/check.out" 2>"$work/check.log"
+      else
+        TMPDIR=$work/tmp "$app/cut.run" --check --json >"$work/check.out" 2>"$work/check.log"
+      fi
+      status=$?
+      expect_status 0 "$work/check.log"
+      expect_line "$work/check.log" "warning: $warning"
+      collect_json "$work/check.out"
+      expect_json "$work/check.out" "o[0]['warnings'] == ['$warning']" \
+        "o[0]['findings'] == [{'kind': 'warning', 'text': '$warning'}]"
+    done
+    # An update's outcome carries it: one that may not ask, so that nothing is sent.
+    run_update "$work/update.log" -- --package "$app/cut.fwp" --json
+    expect_status 2 "$work/update.log"
+    expect_line "$work/update.log" "Warning: $warning"
+    expect_json "$work/update.log.out" 'o[-1]["status"] == "refused"' "o[-1]['warnings'] == ['$warning']"
+    [ ! -s "$work/flash/transcript.txt" ] || fail "the printer was sent something"
+    expect_clean
+    ;;
   no-mac) run_failure no-mac "No MAC ADDR!" 3 ;;
   block-error) run_failure block-error:font:2 "Write Flash Error!" 3 ;;
   block-silent) run_failure block-silent:2 "Write Flash Error!" 3 ;;
@@ -506,12 +637,15 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     make_items
     build_package "$work/pkg.fwp" --packed
     for pair in INT:130 TERM:143 HUP:143; do
-      start_update "$work/$pair.log" --fault no-connect-reply -- --package "$work/pkg.fwp" --yes
+      start_update "$work/$pair.log" --fault no-connect-reply -- --package "$work/pkg.fwp" --yes --json
       wait_for_line "$work/$pair.log" "CONNECT"
       signal_update "${pair%%:*}"
       finish_update
       expect_status "${pair##*:}" "$work/$pair.log"
       expect_line "$work/$pair.log" "Stopped."
+      check_json "$work/$pair.log" "${pair##*:}" stopped
+      expect_json "$work/$pair.log.out" 'o[-1]["message"] == "Stopped."' \
+        'o[-1]["durations"]["writing"] is None'
       expect_no_line "$work/flash/transcript.txt" "DF "
       expect_clean
     done
@@ -521,22 +655,26 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     # stops after the write in progress, and the run cleans up.
     make_items
     build_package "$work/pkg.fwp"
-    start_update "$work/int.log" -- --package "$work/pkg.fwp" --yes
+    start_update "$work/int.log" -- --package "$work/pkg.fwp" --yes --json
     wait_for_line "$work/int.log" "Update..."
     signal_update INT
     wait_for_line "$work/int.log" "Press Ctrl-C again to stop anyway."
     signal_update INT
     finish_update
     expect_status 130 "$work/int.log"
+    # Told apart from a stop that left the printer as it was.
+    check_json "$work/int.log" 130 stopped_after_image
+    expect_json "$work/int.log.out" 'o[-1]["message"].startswith("Stopped while writing the printer")'
     expect_line "$work/int.log" \
       "Stopped while writing the printer: it may hold incomplete firmware; run the update again."
     expect_no_line "$work/flash/transcript.txt" "LINK"
     expect_clean
-    start_update "$work/term.log" -- --package "$work/pkg.fwp" --yes
+    start_update "$work/term.log" -- --package "$work/pkg.fwp" --yes --json
     wait_for_line "$work/term.log" "Update..."
     signal_update TERM
     finish_update
     expect_status 143 "$work/term.log"
+    check_json "$work/term.log" 143 stopped_after_image
     expect_no_line "$work/flash/transcript.txt" "LINK"
     expect_clean
     ;;
@@ -548,7 +686,7 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     "$BIN/fwp-tool" build --item "frw:$items/frw.bin" --item "system:$items/big.bin" \
       "$work/pkg.fwp" >/dev/null || fail "fwp-tool build"
     for pair in INT:130 TERM:143; do
-      "$app/vrq-update" --make "$work/pkg.fwp" 2>"$work/make.log" &
+      "$app/vrq-update" --make "$work/pkg.fwp" --json >"$work/make.out" 2>"$work/make.log" &
       maker=$!
       until compgen -G "$work/_^~*.tmp" >/dev/null || ! kill -0 "$maker" 2>/dev/null; do
         sleep 0.005
@@ -558,6 +696,9 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
       wait "$maker"
       status=$?
       expect_status "${pair##*:}" "$work/make.log"
+      collect_json "$work/make.out"
+      expect_json "$work/make.out" 'o[-1]["status"] == "stopped"' \
+        "o[-1]['exit_status'] == ${pair##*:} and o[-1]['message'] == 'Stopped.'"
       left=$(find "$work" -maxdepth 1 \( -name 'pkg.run' -o -name '_^~*' \))
       [ -z "$left" ] || fail "a stopped make left $left"
     done
@@ -697,14 +838,19 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     # all, and exits 2. --list names them under a header, also as JSON.
     make_items
     build_package "$work/pkg.fwp"
-    run_update "$work/log" --printers 2 -- --package "$work/pkg.fwp" --yes
+    run_update "$work/log" --printers 2 -- --package "$work/pkg.fwp" --yes --json
     expect_status 2 "$work/log"
+    expect_json "$work/log.out" 'len(o) == 1' 'o[0]["status"] == "refused"' \
+      'o[0]["exit_status"] == 2' 'o[0]["message"].startswith("2 printers are attached")'
+    check_json "$work/log" 2 refused
     expect_line "$work/log" "vrq-update: 2 printers are attached: 1-1.4 (serial VRQSIM0001, /dev/usb/lp0), 1-1.5 (serial VRQSIM0002, /dev/usb/lp1). Pick the one to update with --device (its USB port path, node or serial number), or update them all with --all."
     for port in 1-1.4 1-1.5; do
       [ ! -s "$work/flash/$port/transcript.txt" ] || fail "the printer on $port was sent something"
     done
-    run_update "$work/nomatch.log" --printers 2 -- --package "$work/pkg.fwp" --yes --device lp7
+    run_update "$work/nomatch.log" --printers 2 -- --package "$work/pkg.fwp" --yes --device lp7 --json
     expect_status 2 "$work/nomatch.log"
+    expect_json "$work/nomatch.log.out" 'o[0]["status"] == "refused"' \
+      'o[0]["message"].startswith("--device lp7 names no attached printer")'
     grep -q "^vrq-update: --device lp7 names no attached printer; attached: 1-1.4" "$work/nomatch.log" ||
       fail "an unmatched --device does not name what is attached"
     run_update "$work/list" --printers 2 -- --list
@@ -713,6 +859,7 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
     expect_line "$work/list.out" "2     04710055  /dev/usb/lp1  1-1.5     VRQSIM0002"
     run_update "$work/json" --printers 2 -- --list --json
     python3 -m json.tool "$work/json.out" >/dev/null || fail "--list --json is no JSON: $(cat "$work/json.out")"
+    expect_json "$work/json.out" 'all(entry["schema"] == 1 for entry in o)'
     [ "$(python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))))' "$work/json.out")" = 2 ] ||
       fail "--list --json does not list two printers"
     TMPDIR=$work/tmp "$app/vrq-update" --list >"$work/none.out" 2>"$work/none.log"
@@ -733,7 +880,21 @@ if taken is None or printer["image_submitted_to_close_ms"] < 50:
         fail "no table row for $port"
       grep -q "^$port: Update\.\.\. | font 50% " "$work/log" || fail "no progress line for $port"
     done
-    python3 -m json.tool "$work/log.out" >/dev/null || fail "the outcomes are no JSON"
+    # Each printer's outcome as its own process wrote it, and the summary last.
+    expect_json "$work/log.out" 'len(o) == 3' \
+      'sorted(x["printer"]["port_path"] for x in o[:2]) == ["1-1.4", "1-1.5"]' \
+      'all(x["event"] == "outcome" and x["status"] == "success" for x in o[:2])' \
+      'o[2]["event"] == "summary" and o[2]["status"] == "success" and o[2]["exit_status"] == 0' \
+      'sorted(p["serial"] for p in o[2]["printers"]) == ["VRQSIM0001", "VRQSIM0002"]' \
+      'o[0]["package"]["sha256"] == o[1]["package"]["sha256"] != None'
+    expect_clean
+    # No printer attached: the summary alone, with the reason.
+    run_update "$work/none.log" none -- --package "$work/pkg.fwp" --all --yes --json
+    expect_status 1 "$work/none.log"
+    expect_line "$work/none.log" "Error: Can not open usb port!"
+    expect_json "$work/none.log.out" 'len(o) == 1' 'o[0]["event"] == "summary"' \
+      'o[0]["status"] == "failed" and o[0]["exit_status"] == 1' 'o[0]["printers"] == []' \
+      'o[0]["message"] == "Can not open usb port!" and "found on USB" in o[0]["detail"]'
     expect_clean
     ;;
   hostile-serial)

@@ -38,7 +38,7 @@ expect vrq-update "--package a.fwp --y" "--yes"
 expect vrq-update "--device " "node: port: serial:"
 expect vrq-update "--device se" "serial:"
 expect vrq-update "--device port : " ""
-expect vrq-update "--device 1-1.4 --al" "--all"
+expect vrq-update "--device 1-1.4 --al" "--all --allow-warnings"
 
 expect fwp-tool "" "--help --version build extract list pack verify"
 expect fwp-tool "list " "B.FWP a.fwp app.run items"

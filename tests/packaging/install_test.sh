@@ -82,7 +82,7 @@ for file in share/man/man1/vrq-update.1 share/man/man1/fwp-tool.1 share/man/man1
   share/applications/org.vrqprinter.Update.desktop \
   share/applications/org.vrqprinter.UpdateMaker.desktop \
   share/metainfo/org.vrqprinter.Update.metainfo.xml \
-  share/icons/hicolor/scalable/apps/vrq-update.svg \
+  share/icons/hicolor/scalable/apps/vrq-update.svg share/vrq-update/outcome.schema.json \
   share/bash-completion/completions/vrq-update share/bash-completion/completions/fwp-tool \
   share/bash-completion/completions/vrq-printer-sim; do
   [ -f "$root/$file" ] || fail "$file is not installed"
@@ -126,7 +126,10 @@ strip --strip-unneeded -o "$dest/stripped.so" "$BIN/libJXUsbHid.so.2"
 [ "$image_size" -eq "$(stat -c %s "$dest/stripped.so")" ] ||
   fail "the library image in the program is $image_size bytes, not the stripped library's $(stat -c %s "$dest/stripped.so")"
 mkdir "$dest/work"
-"$BIN/fwp-tool" build --item "frw:$program" "$dest/work/pkg.fwp" >/dev/null || fail "fwp-tool build"
+# The installed program as a large item; the firmware image must fit the printer's loader.
+head -c 4096 /dev/zero >"$dest/work/frw.bin"
+"$BIN/fwp-tool" build --item "frw:$dest/work/frw.bin" --item "system:$program" "$dest/work/pkg.fwp" \
+  >/dev/null || fail "fwp-tool build"
 "$bindir/vrq-update" --make "$dest/work/pkg.fwp" 2>/dev/null || fail "the installed program could not make pkg.run"
 program_size=$(stat -c %s "$program")
 package_size=$(stat -c %s "$dest/work/pkg.fwp")

@@ -33,6 +33,12 @@ TEST(CommandLineTest, OptionsAndTheirMistakes) {
   line = app::ParseCommandLine({"--check", "--headless"});
   EXPECT_TRUE(line.mode == app::Mode::kCheck && line.error.empty());
   EXPECT_FALSE(line.checkFile);
+  line = app::ParseCommandLine({"--check", "a.fwp", "--json"});
+  EXPECT_TRUE(line.mode == app::Mode::kCheck && line.error.empty() && line.json);
+  // The maker alone takes a package with warnings, when told so.
+  line = app::ParseCommandLine({"--make", "b.fwp", "--allow-warnings", "--json"});
+  EXPECT_TRUE(line.mode == app::Mode::kMake && line.error.empty() && line.allowWarnings);
+  EXPECT_FALSE(app::ParseCommandLine({"--make", "b.fwp"}).allowWarnings);
   for (auto args : std::vector<std::vector<std::string>>{{"--package"},
                                                          {"--make", ""},
                                                          {"--package", "a", "--make", "b"},
@@ -45,7 +51,9 @@ TEST(CommandLineTest, OptionsAndTheirMistakes) {
                                                          {"--list", "--package", "a"},
                                                          {"--maker", "--json"},
                                                          {"--check", "a", "--package", "b"},
-                                                         {"--check", "--check"}}) {
+                                                         {"--check", "--check"},
+                                                         {"--package", "a", "--allow-warnings"},
+                                                         {"--check", "--allow-warnings"}}) {
     EXPECT_FALSE(app::ParseCommandLine(args).error.empty()) << args[0];
   }
 }

@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <sstream>
 
+#include "json_collect.h"
 #include "package/linked_package.h"
+#include "package/package_scan.h"
+#include "terminal/json_line.h"
 #include "workflow_fixture.h"
 
 namespace apptest {
@@ -21,6 +25,11 @@ class PackageCheckTest : public WorkflowTest {
     out.str({});
     err.str({});
     return app::RunPackageCheck(exe, file, out, err);
+  }
+  int CheckJson(const std::optional<std::string>& file) {
+    out.str({});
+    err.str({});
+    return app::RunPackageCheck(exe, file, out, err, true);
   }
   std::ostringstream out, err;
 };
@@ -136,6 +145,74 @@ TEST_F(PackageCheckTest, WhatAnUpdateWouldRefuseIsRefusedInItsWords) {
     EXPECT_EQ(err.str().rfind("Error: " + text + "\n", 0), 0u) << err.str();
     EXPECT_NE(err.str().find(reason), std::string::npos) << err.str();
   }
+  EXPECT_THAT(LeftOvers(), ::testing::ElementsAre());
+}
+
+// --check --json: one outcome on standard output, the report beside it; the findings with
+// their kinds, the warnings, and the package's SHA-256, the same for a package file and
+// for that package in an update application.
+TEST_F(PackageCheckTest, AsJsonOneOutcomeWithTheFindings) {
+  fwp::PackageHeaderFields packed;
+  packed.packMode = fwp::kPackPacked;
+  packed.versionLabel = "J1";
+  const std::string package =
+      WritePackage({Item("frw", "fw.bin", Bytes(29)), Item("font", "f.bin", Bytes(100))}, packed);
+  {
+    // The firmware's stream holds about 29 bytes; U says 2,048.
+    const fwp::RecordFields record = fwp::ScanPackage(package).records.at(0);
+    std::fstream file(package, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(record.dataOffset + 4);
+    file.write("\x00\x08\x00\x00", 4);
+  }
+  std::string collected;
+  const auto outcome = [&] {
+    const std::string text = out.str();
+    collected += text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    return app::ReadJsonLine(text);
+  };
+  const std::string warning = "of its 2048 bytes";
+  EXPECT_EQ(CheckJson(package), 0) << err.str();
+  app::Json ready = outcome();
+  EXPECT_EQ(ready["status"], "success");
+  EXPECT_EQ(ready["exit_status"], 0);
+  EXPECT_EQ(ready["message"], "ready for the printer");
+  EXPECT_EQ(ready["printer"], nullptr);
+  EXPECT_EQ(ready["package"]["path"], package);
+  EXPECT_EQ(ready["package"]["version"], "J1");
+  EXPECT_EQ(ready["package"]["items"][0],
+            app::Json({{"type", "frw"}, {"file", "fw.bin"}, {"size", 2048}}));
+  ASSERT_EQ(ready["warnings"].size(), 1u);
+  EXPECT_THAT(ready["warnings"][0].get<std::string>(), ::testing::HasSubstr(warning));
+  ASSERT_EQ(ready["findings"].size(), 1u);
+  EXPECT_EQ(ready["findings"][0]["kind"], "warning");
+  // The report and the warning go to standard error.
+  EXPECT_NE(err.str().find("ready for the printer\n"), std::string::npos);
+  EXPECT_NE(err.str().find(warning), std::string::npos);
+  const std::string sha256 = ready["package"]["sha256"];
+  EXPECT_EQ(sha256.size(), 64u);
+
+  ASSERT_GT(fwp::AppendLinkedPackage(exe, package), 0);
+  EXPECT_EQ(CheckJson(std::nullopt), 0) << err.str();
+  const app::Json linked = outcome();
+  EXPECT_EQ(linked["package"]["path"], exe);
+  EXPECT_EQ(linked["package"]["sha256"], sha256);
+
+  EXPECT_EQ(CheckJson(WritePackage({Item("font", "f.bin", {1})}, {}, "nofrw.fwp")), 1);
+  const app::Json refused = outcome();
+  EXPECT_EQ(refused["status"], "failed");
+  EXPECT_EQ(refused["exit_status"], 1);
+  EXPECT_EQ(refused["message"], "Can not Run FRW!");
+  EXPECT_EQ(refused["findings"],
+            app::Json::array({{{"kind", "refused"}, {"text", "the package has no \"frw\" item"}}}));
+
+  std::ofstream(dir / "notes.fwp") << "shopping list";
+  EXPECT_EQ(CheckJson((dir / "notes.fwp").string()), 1);
+  const app::Json damaged = outcome();
+  EXPECT_EQ(damaged["message"], "Error fwp data!");
+  EXPECT_EQ(damaged["findings"][0]["kind"], "damaged");
+  EXPECT_EQ(damaged["package"]["items"], app::Json::array());
+  jsoncollect::Collect(collected);
   EXPECT_THAT(LeftOvers(), ::testing::ElementsAre());
 }
 

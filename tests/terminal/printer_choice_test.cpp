@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "json_collect.h"
+
 namespace apptest {
 namespace {
 
@@ -90,7 +92,8 @@ TEST(PrinterChoiceTest, PrintersTextsAreShownEscaped) {
             "--device a\\x0Ab");
   EXPECT_EQ(
       app::PrinterListJson({hostile[1]}),
-      "[{\"port_number\":2,\"id\":\"04710055\",\"node\":\"/dev/usb/lp1\",\"port_path\":"
+      "[{\"schema\":1,\"port_number\":2,\"id\":\"04710055\",\"node\":\"/dev/usb/"
+      "lp1\",\"port_path\":"
       "\"1-1.5\",\"serial\":\"X\\u001b[2J\\r\\n3     04710055  /dev/usb/lp9\\u009b\\\\xFF\"}]\n");
 }
 
@@ -110,8 +113,10 @@ TEST(PrinterChoiceTest, ListForPeopleAndForScripts) {
             "PORT  ID        NODE          USB PORT  SERIAL\n"
             "1     04710055  /dev/usb/lp0  1-1.4     VRQSIM0001\n"
             "2     04710055  /dev/usb/lp1  1-1.5\n");
+  jsoncollect::Collect(app::PrinterListJson(kTwo));
   EXPECT_EQ(app::PrinterListJson({kTwo[0]}),
-            "[{\"port_number\":1,\"id\":\"04710055\",\"node\":\"/dev/usb/lp0\",\"port_path\":"
+            "[{\"schema\":1,\"port_number\":1,\"id\":\"04710055\",\"node\":\"/dev/usb/"
+            "lp0\",\"port_path\":"
             "\"1-1.4\",\"serial\":\"VRQSIM0001\"}]\n");
 }
 

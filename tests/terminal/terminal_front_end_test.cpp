@@ -38,6 +38,24 @@ TEST(TerminalFrontEndTest, StatusLinesBoxesAndTheFileQuestion) {
   EXPECT_EQ(withPackage.ChooseFile({}), "p.fwp");
 }
 
+// The maker's question about a package's warnings is answered by --allow-warnings, and
+// the warnings are shown either way.
+TEST(TerminalFrontEndTest, WarningsAreAcceptedOnlyWithAllowWarnings) {
+  VirtualClock clock;
+  std::ostringstream refusing, allowing;
+  app::TerminalFrontEnd without(clock, refusing, false, {});
+  EXPECT_FALSE(without.AcceptWarnings("Make it all the same?", {"zeros\x1b at the end"}));
+  EXPECT_EQ(refusing.str(),
+            "Warning: zeros\\x1B at the end\nMake it all the same?\n"
+            "  -> no (give --allow-warnings to go on all the same)\n");
+  app::TerminalAnswers answers;
+  answers.allowWarnings = true;
+  app::TerminalFrontEnd with(clock, allowing, false, answers);
+  EXPECT_TRUE(with.AcceptWarnings("Make it all the same?", {"one", "two"}));
+  EXPECT_EQ(allowing.str(),
+            "Warning: one\nWarning: two\nMake it all the same?\n  -> yes (--allow-warnings)\n");
+}
+
 TEST(TerminalFrontEndTest, ADetailOfTwoLinesKeepsThemBothIndented) {
   VirtualClock clock;
   std::ostringstream out;

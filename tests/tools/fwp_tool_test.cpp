@@ -18,6 +18,8 @@
 #include "package/package_writer.h"
 #include "tools/fwp-tool/fwp_tool.h"
 #include "tools/fwp-tool/manifest.h"
+#include "workflow/firmware_step.h"
+#include "workflow/update_check.h"
 
 namespace {
 
@@ -580,7 +582,10 @@ TEST_F(FwpToolTest, VerifyNamesEveryFinding) {
       << shortStream.out;
   EXPECT_NE(shortStream.out.find("warning: no four zero bytes behind the last record"),
             std::string::npos);
-  EXPECT_NE(shortStream.out.find(": good, 4 items, 2 warnings\n"), std::string::npos);
+  // Usable, but never "good".
+  EXPECT_NE(shortStream.out.find(": usable, with warnings (2 warnings, 4 items)\n"),
+            std::string::npos);
+  EXPECT_EQ(shortStream.out.find("good"), std::string::npos);
   ASSERT_EQ(Tool({"extract", Path("short.fwp"), Path("out")}).code, 0);
   Bytes padded = frw_;
   padded.resize(longer, 0);
@@ -592,6 +597,28 @@ TEST_F(FwpToolTest, VerifyNamesEveryFinding) {
   EXPECT_NE(other.out.find("refused: made for the printer \"P2\""), std::string::npos) << other.out;
   EXPECT_NE(other.out.find("damaged: record at offset 2048: RecordSize"), std::string::npos);
   EXPECT_NE(other.out.find(": damaged\n"), std::string::npos);
+}
+
+// verify answers as the update's one acceptance check does: no "frw" item, an empty one
+// or one larger than the loader takes is refused, as the maker and --check refuse it.
+TEST_F(FwpToolTest, VerifyRefusesWhatTheFirmwareStepRefuses) {
+  WriteFile(root_ / "items/empty.bin", {});
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--item", "font:" + Path("items/small.bin")}, "refused: the package has no \"frw\" item"},
+      {{"--item", "frw:" + Path("items/empty.bin")},
+       "refused: frw image empty.bin is empty: an empty image is never an update"},
+  };
+  for (const auto& [items, finding] : cases) {
+    SCOPED_TRACE(finding);
+    std::vector<std::string> args = {"build"};
+    args.insert(args.end(), items.begin(), items.end());
+    args.push_back(Path("p.fwp"));
+    ASSERT_EQ(Tool(args).code, 0);
+    const Result verify = Tool({"verify", Path("p.fwp")});
+    EXPECT_EQ(verify.code, 1);
+    EXPECT_NE(verify.out.find(finding + "\n"), std::string::npos) << verify.out;
+    EXPECT_NE(verify.out.find(Path("p.fwp") + ": refused\n"), std::string::npos) << verify.out;
+  }
 }
 
 // What verify says of a file matches what the updater's reader makes of it, for every
@@ -616,10 +643,18 @@ TEST_F(FwpToolTest, VerifyAgreesWithTheLoadOnEveryFuzzSeed) {
       package = copy.Path();
     }
     fwp::TOPFile loaded;
-    const bool loads = !package.empty() && loaded.Load(package);
+    bool accepted = !package.empty() && loaded.Load(package);
+    // ...and what its firmware step takes: a "frw" item that is not empty and fits.
+    if (accepted) {
+      const fwp::TFileBase* frw = app::FirstFirmwareItem(loaded);
+      accepted = frw != nullptr &&
+                 app::ImageRefusal(frw->FileName, static_cast<int64_t>(std::filesystem::file_size(
+                                                      loaded.WorkFolder() + frw->FileName)))
+                     .empty();
+    }
     loaded.RemoveAllItems();
     const Result verify = Tool({"verify", entry.path().string()});
-    EXPECT_EQ(verify.code == 0, loads) << verify.out << verify.err;
+    EXPECT_EQ(verify.code == 0, accepted) << verify.out << verify.err;
   }
   EXPECT_GT(files, 30);
 }

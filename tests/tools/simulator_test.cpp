@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -233,12 +234,44 @@ TEST_F(SimulatorTest, UnpluggedDuringABlockFailsTheWriteAndLeavesNoPrinter) {
 // The script's image and sections, and what a printer that took them all holds.
 const std::vector<std::string> kSmallUpdate = {"--image-size", "2000", "--section", "font:300"};
 
-void ExpectWholeUpdateIn(const fs::path& folder) {
+void ExpectWholeUpdate(const fs::path& folder, const std::string& transcript) {
   EXPECT_EQ(ReadBytes(folder / "firmware.bin"), Pattern(2000, 11));
   EXPECT_EQ(ReadBytes(folder / "font.bin"), Pattern(300, 24));
-  std::string transcript = ReadText(folder / "transcript.txt");
   EXPECT_NE(transcript.find("LINK\nBUZZER TP=2\n"), std::string::npos) << transcript;
   EXPECT_EQ(transcript.find("VIOLATION"), std::string::npos) << transcript;
+}
+
+void ExpectWholeUpdateIn(const fs::path& folder) {
+  ExpectWholeUpdate(folder, ReadText(folder / "transcript.txt"));
+}
+
+// A transcript written with --timestamps, its times taken off: every line must begin
+// with seconds to the millisecond and a blank, in order, none later than latest.
+std::string WithoutTimes(const std::string& stamped, double latest) {
+  std::istringstream lines(stamped);
+  std::string plain;
+  double last = 0;
+  for (std::string line; std::getline(lines, line);) {
+    size_t blank = line.find(' ');
+    size_t point = line.find('.');
+    bool shaped = blank != std::string::npos && point != std::string::npos && point > 0 &&
+                  blank == point + 4 && line.find_first_not_of("0123456789.") == blank;
+    EXPECT_TRUE(shaped) << line;
+    if (!shaped) return stamped;
+    double time = std::stod(line.substr(0, blank));
+    EXPECT_GE(time, last) << line;
+    EXPECT_LE(time, latest) << line;
+    last = time;
+    plain += line.substr(blank + 1) + "\n";
+  }
+  return plain;
+}
+
+// summary.json's command_seconds, -1 when it has none.
+double CommandSeconds(const std::string& summary) {
+  const std::string key = "\"command_seconds\": ";
+  size_t at = summary.find(key);
+  return at == std::string::npos ? -1 : std::stod(summary.substr(at + key.size()));
 }
 
 TEST_F(SimulatorTest, SeveralPrintersEachKeepTheirOwnPortSerialFlashAndTranscript) {
@@ -279,23 +312,54 @@ TEST_F(SimulatorTest, APrinterBackFirstTakesTheLowestFreeNodeAndThePinnedOneIsFo
   EXPECT_EQ(ReadText(run.flashDir / "1-1.5" / "transcript.txt"), "");
 }
 
-TEST_F(SimulatorTest, FourHostsUpdateFourPrintersAtOnce) {
-  // Every host sees all four printers restart (24 device events) while it waits for its
-  // own; each must still find its own printer and nothing may reach another's.
+TEST_F(SimulatorTest, SixteenHostsUpdateSixteenPrintersAtOnceAndEachComesBackOnAFreeNode) {
+  // All sixteen restart within a few milliseconds of each other: 96 device events, and
+  // every printer takes the lowest node free when it comes back.
   std::string client = std::string(SIM_CLIENT) + " --image-size 2000 --section font:300";
   for (const std::string& arg : kQuick)
     client += " " + arg;
-  SimRun run = Run({"--printers", "4", "--restart-ms", "1000"}, {},
+  SimRun run = Run({"--printers", "16", "--restart-ms", "1000", "--timestamps", "--verbose"}, {},
                    {"/bin/sh", "-c",
-                    "pids=; for port in 1-1.4 1-1.5 1-1.6 1-1.7; do " + client +
-                        " --port $port >/dev/null & pids=\"$pids $!\"; done; "
-                        "for pid in $pids; do wait $pid || exit 1; done"});
+                    "pids=; for i in $(seq 4 19); do " + client +
+                        " --port 1-1.$i >/dev/null & pids=\"$pids $!\"; done; "
+                        "for pid in $pids; do wait $pid || exit 1; done; "
+                        "for i in $(seq 4 19); do d=\"$UMOCKDEV_DIR\"/sys/bus/usb/devices/1-1.$i; "
+                        "echo $(basename $d) $(cat $d/serial) $(ls $d/*/usbmisc); done"});
   ASSERT_EQ(run.status, 0) << run.errors;
-  for (const char* port : {"1-1.4", "1-1.5", "1-1.6", "1-1.7"}) {
+  double ran = CommandSeconds(run.summary);
+  EXPECT_GT(ran, 1.0) << run.summary;  // at least the time away after the image
+
+  std::istringstream listing(run.output);
+  std::set<std::string> nodes;
+  for (int i = 0; i < 16; ++i) {
+    std::string port = "1-1." + std::to_string(4 + i);
     SCOPED_TRACE(port);
-    ExpectWholeUpdateIn(run.flashDir / port);
-    EXPECT_EQ(ReadText(run.flashDir / port / "transcript.txt").find("CONNECT VRQ"), 0u);
+    fs::path folder = run.flashDir / port;
+    std::string transcript = WithoutTimes(ReadText(folder / "transcript.txt"), ran);
+    ExpectWholeUpdate(folder, transcript);
+    EXPECT_EQ(transcript.rfind("CONNECT VRQ\n", 0), 0u) << transcript;
+    EXPECT_EQ(transcript.find("CONNECT VRQ", 1), std::string::npos) << transcript;
+    EXPECT_NE(run.errors.find(port + ": printer back on lp"), std::string::npos) << run.errors;
+
+    // Discovery finds it on its port with its own serial number, on a node of its own.
+    std::string found, serial, node;
+    listing >> found >> serial >> node;
+    char expected[16];
+    std::snprintf(expected, sizeof expected, "VRQSIM%04d", i + 1);
+    EXPECT_EQ(found, port);
+    EXPECT_EQ(serial, expected);
+    nodes.insert(node);
   }
+  std::set<std::string> all;
+  for (int lp = 0; lp < 16; ++lp)
+    all.insert("lp" + std::to_string(lp));
+  EXPECT_EQ(nodes, all) << run.output;
+  // Every printer took its data through the usblp model, from a slot of its own.
+  size_t modelled = 0;
+  for (size_t at = run.summary.find("\"modelled\": true"); at != std::string::npos;
+       at = run.summary.find("\"modelled\": true", at + 1))
+    ++modelled;
+  EXPECT_EQ(modelled, 16u) << run.summary;
 }
 
 TEST_F(SimulatorTest, APrinterRestartsAtAGivenTimeWhateverItsDialogue) {

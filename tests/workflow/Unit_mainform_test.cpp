@@ -65,6 +65,9 @@ TEST_F(StoppingTest, BeforeTheImageAnInterruptStopsAtOnce) {
   ExpectStoppedCleanly(app::StopCause::kInterrupt);
   EXPECT_EQ(printer.lines.back(), "CONNECT");
   EXPECT_THAT(ui.notices, ElementsAre("Stopped."));
+  // The record says what the operator saw, and that nothing reached the flash.
+  EXPECT_EQ(form->LastRun().message, "Stopped.");
+  EXPECT_FALSE(form->LastRun().flashReached);
 }
 
 TEST_F(StoppingTest, WhileWritingAFirstInterruptOnlyWarns) {
@@ -97,6 +100,8 @@ TEST_F(StoppingTest, WhileWritingASecondInterruptStopsAfterTheWriteInProgress) {
   EXPECT_EQ(printer.blocks.back().hex.size(), 1024u);
   EXPECT_THAT(printer.lines, ::testing::Not(::testing::Contains("LINK")));
   EXPECT_THAT(ui.notices.back(), ::testing::HasSubstr("incomplete firmware"));
+  EXPECT_EQ(form->LastRun().message, ui.notices.back());
+  EXPECT_TRUE(form->LastRun().flashReached);
 }
 
 TEST_F(StoppingTest, ATerminationStopsEvenWhileWriting) {

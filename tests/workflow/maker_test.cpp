@@ -9,6 +9,7 @@
 #include "package/linked_package.h"
 #include "package/package_scan.h"
 #include "platform/file.h"
+#include "workflow/maker.h"
 #include "workflow_fixture.h"
 
 namespace apptest {
@@ -120,6 +121,11 @@ TEST_F(MakerTest, APackageThatCannotWorkMakesNothing) {
       {undecodable, "it does not decode"},
       {WritePackage({Item("frw", "fw.bin", {1}), Item("font", "FW.BIN", {2})}, {}, "twice.fwp"),
        "share the file name"},
+      // What the update's firmware step would refuse: the maker and the update agree.
+      {WritePackage({Item("font", "f.bin", {2})}, {}, "no-frw.fwp"), "has no \"frw\" item"},
+      {WritePackage({Item("frw", "fw.bin", {}), Item("font", "f.bin", {2})}, {}, "empty.fwp"),
+       "an empty image is never an update"},
+      {WritePackage({Item("frw", "fw.bin", Bytes(1048577))}, {}, "huge.fwp"), "1048577 bytes"},
   };
   for (const auto& [package, reason] : cases) {
     SCOPED_TRACE(package);
@@ -129,6 +135,66 @@ TEST_F(MakerTest, APackageThatCannotWorkMakesNothing) {
     EXPECT_THAT(ui.boxes.at(0).detail, ::testing::HasSubstr(reason));
     EXPECT_THAT(LeftOvers(), ElementsAre());
   }
+}
+
+// A packed stream that ends before its item loads with zeros at the end and a warning: the
+// maker makes nothing of it unless the operator says to, and the record tells what was
+// worked on.
+TEST_F(MakerTest, APackageWithWarningsIsMadeOnlyWhenTheOperatorSaysSo) {
+  fwp::PackageHeaderFields packed;
+  packed.packMode = fwp::kPackPacked;
+  packed.versionLabel = "cut";
+  const std::string package = WritePackage({Item("frw", "fw.bin", Bytes(29))}, packed, "cut.fwp");
+  {
+    // U says 2,048 bytes; the stream holds about 29.
+    const fwp::RecordFields record = fwp::ScanPackage(package).records.at(0);
+    std::fstream file(package, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(record.dataOffset + 4);
+    file.write("\x00\x08\x00\x00", 4);
+  }
+  const std::string made = (dir / "cut.run").string();
+  const std::string warning = "of its 2048 bytes; the last";
+  std::vector<std::vector<std::string>> asked;
+  app::MakerHooks hooks;
+  hooks.acceptWarnings = [&](const std::vector<std::string>& warnings) {
+    asked.push_back(warnings);
+    return false;
+  };
+  app::RunRecord record;
+  app::RunOutcome outcome = app::MakeUpdateApplication(exe, package, hooks, &record);
+  EXPECT_EQ(outcome.message, "Error fwp data!");
+  EXPECT_THAT(outcome.detail, ::testing::HasSubstr("loaded with warnings"));
+  EXPECT_THAT(outcome.detail, ::testing::HasSubstr(warning));
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_THAT(asked[0], ElementsAre(::testing::HasSubstr(warning)));
+  EXPECT_FALSE(fs::exists(made));
+  ASSERT_TRUE(record.package);
+  EXPECT_EQ(record.package->path, package);
+  EXPECT_EQ(record.package->versionLabel, "cut");
+  ASSERT_EQ(record.package->items.size(), 1u);
+  EXPECT_EQ(record.package->items[0].size, 2048);
+  EXPECT_THAT(record.warnings, ElementsAre(::testing::HasSubstr(warning)));
+  // Without anyone to ask, no.
+  EXPECT_EQ(app::MakeUpdateApplication(exe, package).message, "Error fwp data!");
+  EXPECT_THAT(LeftOvers(), ElementsAre());
+
+  hooks.acceptWarnings = [](const std::vector<std::string>&) { return true; };
+  outcome = app::MakeUpdateApplication(exe, package, hooks);
+  EXPECT_TRUE(outcome.success) << outcome.detail;
+  EXPECT_EQ(Extracted(made), Read(package));
+
+  // The form asks its window.
+  fs::remove(made);
+  ui.answerOk = false;
+  EXPECT_EQ(form->MakeUpdateApp(package), 0);
+  EXPECT_EQ(ui.questions, 1);
+  EXPECT_THAT(BoxTexts(), ElementsAre("Error: Error fwp data!"));
+  EXPECT_THAT(form->LastRun().warnings, ElementsAre(::testing::HasSubstr(warning)));
+  EXPECT_FALSE(fs::exists(made));
+  ui.answerOk = true;
+  EXPECT_EQ(form->MakeUpdateApp(package), 0);
+  EXPECT_TRUE(form->LastRunSucceeded());
+  EXPECT_TRUE(fs::exists(made));
 }
 
 // Whatever lies at NAME.run is replaced as a whole; nothing is written through it.

@@ -78,11 +78,11 @@ TEST_F(UpdateTest, FullUpdateWritesEverySectionInPackageOrder) {
 }
 
 TEST_F(UpdateTest, BlocksSplitAtTheSectionSizeAndTheLastFrwModeWins) {
-  WritePackage({Item("frw", "fw.bin", {}, "1"), Item("frw", "fw2.bin", {9}, "2"),
+  WritePackage({Item("frw", "fw.bin", {7}, "1"), Item("frw", "fw2.bin", {9}, "2"),
                 Item("bootloader", "boot.bin", {}), Item("system", "sys.bin", Bytes(2500000))});
   EXPECT_EQ(form->RunUpdate(), 0);
   EXPECT_THAT(BoxTexts(), ElementsAre("Info: Update Success!"));
-  EXPECT_THAT(StartingWith(printer.lines, "DF"), ElementsAre("DF 0 536870912 0 0"));
+  EXPECT_THAT(StartingWith(printer.lines, "DF"), ElementsAre("DF 0 536870912 1 7"));
   ASSERT_EQ(printer.blocks.size(), 3u);
   EXPECT_THAT(StartingWith(printer.lines, "BUZZER TP=1").size(), 2u);
   int adds[] = {0, 1048576, 2097152}, lens[] = {1048576, 1048576, 402848};
@@ -226,8 +226,20 @@ const FailureCase kFailures[] = {
     {"FrwImageTooLarge",
      [](UpdateTest& t) { t.WritePackage({Item("frw", "fw.bin", Bytes(1048577))}); },
      "Can not Run FRW!", "", "1048577 bytes"},
-    {"NoConnectReply", [](UpdateTest& t) { t.printer.connectReply = "Connect success!\r\n"; },
-     "Can not Run FRW!", "CONNECT"},
+    {"EmptyFrwImage",
+     [](UpdateTest& t) {
+       t.WritePackage({Item("frw", "fw.bin", {}), Item("font", "f.bin", {1})});
+     },
+     "Can not Run FRW!", "", "is empty: an empty image is never an update"},
+    {"NoConnectReply", [](UpdateTest& t) { t.printer.connectReply = ""; }, "Can not Run FRW!",
+     "CONNECT", "no \"Connect Success!\" within 3 s"},
+    // Whatever the printer answers in its place is shown, escaped, not taken for silence.
+    {"ConnectAnsweredOtherwise",
+     [](UpdateTest& t) { t.printer.connectReply = "Connect success!\r\n"; }, "Can not Run FRW!",
+     "CONNECT", "the printer answered \"Connect success!\" instead of \"Connect Success!\""},
+    {"ConnectAnsweredGarbage",
+     [](UpdateTest& t) { t.printer.connectReply = "\xFE\x1B~?#garbage\r\n"; }, "Can not Run FRW!",
+     "CONNECT", "the printer answered \"\\xFE\\x1B~?#garbage\" instead of \"Connect Success!\""},
     {"NeverComesBack",
      [](UpdateTest& t) {
        t.printer.restartMs = 3600000;
@@ -354,13 +366,56 @@ TEST_F(UpdateTest, TheOperatorConfirmsWhichPackageGoesToWhichPrinter) {
   EXPECT_EQ(summary.flashMs, 5000u + 1000u + 11u * 20u);
   EXPECT_THAT(printer.lines, ElementsAre());
   EXPECT_TRUE(ui.boxes.empty());
+  // A no is said, and recorded as a no.
+  EXPECT_THAT(ui.notices, ElementsAre("Not updated."));
+  EXPECT_TRUE(form->LastRun().declined);
+  EXPECT_EQ(form->LastRun().message, "Not updated.");
   EXPECT_EQ(app::ExitStatusOf(form->LastRun()), app::kExitFailure);
   EXPECT_THAT(LeftOvers(), ElementsAre());
 
   ui.confirmation = app::Confirmation::kCannotAsk;
   form->RunUpdate();
   EXPECT_THAT(printer.lines, ElementsAre());
+  EXPECT_FALSE(form->LastRun().declined);
   EXPECT_EQ(app::ExitStatusOf(form->LastRun()), app::kExitUsage);
+}
+
+// What the run worked on is recorded as it learns it: the package as it was named, its
+// version label and items once loaded, its warnings.
+TEST_F(UpdateTest, TheRecordNamesThePackageAndItsWarnings) {
+  fwp::PackageHeaderFields header;
+  header.versionLabel = "v9";
+  const std::string path = WritePackage({Item("frw", "fw.bin", {1, 2})}, header);
+  form->Button1Click();
+  const app::RunRecord& run = form->LastRun();
+  ASSERT_TRUE(run.package);
+  EXPECT_EQ(run.package->path, path);
+  EXPECT_FALSE(run.package->length);
+  EXPECT_EQ(run.package->versionLabel, "v9");
+  ASSERT_EQ(run.package->items.size(), 1u);
+  EXPECT_EQ(run.package->items[0].size, 2);
+  EXPECT_TRUE(run.warnings.empty());
+
+  // A package refused for its header still names itself and its label.
+  header.printerName = "Other";
+  WritePackage({Item("frw", "fw.bin", {1})}, header);
+  form->Button1Click();
+  ASSERT_TRUE(form->LastRun().package);
+  EXPECT_EQ(form->LastRun().package->versionLabel, "v9");
+  EXPECT_TRUE(form->LastRun().package->items.empty());
+
+  // An update application names itself, and where its package lies in it.
+  header.printerName = "VRQPrinter";
+  const std::string package = WritePackage({Item("frw", "fw.bin", {1})}, header);
+  const auto programSize = static_cast<int64_t>(std::filesystem::file_size(exe));
+  ASSERT_GT(fwp::AppendLinkedPackage(exe, package), 0);
+  ui.confirmation = app::Confirmation::kNo;
+  form->Button1Click();
+  ASSERT_TRUE(form->LastRun().package);
+  EXPECT_EQ(form->LastRun().package->path, exe);
+  EXPECT_EQ(form->LastRun().package->offset, programSize);
+  EXPECT_EQ(form->LastRun().package->length,
+            static_cast<int64_t>(std::filesystem::file_size(package)));
 }
 
 // A package cut at a record boundary reads as whole: the confirmation says it may be.
@@ -376,6 +431,7 @@ TEST_F(UpdateTest, TheConfirmationWarnsOfAPackageWithoutItsEndMarker) {
   ASSERT_EQ(ui.summaries.size(), 1u);
   EXPECT_THAT(ui.summaries[0].warnings,
               ElementsAre(::testing::HasSubstr("may have been cut short at a record boundary")));
+  EXPECT_EQ(form->LastRun().warnings, ui.summaries[0].warnings);
 }
 
 // What was odd about the package reaches the box the run ends with as well; a sound

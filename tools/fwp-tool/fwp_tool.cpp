@@ -105,16 +105,18 @@ program part, the header (an update for "VRQPrinter"), every record, every item
 decoded, the item names and the sizes. Prints one line per finding:
   damaged: ...    the updater would not load the package whole, or the update
                   application is damaged and must be fetched again
-  refused: ...    a sound package the updater refuses (another printer or kind,
-                  larger than 1 GiB)
+  refused: ...    a sound package an update refuses (another printer or kind,
+                  larger than 1 GiB, no "frw" item, an empty one or one larger
+                  than the printer's loader takes); vrq-update's maker refuses
+                  it too
   warning: ...    works, but deserves a look (a packed stream that ends early
                   and leaves zeros, no end marker behind the last record, a
-                  damaged checksum mark in the trailer), or loads but an
-                  update stops at the firmware step (no "frw" item, or one
-                  larger than the printer's loader takes)
-and a last line FILE: good or FILE: damaged.
-Exit status: 0 good (warnings allowed), 1 damaged, refused or unreadable,
-2 usage.
+                  damaged checksum mark in the trailer); the maker takes it
+                  only with --allow-warnings
+and a last line FILE: good, FILE: usable, with warnings (...), FILE: refused
+or FILE: damaged.
+Exit status: 0 good or usable with warnings, 1 damaged, refused or
+unreadable, 2 usage.
 )";
 
 constexpr const char* kExtractHelp = R"(Usage: fwp-tool extract [-v] FILE DIR

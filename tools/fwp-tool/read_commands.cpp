@@ -163,17 +163,19 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
     warnings += finding.kind == fwp::Finding::kWarning ? 1 : 0;
     damaged = damaged || finding.kind == fwp::Finding::kDamaged;
   }
-  // "Good" is what the updater's reader loads whole; a package its firmware step refuses
-  // loads, so that refusal is a warning here.
-  if (checked.firmware) {
-    out << "warning: " << checked.firmware->text << ": an update stops at the firmware step\n";
-    ++warnings;
-  }
+  // The one acceptance check: what an update stops at (no "frw" item, an empty one, one
+  // larger than the loader takes) is refused here as the maker and --check refuse it.
+  if (checked.firmware) out << "refused: " << checked.firmware->text << "\n";
   out << paths[0] << ": ";
-  if (check.Good()) {
-    out << "good, " << check.items << (check.items == 1 ? " item" : " items");
-    if (warnings > 0) out << ", " << warnings << (warnings == 1 ? " warning" : " warnings");
-    out << "\n";
+  if (!checked.FirstRefusal()) {
+    // A package with warnings works, but what it would do deserves a look first: never
+    // "good".
+    if (warnings == 0) {
+      out << "good, " << check.items << (check.items == 1 ? " item" : " items") << "\n";
+    } else {
+      out << "usable, with warnings (" << warnings << (warnings == 1 ? " warning" : " warnings")
+          << ", " << check.items << (check.items == 1 ? " item" : " items") << ")\n";
+    }
     return kExitOk;
   }
   out << (damaged ? "damaged" : "refused") << "\n";

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -198,7 +199,7 @@ std::vector<std::unique_ptr<sim::SimulatedPrinter>> MakePrinters(const sim::Opti
 
 bool WriteFlash(const sim::Options& options,
                 const std::vector<std::unique_ptr<sim::SimulatedPrinter>>& printers,
-                std::string& error) {
+                double commandSeconds, std::string& error) {
   std::vector<sim::SummaryEntry> summary;
   for (const auto& printer : printers) {
     std::string folder = FlashFolder(options, *printer);
@@ -207,7 +208,7 @@ bool WriteFlash(const sim::Options& options,
         {printer->PortPath(), options.rate, printer->Log().ViolationCount(), printer->Summary()});
   }
   if (options.flashDir.empty()) return true;
-  return sim::WriteSummary(options.flashDir + "/summary.json", summary, error);
+  return sim::WriteSummary(options.flashDir + "/summary.json", summary, commandSeconds, error);
 }
 
 // The programs that claim a printer's interface through usbfs, holding it until COMMAND
@@ -284,12 +285,20 @@ int main(int argc, char** argv) {
   sim::Simulator simulator(played, options.restartMs, &usblp);
 
   sim::InstallSignalRelay();
+  // The transcripts' times and summary.json's command_seconds count from here.
+  const auto started = std::chrono::steady_clock::now();
+  if (options.timestamps) {
+    for (auto& printer : printers)
+      printer->Log().StampTimes(started);
+  }
   pid_t child = StartCommand(options.command, CommandEnvironment(preload), runAs);
   if (child < 0) return Fail(std::string("cannot start COMMAND: ") + std::strerror(errno));
   int status = simulator.Run(child);
+  const double commandSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   claims.clear();
 
-  if (!WriteFlash(options, printers, error)) return Fail(error);
+  if (!WriteFlash(options, printers, commandSeconds, error)) return Fail(error);
   int violations = 0;
   for (auto& printer : printers)
     violations += printer->Log().ViolationCount();

@@ -92,6 +92,7 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     kSerial,
     kNodeMode,
     kUser,
+    kTimestamps,
     kVerbose,
     kHelp,
     kVersion
@@ -107,6 +108,7 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
       {"rate", required_argument, nullptr, kRate},
       {"fault", required_argument, nullptr, kFault},
       {"serial", required_argument, nullptr, kSerial},
+      {"timestamps", no_argument, nullptr, kTimestamps},
       {"verbose", no_argument, nullptr, kVerbose},
       {"help", no_argument, nullptr, kHelp},
       {"version", no_argument, nullptr, kVersion},
@@ -176,6 +178,9 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
         options.serials[text.substr(0, equals)] = bytes;
         break;
       }
+      case kTimestamps:
+        options.timestamps = true;
+        break;
       case kVerbose:
         options.verbose = true;
         break;
@@ -269,12 +274,17 @@ Options:
                      any stored block has no file. DIR/summary.json tells, per
                      printer, the bytes it took, the bytes lost at closes and
                      after which command, whether it started the firmware
-                     image, and the breaches (see the man page).
+                     image, and the breaches, and how long COMMAND ran (see
+                     the man page).
   --transcript FILE  also write the transcript to FILE; with several printers,
                      every printer's, each line after its port path and ": ".
                      COMMAND finds the transcript's path (the first printer's,
                      with several) in the environment variable
                      VRQ_PRINTER_SIM_TRANSCRIPT.
+  --timestamps       begin every transcript line with the seconds since
+                     COMMAND started, to the millisecond, and a blank
+                     ("12.345 CKID"): when the printer took the line's last
+                     byte, or noticed what the line reports
   --restart-ms N     how long the printer is away after the image (default
                      1500)
   --flash-ms N       how long the printer takes to write a block (default 50)

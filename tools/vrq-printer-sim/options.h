@@ -33,6 +33,7 @@ struct Options {
   std::vector<Fault> faults;
   // USB serial numbers other than VRQSIM000N, by USB port path ("" for none).
   std::map<std::string, std::string> serials;
+  bool timestamps = false;  // transcript lines begin with the time they were received
   bool verbose = false;
   bool help = false;
   bool version = false;

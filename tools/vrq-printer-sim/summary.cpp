@@ -61,17 +61,25 @@ std::string PrinterJson(const SummaryEntry& entry) {
 
 }  // namespace
 
-std::string SummaryJson(const std::vector<SummaryEntry>& printers) {
-  std::string json = "{\n  \"printers\": [\n";
+std::string SummaryJson(const std::vector<SummaryEntry>& printers, double commandSeconds) {
+  std::string json = "{\n  \"command_seconds\": ";
+  if (commandSeconds < 0) {
+    json += "null";
+  } else {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", commandSeconds);
+    json += seconds;
+  }
+  json += ",\n  \"printers\": [\n";
   for (size_t i = 0; i < printers.size(); ++i)
     json += PrinterJson(printers[i]) + (i + 1 < printers.size() ? ",\n" : "\n");
   return json + "  ]\n}\n";
 }
 
 bool WriteSummary(const std::string& path, const std::vector<SummaryEntry>& printers,
-                  std::string& error) {
+                  double commandSeconds, std::string& error) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << SummaryJson(printers);
+  out << SummaryJson(printers, commandSeconds);
   out.close();
   if (out) return true;
   error = "cannot write " + path;

@@ -1,6 +1,6 @@
 // summary.json in the flash folder: per printer, what it took of the host's data, what the
 // host's closes dropped and after which command, whether it started the firmware image,
-// and how many breaches of the dialogue it saw.
+// and how many breaches of the dialogue it saw; and how long COMMAND ran.
 #pragma once
 
 #include <string>
@@ -17,8 +17,9 @@ struct SummaryEntry {
   PrinterSummary summary;
 };
 
-std::string SummaryJson(const std::vector<SummaryEntry>& printers);
+// commandSeconds: from COMMAND's start to its end, negative when unknown.
+std::string SummaryJson(const std::vector<SummaryEntry>& printers, double commandSeconds);
 bool WriteSummary(const std::string& path, const std::vector<SummaryEntry>& printers,
-                  std::string& error);
+                  double commandSeconds, std::string& error);
 
 }  // namespace sim

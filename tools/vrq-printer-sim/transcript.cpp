@@ -47,8 +47,16 @@ void Transcript::AddViolation(const std::string& text) {
 
 void Transcript::Add(const std::string& line) {
   lines_.push_back(line);
+  char stamp[32] = "";
+  if (origin_) {
+    using namespace std::chrono;
+    auto ms = duration_cast<milliseconds>(steady_clock::now() - *origin_).count();
+    std::snprintf(stamp, sizeof stamp, "%lld.%03lld ", static_cast<long long>(ms / 1000),
+                  static_cast<long long>(ms % 1000));
+  }
   for (const Output& output : files_) {
     std::fputs(output.prefix.c_str(), output.file.get());
+    std::fputs(stamp, output.file.get());
     std::fputs(line.c_str(), output.file.get());
     std::fputc('\n', output.file.get());
     std::fflush(output.file.get());

@@ -4,8 +4,10 @@
 // each attached file as they happen, so a crashed run still leaves its transcript.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,9 @@ class Transcript {
   void AttachShared(std::shared_ptr<std::FILE> file, std::string prefix);
   // Opens path (created or truncated) for AttachShared; null when it cannot.
   static std::shared_ptr<std::FILE> OpenShared(const std::string& path);
+  // Begins every line written to the files from now on with the seconds since origin,
+  // to the millisecond, and a blank ("12.345 CKID"); Lines() stay as they are.
+  void StampTimes(std::chrono::steady_clock::time_point origin) { origin_ = origin; }
 
   // A received command line without its line ending. Bytes that are not printable
   // ASCII are written as \xNN and a backslash as "\\", so one line stays one line.
@@ -43,6 +48,7 @@ class Transcript {
     std::string prefix;
   };
   std::vector<Output> files_;
+  std::optional<std::chrono::steady_clock::time_point> origin_;
   std::vector<std::string> lines_;
   int violations_ = 0;
 };
