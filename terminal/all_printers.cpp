@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/printable_text.h"
 #include "terminal/json_line.h"
 #include "terminal/printer_choice.h"
 #include "workflow/firmware_step.h"
@@ -55,7 +56,7 @@ Confirmation AllPrinters::Confirm(const std::string& packageName, bool yes,
   std::vector<PrinterInfo> printers;
   for (const Job& job : jobs_)
     printers.push_back(job.printer);
-  rows_.WriteLine("Package: " + packageName);
+  rows_.WriteLine("Package: " + platform::Printable(packageName));
   rows_.WriteLine("Printers: " + DescribePrinters(printers));
   return AskAtTerminal(out_, "Update all " + std::to_string(jobs_.size()) + " printers? [y/N]", yes,
                        input, goOn);
@@ -67,7 +68,7 @@ int AllPrinters::Run(const StopSource& stops) {
   for (size_t i = 0; i < jobs_.size(); ++i) {
     Job& job = jobs_[i];
     std::vector<std::string> args = childArgs_;
-    args.insert(args.end(), {"--device", job.printer.portPath, "--json", "--yes"});
+    args.insert(args.end(), {"--device", "port:" + job.printer.portPath, "--json", "--yes"});
     job.startMs = clock_.NowMs();
     std::string error;
     if (runner_.Start(args, error)) {
@@ -155,12 +156,12 @@ void AllPrinters::Show(Job& job, bool stepChanged) {
   if (onTerminal_) return;
   const std::string prefix = job.printer.portPath + ": ";
   if (stepChanged) {
-    out_ << Escaped(prefix + OneLine(job.status), Escape::kControlBytes) << '\n';
+    out_ << platform::Printable(prefix + OneLine(job.status)) << '\n';
     return;
   }
   if (!job.figures) return;
   if (std::optional<ProgressFigures> shown = job.tenths.Next(*job.figures)) {
-    out_ << Escaped(prefix + ProgressLine(job.status, *shown), Escape::kControlBytes) << '\n';
+    out_ << platform::Printable(prefix + ProgressLine(job.status, *shown)) << '\n';
   }
 }
 
@@ -190,13 +191,15 @@ std::string AllPrinters::Table() const {
     std::string outcome = job.message;
     if (outcome.empty()) outcome = job.exitStatus == 0 ? "done" : "ended";
     if (job.exitStatus != 0) outcome += " (exit status " + std::to_string(job.exitStatus) + ")";
-    rows.push_back({job.printer.portPath, job.printer.serial, OneLine(outcome),
+    // Each cell on its own, so that no text can break a row.
+    rows.push_back({platform::Printable(job.printer.portPath),
+                    platform::Printable(job.printer.serial), platform::Printable(OneLine(outcome)),
                     Duration(job.endMs - job.startMs)});
     const std::string why = job.detail.empty() ? job.lastError : job.detail;
     if (job.exitStatus != 0 && !why.empty())
-      details += job.printer.portPath + ": " + OneLine(why) + "\n";
+      details += platform::Printable(job.printer.portPath + ": " + OneLine(why)) + "\n";
   }
-  return Escaped(AlignedColumns(rows) + details, Escape::kControlBytes);
+  return AlignedColumns(rows) + details;
 }
 
 }  // namespace app

@@ -63,7 +63,7 @@ class AllPrinters {
   // or, for a child that could not start or ended without one, the job as it ended.
   using OutcomeSink = std::function<void(Job& job)>;
 
-  // childArgs: what every child is started with, before "--device PORT --json --yes".
+  // childArgs: what every child is started with, before "--device port:PATH --json --yes".
   AllPrinters(std::vector<PrinterInfo> printers, std::vector<std::string> childArgs,
               ChildRunner& runner, Clock& clock, std::ostream& out, bool onTerminal);
 

@@ -223,9 +223,11 @@ the program (section [MAIN], MAKE=1 for maker mode).
   -y, --yes         update without asking "Update this printer? [y/N]" first
                     (needed where standard input is no terminal)
   --device PRINTER  update the printer whose USB port path (such as 1-1.4),
-                    node (/dev/usb/lp0 or lp0) or serial number is PRINTER;
-                    needed when several printers are attached; with --all
-                    or --history it may be given several times
+                    node (/dev/usb/lp0 or lp0) or serial number is PRINTER,
+                    tried in that order: the first kind any printer matches
+                    decides; port:PATH, node:NODE and serial:TEXT match only
+                    that kind; needed when several printers are attached;
+                    with --all or --history it may be given several times
   --all             update every printer attached (or those --device names),
                     all at once, one process each that only this program's
                     stops reach: it finishes its printer even when this
@@ -255,6 +257,9 @@ the program (section [MAIN], MAKE=1 for maker mode).
   -V, --version     show the version (and that of the package an update
                     application carries)
 Values may also follow an "=" (--package=FILE); "--" ends the options.
+Texts from a printer or a package (serial numbers, version labels, item names,
+replies) are shown with control characters and bytes that are not UTF-8 as
+\xNN; a backslash is shown as it is. In JSON such a byte is the text \xNN.
 
 Exit status:
   0    success: "Update Success!", the maker's success, printers listed, a

@@ -1,5 +1,6 @@
 #include "terminal/history_run.h"
 
+#include "platform/printable_text.h"
 #include "terminal/exit_status.h"
 #include "workflow/text_tools.h"
 
@@ -7,7 +8,7 @@ namespace app {
 
 int ShowHistory(const history::ReadOutcome& read, bool json, std::ostream& out, std::ostream& err) {
   for (const std::string& warning : read.warnings)
-    err << "vrq-update: warning: " << Escaped(warning, Escape::kControlBytes) << '\n';
+    err << "vrq-update: warning: " << platform::Printable(warning) << '\n';
   if (json) {
     // Every record is one JSON object of its own already; the array joins them.
     out << '[';
@@ -19,12 +20,16 @@ int ShowHistory(const history::ReadOutcome& read, bool json, std::ostream& out, 
   std::vector<std::vector<std::string>> rows = {
       {"TIME (UTC)", "SERIAL", "USB PORT", "PACKAGE", "VERSION", "STATUS"}};
   for (const history::HistoryRecord& record : read.records) {
-    rows.push_back({record.timeUtc, record.serial.empty() ? "-" : OneLine(record.serial),
-                    OneLine(record.portPath), OneLine(record.packageFile),
-                    record.packageVersion.empty() ? "-" : OneLine(record.packageVersion),
-                    record.status});
+    rows.push_back(
+        {platform::Printable(record.timeUtc),
+         record.serial.empty() ? "-" : platform::Printable(record.serial),
+         platform::Printable(record.portPath), platform::Printable(record.packageFile),
+         record.packageVersion.empty() ? "-" : platform::Printable(record.packageVersion),
+         platform::Printable(record.status)});
   }
-  out << Escaped(AlignedColumns(rows), Escape::kControlBytes);
+  // Each cell escaped before the columns are aligned, so that no byte of a printer's or a
+  // package's text can break a row.
+  out << AlignedColumns(rows);
   return kExitSuccess;
 }
 

@@ -1,32 +1,22 @@
 #include "terminal/json_line.h"
 
+#include "platform/printable_text.h"
+
 namespace app {
 namespace {
 
-// Length of the valid UTF-8 sequence at text[i], 0 when none starts there. Overlong
-// forms, surrogates and code points past U+10FFFF are not valid.
-size_t Utf8Length(std::string_view text, size_t i) {
-  const auto at = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
-  const uint8_t lead = at(i);
-  size_t length = 0;
-  uint32_t min = 0, cp = 0;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, min = 0x80, cp = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, min = 0x800, cp = lead & 0x0Fu;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, min = 0x10000, cp = lead & 0x07u;
-  } else {
-    return 0;
+// nlohmann escapes C0 controls but writes the C1 controls (U+0080..U+009F) as they are,
+// and a terminal showing the line may act on them. The same characters as \u0080..\u009f:
+// outside its strings a dumped line is ASCII, so C2 80..C2 9F are such characters.
+std::string WithC1Escaped(std::string text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    const auto next = static_cast<uint8_t>(text[i + 1]);
+    if (static_cast<uint8_t>(text[i]) != 0xC2 || next < 0x80 || next > 0x9F) continue;
+    text.replace(i, 2, std::string("\\u00") + kHex[next >> 4] + kHex[next & 0xF]);
+    i += 5;
   }
-  if (i + length > text.size()) return 0;
-  for (size_t k = 1; k < length; ++k) {
-    if ((at(i + k) & 0xC0) != 0x80) return 0;
-    cp = cp << 6 | (at(i + k) & 0x3Fu);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return length;
+  return text;
 }
 
 // nlohmann writes a double in its shortest form ("1.6", "9.0"); the durations, the only
@@ -62,30 +52,54 @@ std::string WithMilliseconds(const std::string& text) {
 }  // namespace
 
 Json JsonText(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string valid;
   valid.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
-    const size_t length = Utf8Length(text, i);
+    const size_t length = platform::Utf8SequenceLength(text, i);
     if (length > 0) {
       valid.append(text.substr(i, length));
       i += length;
       continue;
     }
     const auto byte = static_cast<uint8_t>(text[i++]);
-    valid += static_cast<char>(0xC0 | byte >> 6);
-    valid += static_cast<char>(0x80 | (byte & 0x3F));
+    valid += "\\x";
+    valid += kHex[byte >> 4];
+    valid += kHex[byte & 0xF];
   }
   return valid;
 }
+
+namespace {
+
+// Every string value inside value as JsonText makes it.
+void ValidTexts(Json& value) {
+  if (value.is_string()) {
+    value = JsonText(value.get_ref<const std::string&>());
+  } else if (value.is_structured()) {
+    for (Json& member : value)
+      ValidTexts(member);
+  }
+}
+
+}  // namespace
 
 Json JsonSeconds(uint64_t ms) {
   return static_cast<double>(ms) / 1000;
 }
 
 std::string JsonLine(const Json& value) {
-  // Every text went through JsonText; should one not have, its broken bytes become
-  // U+FFFD rather than an exception.
-  return WithMilliseconds(value.dump(-1, ' ', false, Json::error_handler_t::replace));
+  try {
+    return WithMilliseconds(
+        WithC1Escaped(value.dump(-1, ' ', false, Json::error_handler_t::strict)));
+  } catch (const Json::type_error&) {
+    // A text that did not go through JsonText holds bytes that are not UTF-8: it is
+    // written as JsonText writes it.
+    Json valid = value;
+    ValidTexts(valid);
+    return WithMilliseconds(
+        WithC1Escaped(valid.dump(-1, ' ', false, Json::error_handler_t::replace)));
+  }
 }
 
 Json ReadJsonLine(std::string_view line) {

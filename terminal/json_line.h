@@ -13,9 +13,11 @@ namespace app {
 
 using Json = nlohmann::ordered_json;
 
-// A text as a JSON string. Printer replies and package texts may hold any bytes: valid
-// UTF-8 stays as it is, and each byte of a broken sequence becomes the character of its
-// number (U+0080 to U+00FF), so that the line is always valid JSON in valid UTF-8.
+// A text as a JSON string. Printer replies, serial numbers and package texts may hold
+// any bytes: valid UTF-8 stays as it is (JsonLine writes the C0 and C1 control
+// characters as \u00NN), and each byte that is not part of well-formed UTF-8 becomes the four
+// characters \xNN (upper-case hex), as the terminal shows it, so that it can be told from
+// a real character and the line is always valid JSON in valid UTF-8.
 Json JsonText(std::string_view text);
 
 // A duration of ms milliseconds, written in seconds with three decimals ("1.600").

@@ -6,6 +6,7 @@
 #include "package/linked_package.h"
 #include "package/package_check.h"
 #include "platform/fs.h"
+#include "platform/printable_text.h"
 #include "terminal/exit_status.h"
 #include "terminal/json_events.h"
 #include "terminal/json_line.h"
@@ -32,7 +33,7 @@ struct Refusal {
 constexpr char kReadyForThePrinter[] = "ready for the printer";
 
 std::string Quoted(const std::string& text) {
-  return "\"" + Escaped(text, Escape::kControlBytes) + "\"";
+  return "\"" + platform::Printable(text) + "\"";
 }
 
 std::string Seconds(uint64_t ms) {
@@ -158,7 +159,7 @@ void Report(const fwp::PackageCheck& check, std::ostream& out) {
     const int64_t size = fwp::UnpackedSize(record, header.packMode);
     items.push_back({record.type, name, size});
     if (record.type == fwp::kFirmwareType && wireBytes == 0) {
-      out << "firmware: " << Escaped(name, Escape::kControlBytes) << ", " << size << " bytes\n";
+      out << "firmware: " << platform::Printable(name) << ", " << size << " bytes\n";
       wireBytes = size;
     }
   }
@@ -170,7 +171,7 @@ void Report(const fwp::PackageCheck& check, std::ostream& out) {
   }
   for (const fwp::Finding& finding : check.findings) {
     if (finding.kind == fwp::Finding::kWarning)
-      out << "warning: " << Escaped(finding.text, Escape::kControlBytes) << "\n";
+      out << "warning: " << platform::Printable(finding.text) << "\n";
   }
   const uint64_t wireMs = static_cast<uint64_t>(wireBytes / kWireBytesPerMs);
   out << "flash time: " << Seconds(plan.TotalMs() + wireMs)
@@ -235,7 +236,8 @@ int RunPackageCheck(const std::string& executable, const std::optional<std::stri
   }
   const int status = result.refusal ? kExitFailure : kExitSuccess;
   if (result.refusal) {
-    err << "Error: " << result.refusal->text << "\n  " << OneLine(result.refusal->detail) << "\n";
+    err << "Error: " << result.refusal->text << "\n  " << platform::Printable(OneLine(result.refusal->detail))
+        << "\n";
   } else {
     Report(result.checked.package, report);
     report << kReadyForThePrinter << "\n";
@@ -252,7 +254,7 @@ std::string LinkedPackageVersionLine(const std::string& executable) {
   const std::optional<fwp::PackageHeader> header = fwp::LinkedPackageHeader(executable);
   if (!header) return {};
   if (!header->hasMagic) return "package version: (the linked package is no update package)";
-  return "package version: " + Escaped(header->versionLabel, Escape::kControlBytes);
+  return "package version: " + platform::Printable(header->versionLabel);
 }
 
 }  // namespace app

@@ -1,8 +1,11 @@
 #include "terminal/printer_choice.h"
 
 #include <algorithm>
+#include <string_view>
+#include <utility>
 #include <vector>
 
+#include "platform/printable_text.h"
 #include "terminal/json_events.h"
 #include "terminal/json_line.h"
 #include "workflow/text_tools.h"
@@ -11,7 +14,30 @@ namespace app {
 namespace {
 
 std::string SerialText(const PrinterInfo& printer) {
-  return printer.serial.empty() ? "none" : printer.serial;
+  return printer.serial.empty() ? "none" : platform::Printable(printer.serial);
+}
+
+enum class NameKind { kPort, kNode, kSerial };
+
+bool Matches(const PrinterInfo& printer, NameKind kind, const std::string& name) {
+  if (name.empty()) return false;
+  switch (kind) {
+    case NameKind::kPort:
+      return name == printer.portPath;
+    case NameKind::kNode:
+      return name == printer.openPath || name == printer.nodeName;
+    case NameKind::kSerial:
+      return name == printer.serial;
+  }
+  return false;
+}
+
+std::vector<PrinterInfo> Matching(const std::vector<PrinterInfo>& attached, NameKind kind,
+                                  const std::string& name) {
+  std::vector<PrinterInfo> named;
+  std::copy_if(attached.begin(), attached.end(), std::back_inserter(named),
+               [&](const PrinterInfo& printer) { return Matches(printer, kind, name); });
+  return named;
 }
 
 }  // namespace
@@ -21,9 +47,24 @@ std::string DescribePrinters(const std::vector<PrinterInfo>& printers) {
   std::string text;
   for (const PrinterInfo& printer : printers) {
     if (!text.empty()) text += ", ";
-    text += printer.portPath + " (serial " + SerialText(printer) + ", " + printer.openPath + ")";
+    text += platform::Printable(printer.portPath) + " (serial " + SerialText(printer) + ", " +
+            platform::Printable(printer.openPath) + ")";
   }
   return text;
+}
+
+std::vector<PrinterInfo> PrintersNamed(const std::vector<PrinterInfo>& attached,
+                                       const std::string& name) {
+  static const std::pair<std::string_view, NameKind> kPrefixes[] = {
+      {"port:", NameKind::kPort}, {"node:", NameKind::kNode}, {"serial:", NameKind::kSerial}};
+  for (const auto& [prefix, kind] : kPrefixes) {
+    if (name.starts_with(prefix)) return Matching(attached, kind, name.substr(prefix.size()));
+  }
+  for (NameKind kind : {NameKind::kPort, NameKind::kNode, NameKind::kSerial}) {
+    std::vector<PrinterInfo> named = Matching(attached, kind, name);
+    if (!named.empty()) return named;
+  }
+  return {};
 }
 
 PrinterChoice ChoosePrinter(const std::vector<PrinterInfo>& attached,
@@ -36,17 +77,16 @@ PrinterChoice ChoosePrinter(const std::vector<PrinterInfo>& attached,
                 ". Pick the one to update with --device (its USB port path, node or serial "
                 "number), or update them all with --all."};
   }
-  std::vector<PrinterInfo> named;
-  std::copy_if(attached.begin(), attached.end(), std::back_inserter(named),
-               [&](const PrinterInfo& printer) { return NamesPrinter(printer, *device); });
+  const std::vector<PrinterInfo> named = PrintersNamed(attached, *device);
   if (named.size() == 1 && !named.front().portPath.empty()) return {named.front().portPath, {}};
+  const std::string shown = platform::Printable(*device);
   if (named.empty()) {
     return {{},
-            "--device " + *device +
+            "--device " + shown +
                 " names no attached printer; attached: " + DescribePrinters(attached) + "."};
   }
   return {{},
-          "--device " + *device + " names " + std::to_string(named.size()) +
+          "--device " + shown + " names " + std::to_string(named.size()) +
               " printers: " + DescribePrinters(named) + ". Give the USB port path instead."};
 }
 
@@ -71,8 +111,9 @@ PrintersChoice ChoosePrinters(const std::vector<PrinterInfo>& attached,
 std::string PrinterTable(const std::vector<PrinterInfo>& printers) {
   std::vector<std::vector<std::string>> rows = {{"PORT", "ID", "NODE", "USB PORT", "SERIAL"}};
   for (const PrinterInfo& printer : printers) {
-    rows.push_back({std::to_string(printer.portNumber), printer.id, printer.openPath,
-                    printer.portPath, printer.serial});
+    rows.push_back({std::to_string(printer.portNumber), platform::Printable(printer.id),
+                    platform::Printable(printer.openPath), platform::Printable(printer.portPath),
+                    platform::Printable(printer.serial)});
   }
   return AlignedColumns(rows);
 }

@@ -18,6 +18,15 @@ struct PrinterChoice {
   std::string problem;
 };
 
+// The printers that name picks, as --device takes it: "port:PATH", "node:NODE" and
+// "serial:TEXT" pick by that one kind ("/dev/usb/lp0" or "lp0" for a node); a name without
+// one of these prefixes is tried as a USB port path first, then as a node, then as a
+// serial number, and the first kind that any printer matches decides. So a serial number
+// never makes another printer's port path or node unusable. An empty name or serial
+// picks nothing.
+std::vector<PrinterInfo> PrintersNamed(const std::vector<PrinterInfo>& attached,
+                                       const std::string& name);
+
 // device: what --device gave. Without it, more than one printer attached is a problem:
 // a headless run does not guess which printer to write.
 PrinterChoice ChoosePrinter(const std::vector<PrinterInfo>& attached,
@@ -33,10 +42,12 @@ struct PrintersChoice {
 PrintersChoice ChoosePrinters(const std::vector<PrinterInfo>& attached,
                               const std::vector<std::string>& devices);
 
-// "1-1.4 (serial VRQSIM0001, /dev/usb/lp0), 1-1.5 (...)", or "none".
+// "1-1.4 (serial VRQSIM0001, /dev/usb/lp0), 1-1.5 (...)", or "none"; the printers' texts
+// as platform::Printable shows them.
 std::string DescribePrinters(const std::vector<PrinterInfo>& printers);
 
-// A header line and a line per printer: port number, id, node, USB port path, serial.
+// A header line and a line per printer: port number, id, node, USB port path, serial,
+// each cell as platform::Printable shows it.
 std::string PrinterTable(const std::vector<PrinterInfo>& printers);
 // The same as a JSON array of objects.
 std::string PrinterListJson(const std::vector<PrinterInfo>& printers);

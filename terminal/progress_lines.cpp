@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/printable_text.h"
 #include "workflow/text_tools.h"
 
 namespace app {
@@ -109,15 +110,14 @@ size_t InPlaceLines::Columns() const {
 
 void InPlaceLines::WriteLine(const std::string& line) {
   ClearLine();
-  const std::string escaped = Escaped(line, Escape::kControlBytes);
   const size_t columns = Columns();
   // Each line of a text of several on its own: the terminal breaks them where they end.
-  for (size_t start = 0; start <= escaped.size();) {
-    size_t end = std::min(escaped.find('\n', start), escaped.size());
-    std::string piece = escaped.substr(start, end - start);
+  for (size_t start = 0; start <= line.size();) {
+    size_t end = std::min(line.find('\n', start), line.size());
+    std::string piece = line.substr(start, end - start);
     if (!piece.empty() && piece.back() == '\r') piece.pop_back();
-    if (end < escaped.size() || !piece.empty() || start == 0) {
-      for (const std::string& row : FoldedTo(piece, columns))
+    if (end < line.size() || !piece.empty() || start == 0) {
+      for (const std::string& row : FoldedTo(platform::Printable(piece), columns))
         out_ << row << '\n';
     }
     start = end + 1;
@@ -126,7 +126,7 @@ void InPlaceLines::WriteLine(const std::string& line) {
 }
 
 void InPlaceLines::DrawLine(const std::string& line) {
-  const std::string shown = ClippedTo(Escaped(line, Escape::kControlBytes), Columns());
+  const std::string shown = ClippedTo(platform::Printable(line), Columns());
   if (shown == drawn_) return;
   out_ << kClearRow << shown;
   out_.flush();
@@ -143,7 +143,7 @@ void InPlaceLines::DrawBlock(const std::vector<std::string>& lines) {
   const size_t columns = Columns();
   if (blockRows_ > 0) out_ << "\033[" << blockRows_ << "A";
   for (const std::string& line : lines)
-    out_ << kClearRow << ClippedTo(Escaped(line, Escape::kControlBytes), columns) << '\n';
+    out_ << kClearRow << ClippedTo(platform::Printable(line), columns) << '\n';
   out_.flush();
   blockRows_ = lines.size();
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/printable_text.h"
 #include "workflow/text_tools.h"
 
 namespace app {
@@ -78,8 +79,8 @@ Confirmation TerminalFrontEnd::ConfirmUpdate(const UpdateSummary& summary,
                                              const std::function<void()>& whileWaiting) {
   const std::string version = summary.versionLabel.empty()
                                   ? "no version label"
-                                  : "version \"" + summary.versionLabel + "\"";
-  Line("Package: " + summary.packagePath + ", " + OneLine(version));
+                                  : "version \"" + platform::Printable(summary.versionLabel) + "\"";
+  Line("Package: " + summary.packagePath + ", " + version);
   Line("  " + ItemsLine(summary));
   Line("Printer: USB port " + (summary.portPath.empty() ? "unknown" : summary.portPath) +
        ", serial " + (summary.serial.empty() ? "none" : summary.serial) + " (" + summary.node +

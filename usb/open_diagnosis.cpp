@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/fs.h"
+#include "platform/printable_text.h"
 #include "platform/udev.h"
 
 namespace usb {
@@ -18,73 +19,11 @@ constexpr const char* kNotFoundInTime = "could not find which program holds it i
 // ---------------------------------------------------------------------------------------
 // Names that processes gave themselves
 
-// The length of the well-formed UTF-8 sequence of two to four bytes at text[at], 0 when
-// there is none (a stray continuation byte, a cut or overlong sequence, a surrogate).
-size_t Utf8SequenceLength(const std::string& text, size_t at) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  size_t length = 0;
-  unsigned char low = 0x80;  // the second byte's range, narrower after some leads
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // overlong
-    if (lead == 0xED) high = 0x9F;  // surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;   // overlong
-    if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
-  } else {
-    return 0;
-  }
-  if (text.size() - at < length) return 0;
-  for (size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[at + k]);
-    if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return 0;
-  }
-  return length;
-}
-
-// A process may call itself anything, escape sequences and line breaks included: its name
-// is shown with control characters (C0, DEL, C1) and bytes that are not UTF-8 as \xNN.
-std::string Printable(const std::string& text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string shown;
-  const auto escape = [&](unsigned char byte) {
-    shown += "\\x";
-    shown += kHex[byte >> 4];
-    shown += kHex[byte & 0xF];
-  };
-  for (size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x80) {
-      if (byte < 0x20 || byte == 0x7F) {
-        escape(byte);
-      } else {
-        shown += static_cast<char>(byte);
-      }
-      ++i;
-      continue;
-    }
-    const size_t length = Utf8SequenceLength(text, i);
-    // U+0080..U+009F, the C1 controls, are C2 80..C2 9F.
-    const bool c1 = length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
-    if (length == 0 || c1) {
-      for (size_t end = i + std::max<size_t>(length, 1); i < end; ++i)
-        escape(static_cast<unsigned char>(text[i]));
-    } else {
-      shown.append(text, i, length);
-      i += length;
-    }
-  }
-  return shown;
-}
-
 // "name (pid N)": the name the process gave itself, as it gave it.
 std::string Named(const platform::ProcessInfo& process) {
   const std::string& name = process.command.empty() ? process.argv0 : process.command;
-  return Printable(name) + " (pid " + std::to_string(process.pid) + ")";
+  // A process may call itself anything, escape sequences and line breaks included.
+  return platform::Printable(name) + " (pid " + std::to_string(process.pid) + ")";
 }
 
 // ---------------------------------------------------------------------------------------

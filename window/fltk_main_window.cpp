@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/fs.h"
+#include "platform/printable_text.h"
 #include "window/fltk_message_box.h"
 #include "workflow/text_tools.h"
 
@@ -22,10 +23,11 @@ constexpr int kPortPanelWidth = 90;
 constexpr int kStatusTop = 125;
 constexpr int kStatusHeight = 19;
 
-// A status text on one line, with FLTK's "@" symbols shown as they are.
+// A status text on one line, with FLTK's "@" symbols shown as they are and control
+// characters (a printer's reply may hold any) escaped.
 std::string PanelText(const std::string& text) {
   std::string out;
-  for (char c : OneLine(text)) {
+  for (char c : platform::Printable(OneLine(text))) {
     if (c == '@') out += '@';
     out += c;
   }

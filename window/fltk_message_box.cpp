@@ -10,6 +10,9 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <string_view>
+
+#include "platform/printable_text.h"
 
 namespace app {
 namespace {
@@ -44,12 +47,20 @@ const char* IconLabel(DialogIcon icon) {
 }
 
 // FLTK reads "@" in labels as a symbol and "&" in buttons as a shortcut; texts from a
-// printer or a file name must show as they are.
+// printer or a file name must show as they are, their lines kept and every other control
+// character escaped.
 std::string Literal(const std::string& text) {
   std::string out;
-  for (char c : text) {
-    if (c == '@') out += '@';
-    if (c != '\r') out += c;
+  for (size_t start = 0; start <= text.size();) {
+    size_t end = std::min(text.find('\n', start), text.size());
+    std::string_view line(text.data() + start, end - start);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    for (char c : platform::Printable(line)) {
+      if (c == '@') out += '@';
+      out += c;
+    }
+    if (end < text.size()) out += '\n';
+    start = end + 1;
   }
   return out;
 }

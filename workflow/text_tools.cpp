@@ -53,18 +53,23 @@ std::string BaseNameWithoutExtension(const std::string& path) {
 }
 
 std::string AlignedColumns(const std::vector<std::vector<std::string>>& rows) {
+  // A cell's width is its number of characters: UTF-8 continuation bytes take no column.
+  const auto width = [](const std::string& cell) {
+    return static_cast<size_t>(std::count_if(
+        cell.begin(), cell.end(), [](char c) { return (static_cast<uint8_t>(c) & 0xC0) != 0x80; }));
+  };
   std::vector<size_t> widths;
   for (const auto& row : rows) {
     if (widths.size() < row.size()) widths.resize(row.size());
     for (size_t i = 0; i < row.size(); ++i)
-      widths[i] = std::max(widths[i], row[i].size());
+      widths[i] = std::max(widths[i], width(row[i]));
   }
   std::string text;
   for (const auto& row : rows) {
     std::string line;
     for (size_t i = 0; i < row.size(); ++i) {
       line += row[i];
-      if (i + 1 < row.size()) line.append(widths[i] - row[i].size() + 2, ' ');
+      if (i + 1 < row.size()) line.append(widths[i] - width(row[i]) + 2, ' ');
     }
     line.erase(line.find_last_not_of(' ') + 1);
     text += line + "\n";
@@ -88,18 +93,17 @@ std::string OneLine(const std::string& text) {
   return out;
 }
 
-std::string Escaped(std::string_view text, Escape which) {
-  const bool all = which == Escape::kAllButPrintableAscii;
+std::string Escaped(std::string_view text, Escape) {
   std::string out;
   for (char c : text) {
     const auto byte = static_cast<uint8_t>(c);
-    if (all && c == '\r') {
+    if (c == '\r') {
       out += "\\r";
-    } else if (all && c == '\n') {
+    } else if (c == '\n') {
       out += "\\n";
-    } else if (all && c == '\\') {
+    } else if (c == '\\') {
       out += "\\\\";
-    } else if ((byte < 0x20 && c != '\r' && c != '\n') || byte == 0x7F || (all && byte > 0x7F)) {
+    } else if (byte < 0x20 || byte >= 0x7F) {
       out += "\\x" + ByteToHex(byte);
     } else {
       out += c;

@@ -32,11 +32,9 @@ std::string ByteToHex(uint8_t value);
 // The text as one line: line breaks at its end dropped, others turned into blanks.
 std::string OneLine(const std::string& text);
 
-// Which bytes Escaped writes as escapes.
+// Which bytes Escaped writes as escapes. (Texts from a printer or a package on their way
+// to a terminal line, a table or a box go through platform::Printable instead.)
 enum class Escape {
-  // The bytes a terminal would act on: control bytes other than CR and LF, and DEL, as
-  // \xNN. For texts from a printer or a package on their way to a terminal.
-  kControlBytes,
   // Everything but printable ASCII: CR and LF as \r and \n, the backslash doubled,
   // the rest as \xNN. Every byte can be read back from the text.
   kAllButPrintableAscii,
@@ -49,7 +47,8 @@ std::string Duration(uint64_t ms);
 std::string SecondsText(uint64_t ms);
 
 // Rows of cells as left-aligned columns two blanks apart, a line each, with no blanks at
-// a line's end. Rows may have different lengths.
+// a line's end. Rows may have different lengths. Cells are one line of UTF-8 each, a
+// character a column.
 std::string AlignedColumns(const std::vector<std::vector<std::string>>& rows);
 
 }  // namespace app

@@ -9,6 +9,7 @@
 #include "package/package_scan.h"
 #include "platform/file.h"
 #include "platform/fs.h"
+#include "platform/printable_text.h"
 #include "workflow/firmware_step.h"
 #include "workflow/flash_pacing.h"
 #include "workflow/printer_vocabulary.h"
@@ -283,9 +284,9 @@ StepResult UpdateRun::CheckMacAddress() {
   const DirectReply reply = session_.ReadReply();
   if (reply.count > 0 && TrimReply(reply.text) == reply::kOk) return StepResult::Done();
   session_.Write(LedCommand(Led::kNoMacAddress));
-  return StepResult::Failed(reply.count > 0
-                                ? "the printer answered \"" + TrimReply(reply.text) + "\""
-                                : "the printer did not answer \"CKID\"");
+  return StepResult::Failed(reply.count > 0 ? "the printer answered \"" +
+                                                  platform::Printable(TrimReply(reply.text)) + "\""
+                                            : "the printer did not answer \"CKID\"");
 }
 
 StepResult UpdateRun::WriteSections(RunProgress& progress) {

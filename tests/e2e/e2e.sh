@@ -1156,6 +1156,83 @@ EOF
     status=0
     expect_clean
     ;;
+  hostile-serial)
+    # A printer whose USB serial number holds an escape sequence, CR LF and a forged row,
+    # a C1 control, a stray C1 byte and 0xFF: --list, the several-printers refusal and
+    # --all's question show it escaped, and no control byte reaches the output; JSON
+    # keeps the characters and writes the invalid bytes as the text \xNN.
+    make_items
+    build_package "$work/pkg.fwp"
+    hostile=(--printers 2 --serial '1-1.5=X\x1b[2J\x0d\x0a3     04710055  /dev/usb/lp9\xc2\x9b\x9b\xff')
+    shown='X\x1B[2J\x0D\x0A3     04710055  /dev/usb/lp9\xC2\x9B\x9B\xFF'
+    # Fails when a file holds a control byte other than LF, or is not UTF-8; says which
+    # line.
+    expect_no_controls() {
+      local found
+      found=$(/usr/bin/python3 - "$@" <<'PY'
+import re, sys
+for name in sys.argv[1:]:
+    for line in open(name, "rb").read().split(b"\n"):
+        try:
+            if not re.search("[\x00-\x09\x0b-\x1f\x7f-\x9f]", line.decode("utf-8")):
+                continue
+        except UnicodeDecodeError:
+            pass
+        print(name, repr(line))
+PY
+      )
+      [ -z "$found" ] || fail "control bytes or broken UTF-8 in the output: $found"
+    }
+    run_update "$work/list" "${hostile[@]}" -- --list
+    expect_status 0 "$work/list"
+    expect_line "$work/list.out" "2     04710055  /dev/usb/lp1  1-1.5     $shown"
+    expect_no_controls "$work/list.out" "$work/list"
+    run_update "$work/several" "${hostile[@]}" -- --package "$work/pkg.fwp" --yes
+    expect_status 2 "$work/several"
+    grep -qF "1-1.5 (serial $shown, /dev/usb/lp1). Pick the one" "$work/several" ||
+      fail "the refusal does not show the serial escaped: $(cat "$work/several")"
+    expect_no_controls "$work/several" "$work/several.out"
+    run_update "$work/all" "${hostile[@]}" -- --package "$work/pkg.fwp" --all </dev/null
+    expect_status 2 "$work/all"
+    expect_line "$work/all" "Printers: 1-1.4 (serial VRQSIM0001, /dev/usb/lp0), 1-1.5 (serial $shown, /dev/usb/lp1)"
+    expect_no_controls "$work/all" "$work/all.out"
+    run_update "$work/json" "${hostile[@]}" -- --list --json
+    expect_status 0 "$work/json"
+    expect_no_controls "$work/json.out"
+    /usr/bin/python3 -c '
+import json, sys
+serial = json.load(open(sys.argv[1]))[1]["serial"]
+sys.exit(serial != "X\x1b[2J\r\n3     04710055  /dev/usb/lp9\x9b\\x9B\\xFF")' "$work/json.out" ||
+      fail "--list --json does not keep the serial: $(cat "$work/json.out")"
+    for port in 1-1.4 1-1.5; do
+      [ ! -s "$work/flash/$port/transcript.txt" ] || fail "the printer on $port was sent something"
+    done
+    expect_clean
+    ;;
+  serial-like-port)
+    # The printer on 1-1.5 has the serial number "1-1.4", the other printer's port path.
+    # --device 1-1.4 takes the printer on that port, serial:1-1.4 the other one (the
+    # question names the printer; without a terminal nothing is written), and --all
+    # updates both.
+    make_items
+    build_package "$work/pkg.fwp"
+    twin=(--printers 2 --serial '1-1.5=1-1.4')
+    for pick in "1-1.4:1-1.4, serial VRQSIM0001" "port:1-1.4:1-1.4, serial VRQSIM0001" \
+      "serial:1-1.4:1-1.5, serial 1-1.4" "lp1:1-1.5, serial 1-1.4"; do
+      name=${pick%:*}
+      run_update "$work/pick" "${twin[@]}" -- --package "$work/pkg.fwp" --device "$name" </dev/null
+      expect_status 2 "$work/pick"
+      grep -qF "Printer: USB port ${pick##*:} (" "$work/pick" ||
+        fail "--device $name does not pick ${pick##*:}: $(cat "$work/pick")"
+    done
+    run_update "$work/log" "${twin[@]}" -- --package "$work/pkg.fwp" --all --yes
+    expect_status 0 "$work/log"
+    for port in 1-1.4 1-1.5; do
+      expect_flash_equals_items "$work/flash/$port"
+    done
+    grep -qE "^1-1.5 +1-1.4 +Update Success! " "$work/log" || fail "no table row for 1-1.5"
+    expect_clean
+    ;;
   *)
     echo "unknown case $case_name" >&2
     exit 2

@@ -35,6 +35,10 @@ expect vrq-update "--package " "B.FWP a.fwp items"
 expect vrq-update "--make a" "a.fwp"
 expect vrq-update "--ma" "--make --maker"
 expect vrq-update "--package a.fwp --y" "--yes"
+expect vrq-update "--device " "node: port: serial:"
+expect vrq-update "--device se" "serial:"
+expect vrq-update "--device port : " ""
+expect vrq-update "--device 1-1.4 --al" "--all --allow-warnings"
 
 expect fwp-tool "" "--help --version build extract list pack verify"
 expect fwp-tool "list " "B.FWP a.fwp app.run items"
@@ -58,6 +62,7 @@ expect vrq-printer-sim "--fault nak:50@" "nak:50@after-link nak:50@block-last: n
 expect vrq-printer-sim "--ra" "--rate"
 expect vrq-printer-sim "--flash-dir " "items"
 expect vrq-printer-sim "--restart-ms " ""
+expect vrq-printer-sim "--serial " ""
 expect vrq-printer-sim "--ver" "--verbose --version"
 expect vrq-printer-sim "--flash-dir out -- bas" "$(compgen -c -- bas | sort | tr '\n' ' ' | sed 's/ $//')"
 

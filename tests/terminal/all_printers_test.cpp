@@ -91,8 +91,8 @@ TEST_F(AllPrintersTest, EveryPrinterByAChildPinnedToItsPortAndATableAtTheEnd) {
   app::AllPrinters all(printers, {"--package", "p.fwp"}, runner, clock, out, false);
   EXPECT_EQ(all.Run({}), 3);
   ASSERT_EQ(runner.started.size(), 2u);
-  EXPECT_EQ(runner.started[1], (std::vector<std::string>{"--package", "p.fwp", "--device", "1-1.5",
-                                                         "--json", "--yes"}));
+  EXPECT_EQ(runner.started[1], (std::vector<std::string>{"--package", "p.fwp", "--device",
+                                                         "port:1-1.5", "--json", "--yes"}));
   EXPECT_EQ(out.str(),
             "1-1.4: Update...\n"
             "1-1.4: Update... | font 0% | total 51% | 0:04 left\n"
@@ -103,8 +103,31 @@ TEST_F(AllPrintersTest, EveryPrinterByAChildPinnedToItsPortAndATableAtTheEnd) {
             "1-1.5: font block at 0 not acknowledged\n");
 }
 
+// A serial number can hold any bytes: in the question and the table it is one cell, shown
+// escaped, and cannot forge a row.
+TEST_F(AllPrintersTest, TheQuestionAndTheTableShowTheSerialEscaped) {
+  printers[1].serial = "S\x1b[31m\r\n1-1.9     FAKE\xc2\x85\x9b\xff";
+  const std::string shown = "S\\x1B[31m\\x0D\\x0A1-1.9     FAKE\\xC2\\x85\\x9B\\xFF";
+  runner.script = {{{0, Event::Kind::kExited, {}, 0}}, {{1, Event::Kind::kExited, {}, 0}}};
+  app::AllPrinters all(printers, {}, runner, clock, out, false);
+  EXPECT_EQ(all.Confirm("p\x1b.fwp", true, {}), app::Confirmation::kYes);
+  all.Run({});
+  EXPECT_EQ(out.str(),
+            "Package: p\\x1B.fwp\nPrinters: 1-1.4 (serial S1, /dev/usb/lp0), 1-1.5 (serial " +
+                shown +
+                ", /dev/usb/lp1)\nUpdate all 2 printers? [y/N] y (--yes)\n"
+                "USB PORT  SERIAL" +
+                std::string(shown.size() - 6, ' ') +
+                "  OUTCOME  TIME\n"
+                "1-1.4     S1" +
+                std::string(shown.size() - 2, ' ') +
+                "  done     0:01\n"
+                "1-1.5     " +
+                shown + "  done     0:01\n");
+}
+
 // The children's lines are read as the JSON they are: every byte of a text as it was
-// written (a stray byte as U+00FF), members in any order or beside others, and lines that
+// written (a stray byte as the text \\xNN), members in any order or beside others, and lines that
 // are no JSON object ignored.
 TEST_F(AllPrintersTest, TheChildrensLinesAreReadAsTheyWereWritten) {
   runner.script = {
@@ -123,12 +146,12 @@ TEST_F(AllPrintersTest, TheChildrensLinesAreReadAsTheyWereWritten) {
   };
   app::AllPrinters all(printers, {}, runner, clock, out, false);
   all.Run({});
-  EXPECT_EQ(all.Jobs()[0].message, "q\"\\\r\n\x01\xC3\xBC\xC3\xBF");
+  EXPECT_EQ(all.Jobs()[0].message, "q\"\\\r\n\x01\xC3\xBC\\xFF");
   EXPECT_EQ(all.Jobs()[0].detail, "");
 }
 
 TEST_F(AllPrintersTest, StopsArePassedOnAndAChildThatCannotStartFails) {
-  runner.failToStart = "1-1.4";
+  runner.failToStart = "port:1-1.4";
   runner.script = {{}, {{0, Event::Kind::kExited, {}, 130}}};
   app::StopRequests requests{1, 0};
   int polls = 0;

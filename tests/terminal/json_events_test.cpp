@@ -28,14 +28,26 @@ TEST(JsonLineTest, EveryByteComesOutAsValidJson) {
   EXPECT_EQ(app::JsonLine(app::JsonText("OK\r\n\t")), "\"OK\\r\\n\\t\"");
   EXPECT_EQ(app::JsonLine(app::JsonText(std::string("\x00\x1b", 2))), "\"\\u0000\\u001b\"");
   EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\x7f"))), "\x7f");
-  // Valid UTF-8 passes; the bytes of broken, overlong or surrogate sequences read back one
-  // by one as the characters of their numbers (U+00FF for 0xFF), as \u00ff would.
+  // Valid UTF-8 passes, C1 controls too (a JSON reader reads them back as they were); the
+  // bytes of broken, overlong or surrogate sequences read back one by one as the text
+  // \xNN, which no real character is mistaken for (0xFF is not "ÿ").
   EXPECT_EQ(app::JsonLine(app::JsonText("gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x96\xA8")),
             "\"gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x96\xA8\"");
-  EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\xFF\xC3"))), "\xC3\xBF\xC3\x83");
-  EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\xC0\xAF"))), "\xC3\x80\xC2\xAF");
-  EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\xED\xA0\x80"))), "\xC3\xAD\xC2\xA0\xC2\x80");
-  EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\xE2\x82"))), "\xC3\xA2\xC2\x82");
+  EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\xC2\x9B"))), "\xC2\x9B");
+  // ... though a C1 control is written as \u00NN, as the C0 controls are, so that a
+  // terminal showing the line does not act on it.
+  EXPECT_EQ(app::JsonLine(app::JsonText("a\xC2\x9B[2J\xC2\x80\xC2\xA0")),
+            "\"a\\u009b[2J\\u0080\xC2\xA0\"");
+  EXPECT_EQ(app::JsonLine(app::JsonText("\xFF\xC3")), "\"\\\\xFF\\\\xC3\"");
+  EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\xFF\xC3"))), "\\xFF\\xC3");
+  EXPECT_NE(ReadBack(app::JsonLine(app::JsonText("\xFF"))),
+            ReadBack(app::JsonLine(app::JsonText("\xC3\xBF"))));
+  EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\xC0\xAF"))), "\\xC0\\xAF");
+  EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\xED\xA0\x80"))), "\\xED\\xA0\\x80");
+  EXPECT_EQ(ReadBack(app::JsonLine(app::JsonText("\xE2\x82"))), "\\xE2\\x82");
+  // A text put in without JsonText is written the same way, deep inside a value too.
+  EXPECT_EQ(app::JsonLine({{"a", {{"serial", std::string("S\xFF")}}}, {"b", {"ok", "\x80"}}}),
+            "{\"a\":{\"serial\":\"S\\\\xFF\"},\"b\":[\"ok\",\"\\\\x80\"]}");
 
   // Members in the order given, durations to the millisecond; a text that looks like a
   // number stays a text.

@@ -53,6 +53,71 @@ TEST(PrinterChoiceTest, AllTakesTheNamedPrintersOrNone) {
       << wrong.problem;
 }
 
+// The ports in the order --device picks them by: the names of the printers picked.
+std::vector<std::string> Picked(const std::vector<app::PrinterInfo>& attached,
+                                const std::string& name) {
+  std::vector<std::string> ports;
+  for (const app::PrinterInfo& printer : app::PrintersNamed(attached, name))
+    ports.push_back(printer.portPath);
+  return ports;
+}
+
+using Ports = std::vector<std::string>;
+
+TEST(PrinterChoiceTest, PortPathComesBeforeNodeAndNodeBeforeSerial) {
+  // The printer on 1-1.5 calls itself "1-1.4", the other printer's port; a third one
+  // calls itself "lp0", the first printer's node.
+  const std::vector<app::PrinterInfo> tricky = {
+      {1, "04710055", "/dev/usb/lp0", "1-1.4", "VRQSIM0001", "lp0"},
+      {2, "04710055", "/dev/usb/lp1", "1-1.5", "1-1.4", "lp1"},
+      {3, "04710055", "/dev/usb/lp2", "1-1.6", "lp0", "lp2"},
+  };
+  EXPECT_EQ(Picked(tricky, "1-1.4"), Ports{"1-1.4"});
+  EXPECT_EQ(Picked(tricky, "port:1-1.4"), Ports{"1-1.4"});
+  EXPECT_EQ(Picked(tricky, "serial:1-1.4"), Ports{"1-1.5"});
+  EXPECT_EQ(Picked(tricky, "node:1-1.4"), Ports{});
+  EXPECT_EQ(Picked(tricky, "lp0"), Ports{"1-1.4"});
+  EXPECT_EQ(Picked(tricky, "/dev/usb/lp0"), Ports{"1-1.4"});
+  EXPECT_EQ(Picked(tricky, "serial:lp0"), Ports{"1-1.6"});
+  EXPECT_EQ(Picked(tricky, "node:lp2"), Ports{"1-1.6"});
+  EXPECT_EQ(Picked(tricky, "node:/dev/usb/lp1"), Ports{"1-1.5"});
+  EXPECT_EQ(Picked(tricky, "VRQSIM0001"), Ports{"1-1.4"});
+  // A prefix picks by its kind only.
+  EXPECT_EQ(Picked(tricky, "port:VRQSIM0001"), Ports{});
+  EXPECT_EQ(Picked(tricky, "port:lp0"), Ports{});
+  EXPECT_EQ(Picked(tricky, "serial:1-1.5"), Ports{});
+  // Nothing picks a printer without a serial by an empty one.
+  for (const char* empty : {"", "serial:", "port:", "node:"})
+    EXPECT_EQ(Picked(kTwo, empty), Ports{}) << empty;
+  // Only the prefixes count: another word before a colon is part of the name.
+  std::vector<app::PrinterInfo> colon = kTwo;
+  colon[1].serial = "usb:1";
+  EXPECT_EQ(Picked(colon, "usb:1"), Ports{"1-1.5"});
+  EXPECT_EQ(app::ChoosePrinter(tricky, std::string("1-1.4")).portPath, "1-1.4");
+  EXPECT_EQ(app::ChoosePrinter(tricky, std::string("serial:1-1.4")).portPath, "1-1.5");
+}
+
+TEST(PrinterChoiceTest, PrintersTextsAreShownEscaped) {
+  std::vector<app::PrinterInfo> hostile = kTwo;
+  hostile[1].serial = "X\x1b[2J\r\n3     04710055  /dev/usb/lp9\xc2\x9b\xff";
+  const std::string shown = "X\\x1B[2J\\x0D\\x0A3     04710055  /dev/usb/lp9\\xC2\\x9B\\xFF";
+  EXPECT_EQ(app::PrinterTable(hostile),
+            "PORT  ID        NODE          USB PORT  SERIAL\n"
+            "1     04710055  /dev/usb/lp0  1-1.4     VRQSIM0001\n"
+            "2     04710055  /dev/usb/lp1  1-1.5     " +
+                shown + "\n");
+  EXPECT_EQ(app::ChoosePrinter(hostile, std::nullopt).problem.find('\x1b'), std::string::npos);
+  EXPECT_NE(app::ChoosePrinter(hostile, std::nullopt).problem.find("(serial " + shown + ", "),
+            std::string::npos);
+  EXPECT_EQ(app::ChoosePrinter(hostile, std::string("a\nb")).problem.substr(0, 15),
+            "--device a\\x0Ab");
+  EXPECT_EQ(
+      app::PrinterListJson({hostile[1]}),
+      "[{\"schema\":1,\"port_number\":2,\"id\":\"04710055\",\"node\":\"/dev/usb/"
+      "lp1\",\"port_path\":"
+      "\"1-1.5\",\"serial\":\"X\\u001b[2J\\r\\n3     04710055  /dev/usb/lp9\\u009b\\\\xFF\"}]\n");
+}
+
 TEST(PrinterChoiceTest, WithoutDeviceOnlyOnePrinterMayBeAttached) {
   EXPECT_EQ(app::ChoosePrinter({}, std::nullopt).problem, "");
   const app::PrinterChoice one = app::ChoosePrinter({kTwo[0]}, std::nullopt);

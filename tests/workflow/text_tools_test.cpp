@@ -23,13 +23,11 @@ TEST(TextToolsTest, LinesNumbersAndNames) {
   EXPECT_EQ(app::BaseNameWithoutExtension("/opt/vrq/vrq-update"), "vrq-update");
 }
 
-// Hex digits, and the one escaper in its two strengths: for a terminal (the bytes it would
-// act on) and for a log that shows every byte.
+// Hex digits, and the escaper of a log that shows every byte.
 TEST(TextToolsTest, HexDigitsAndEscapes) {
   EXPECT_EQ(app::ByteToHex(0x0F), "0F");
   EXPECT_EQ(app::ByteToHex(0xA0), "A0");
   const std::string bytes("OK\x00\x1b\x7f\xff\\\r\n\xc3\xbc", 11);
-  EXPECT_EQ(app::Escaped(bytes, app::Escape::kControlBytes), "OK\\x00\\x1B\\x7F\xff\\\r\n\xc3\xbc");
   EXPECT_EQ(app::Escaped(bytes, app::Escape::kAllButPrintableAscii),
             "OK\\x00\\x1B\\x7F\\xFF\\\\\\r\\n\\xC3\\xBC");
   EXPECT_EQ(app::OneLine("two\r\nlines\nhere\r\n"), "two lines here");
@@ -43,6 +41,10 @@ TEST(TextToolsTest, AlignedColumns) {
             "1-1.10\n"
             "2       VRQ1    x\n");
   EXPECT_EQ(app::AlignedColumns({}), "");
+  // A character a column, whatever its length in UTF-8.
+  EXPECT_EQ(app::AlignedColumns({{"SERIAL", "X"}, {"caf\xc3\xa9", "1"}}),
+            "SERIAL  X\n"
+            "caf\xc3\xa9    1\n");
 }
 
 }  // namespace

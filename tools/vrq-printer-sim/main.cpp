@@ -184,8 +184,10 @@ std::vector<std::unique_ptr<sim::SimulatedPrinter>> MakePrinters(const sim::Opti
     char serial[24];
     std::snprintf(serial, sizeof serial, "VRQSIM%04d", i + 1);
     setup.faults = sim::FaultsFor(options.faults, sim::PrinterPortPath(i));
-    setup.record.serial =
-        sim::HasFault(setup.faults, sim::FaultKind::kNoSerial) ? std::string() : serial;
+    const auto given = options.serials.find(sim::PrinterPortPath(i));
+    setup.record.serial = sim::HasFault(setup.faults, sim::FaultKind::kNoSerial) ? std::string()
+                          : given != options.serials.end()                       ? given->second
+                                                                                 : serial;
     setup.restartMs = options.restartMs;
     setup.flashMs = options.flashMs;
     setup.verbose = options.verbose;

@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <vector>
 
@@ -21,6 +22,28 @@ bool ParseNumber(const char* text, int base, long low, long high, int& value) {
   return true;
 }
 
+// TEXT of --serial PORT=TEXT as bytes: \xNN is the byte NN, \\ a backslash.
+bool SerialBytes(const std::string& text, std::string& bytes) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      bytes += text[i];
+    } else if (i + 1 < text.size() && text[i + 1] == '\\') {
+      bytes += '\\';
+      ++i;
+    } else {
+      int value = 0;
+      if (i + 4 > text.size() || text[i + 1] != 'x' ||
+          !ParseNumber(text.substr(i + 2, 2).c_str(), 16, 0, 255, value) ||
+          !std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+        return false;
+      }
+      bytes += static_cast<char>(value);
+      i += 3;
+    }
+  }
+  return true;
+}
+
 bool IsSimulatedPort(const Options& options, const std::string& port) {
   for (int i = 0; i < options.printers; ++i) {
     if (port == PrinterPortPath(i)) return true;
@@ -28,9 +51,16 @@ bool IsSimulatedPort(const Options& options, const std::string& port) {
   return false;
 }
 
-// Every printer a fault names is one of those simulated.
+// Every printer a fault or --serial names is one of those simulated.
 bool FaultsNamePrinters(const Options& options, std::string& error) {
-  for (const Fault& fault : options.faults) {
+  // A --serial names a printer as a fault's @PORT does.
+  std::vector<Fault> faults = options.faults;
+  for (const auto& [port, serial] : options.serials) {
+    Fault named;
+    named.printer = port;
+    faults.push_back(named);
+  }
+  for (const Fault& fault : faults) {
     std::vector<std::string> ports;
     if (!fault.printer.empty()) ports.push_back(fault.printer);
     if (fault.kind == FaultKind::kRestartWith) ports.push_back(fault.name);
@@ -59,6 +89,7 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     kFlashMs,
     kRate,
     kFault,
+    kSerial,
     kNodeMode,
     kUser,
     kTimestamps,
@@ -76,6 +107,7 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
       {"flash-ms", required_argument, nullptr, kFlashMs},
       {"rate", required_argument, nullptr, kRate},
       {"fault", required_argument, nullptr, kFault},
+      {"serial", required_argument, nullptr, kSerial},
       {"timestamps", no_argument, nullptr, kTimestamps},
       {"verbose", no_argument, nullptr, kVerbose},
       {"help", no_argument, nullptr, kHelp},
@@ -133,6 +165,17 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
         auto fault = ParseFault(optarg, error);
         if (!fault) return false;
         options.faults.push_back(*fault);
+        break;
+      }
+      case kSerial: {
+        const std::string text = optarg;
+        const size_t equals = text.find('=');
+        std::string bytes;
+        if (equals == std::string::npos || !SerialBytes(text.substr(equals + 1), bytes)) {
+          error = "not PORT=TEXT (\\xNN for a byte, \\\\ for a backslash): " + text;
+          return false;
+        }
+        options.serials[text.substr(0, equals)] = bytes;
         break;
       }
       case kTimestamps:
@@ -251,6 +294,10 @@ Options:
                      666, so that any user may open them; 600 lets only root)
   --user USER        run COMMAND as USER (its uid, gid and groups); the device
                      tree is opened to every user
+  --serial PORT=TEXT the printer on USB port PORT has the serial number TEXT
+                     (\xNN in TEXT is the byte NN, \\ a backslash; an empty
+                     TEXT gives a printer without one); may be given once per
+                     printer
   --fault F[@PORT]   inject a fault; may be given more than once. With @PORT it
                      hits only the printer on that USB port path, otherwise
                      every printer:

@@ -1,6 +1,7 @@
 // The simulated printer's command line.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ struct Options {
   int nodeMode = 0666;  // every user may open the nodes, as the udev rule lets the desktop's
   std::string user;     // run COMMAND as this user
   std::vector<Fault> faults;
+  // USB serial numbers other than VRQSIM000N, by USB port path ("" for none).
+  std::map<std::string, std::string> serials;
   bool timestamps = false;  // transcript lines begin with the time they were received
   bool verbose = false;
   bool help = false;

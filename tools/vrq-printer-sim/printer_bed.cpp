@@ -63,8 +63,20 @@ std::string DeviceRecords(const PrinterRecord& record, const SysPaths& paths) {
   text += "E: DEVNAME=" + UsbNodeName(record) + "\n";
   text += "A: busnum=1\nA: devnum=" + std::to_string(port + 1) + "\n";
   text += "A: devpath=1." + std::to_string(port) + "\n";
-  // A device without a serial number has no such attribute at all.
-  if (!record.serial.empty()) text += "A: serial=" + record.serial + "\n";
+  // A device without a serial number has no such attribute at all; one with bytes that
+  // the record's text cannot carry (a line break, say) is written in hex.
+  const bool plain = std::all_of(record.serial.begin(), record.serial.end(),
+                                 [](char c) { return c >= 0x20 && c < 0x7F; });
+  if (plain && !record.serial.empty()) text += "A: serial=" + record.serial + "\n";
+  if (!plain) {
+    text += "H: serial=";
+    for (char c : record.serial) {
+      char hex[3];
+      std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(c));
+      text += hex;
+    }
+    text += "\n";
+  }
   text += "\n";
 
   text += "P: " + paths.interface + "\n";
