@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "platform/printable_text.h"
+
 namespace history {
 
 using Json = nlohmann::ordered_json;
@@ -32,32 +34,6 @@ bool IsUtcTime(std::string_view text) {
 
 bool IsSeconds(double value) {
   return std::isfinite(value) && value >= 0;
-}
-
-// Length of the valid UTF-8 sequence at text[i], 0 when none starts there. Overlong
-// forms, surrogates and code points past U+10FFFF are not valid.
-size_t Utf8Length(std::string_view text, size_t i) {
-  const auto at = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
-  const uint8_t lead = at(i);
-  size_t length = 0;
-  uint32_t min = 0, cp = 0;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, min = 0x80, cp = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, min = 0x800, cp = lead & 0x0Fu;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, min = 0x10000, cp = lead & 0x07u;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (size_t k = 1; k < length; ++k) {
-    if ((at(i + k) & 0xC0) != 0x80) return 0;
-    cp = cp << 6 | (at(i + k) & 0x3Fu);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return length;
 }
 
 double Milliseconds(double seconds) {
@@ -199,7 +175,7 @@ std::string StoredText(std::string_view bytes) {
       ++i;
       continue;
     }
-    if (const size_t length = Utf8Length(bytes, i); length > 0) {
+    if (const size_t length = platform::Utf8SequenceLength(bytes, i); length > 0) {
       text.append(bytes.substr(i, length));
       i += length;
       continue;
