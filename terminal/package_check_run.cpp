@@ -236,8 +236,8 @@ int RunPackageCheck(const std::string& executable, const std::optional<std::stri
   }
   const int status = result.refusal ? kExitFailure : kExitSuccess;
   if (result.refusal) {
-    err << "Error: " << result.refusal->text << "\n  " << platform::Printable(OneLine(result.refusal->detail))
-        << "\n";
+    err << "Error: " << result.refusal->text << "\n  "
+        << platform::Printable(OneLine(result.refusal->detail)) << "\n";
   } else {
     Report(result.checked.package, report);
     report << kReadyForThePrinter << "\n";

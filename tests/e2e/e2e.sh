@@ -1025,11 +1025,14 @@ EOF
     for sig in INT KILL; do
       TMPDIR=$work/tmp "$app/big.run" --check >"$work/$sig.out" 2>"$work/$sig.log" &
       pid=$!
-      for ((i = 0; i < 1000; i++)); do
+      # A loaded machine may take a while to start the copy: wait for it as long as the
+      # check runs, up to a minute.
+      for ((i = 0; i < 6000; i++)); do
         [ -n "$(copies)" ] && break
+        kill -0 "$pid" 2>/dev/null || break
         sleep 0.01
       done
-      [ -n "$(copies)" ] || fail "SIG$sig: no copy of the package was seen"
+      [ -n "$(copies)" ] || fail "SIG$sig: no copy of the package was seen: $(cat "$work/$sig.log")"
       kill "-$sig" "$pid"
       wait "$pid"
       status=$?
