@@ -27,14 +27,14 @@ enum Option : uint32_t {
   kSkipUpdated = 1 << 15,
 };
 
-struct OptionSpec {
+struct OptionEntry {
   const char* name;
   char shortName;     // 0: none
   const char* value;  // what its value is, for the messages; nullptr: it takes none
   Option option;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {"help", 'h', nullptr, kHelp},
     {"version", 'V', nullptr, kVersion},
     {"check", 0, nullptr, kCheck},  // its FILE is optional: see TakeCheckFile
@@ -76,19 +76,19 @@ constexpr ModeRule kModes[] = {
     {Mode::kWindow, 0, kYes},
 };
 
-const OptionSpec& SpecOf(Option option) {
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.option == option) return spec;
+const OptionEntry& SpecOf(Option option) {
+  for (const OptionEntry& entry : kOptions) {
+    if (entry.option == option) return entry;
   }
   return kOptions[0];
 }
 
 std::string Names(uint32_t options) {
   std::string names;
-  for (const OptionSpec& spec : kOptions) {
-    if ((options & spec.option) == 0) continue;
+  for (const OptionEntry& entry : kOptions) {
+    if ((options & entry.option) == 0) continue;
     if (!names.empty()) names += ", ";
-    names += std::string("--") + spec.name;
+    names += std::string("--") + entry.name;
   }
   return names;
 }
@@ -136,10 +136,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine line;
   std::vector<option> table;
   std::string shortNames = "+:";  // stop at the first operand; ':' reports a missing value
-  for (const OptionSpec& spec : kOptions) {
-    table.push_back({spec.name, spec.value != nullptr ? required_argument : no_argument, nullptr,
-                     static_cast<int>(spec.option)});
-    if (spec.shortName != 0) shortNames += spec.shortName;
+  for (const OptionEntry& entry : kOptions) {
+    table.push_back({entry.name, entry.value != nullptr ? required_argument : no_argument, nullptr,
+                     static_cast<int>(entry.option)});
+    if (entry.shortName != 0) shortNames += entry.shortName;
   }
   table.push_back({nullptr, 0, nullptr, 0});
 
@@ -162,19 +162,20 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       break;
     }
     Option option = static_cast<Option>(id);
-    for (const OptionSpec& spec : kOptions) {
-      if (id == spec.shortName) option = spec.option;
+    for (const OptionEntry& entry : kOptions) {
+      if (id == entry.shortName) option = entry.option;
     }
-    const OptionSpec& spec = SpecOf(option);
+    const OptionEntry& entry = SpecOf(option);
     // A flag may come twice; an option with a value (or --check, whose value is
     // optional) only once, but for --device, which names several printers for --all.
-    if ((given & option) != 0 && (spec.value != nullptr || option == kCheck) && option != kDevice) {
-      line.error = std::string("--") + spec.name + " given twice";
+    if ((given & option) != 0 && (entry.value != nullptr || option == kCheck) &&
+        option != kDevice) {
+      line.error = std::string("--") + entry.name + " given twice";
       break;
     }
     given |= option;
     if (std::optional<std::string>* value = ValueOf(line, option)) {
-      if (*optarg == '\0') line.error = std::string("--") + spec.name + " needs " + spec.value;
+      if (*optarg == '\0') line.error = std::string("--") + entry.name + " needs " + entry.value;
       if (option == kDevice) line.devices.push_back(optarg);
       if (!*value) *value = optarg;
     } else if (option == kCheck && optind < argc && argv[optind][0] != '-' &&

@@ -5,7 +5,7 @@ usage: module_doc_test.py SOURCE_DIR
 
 - the module compiles (py_compile, bytecode kept in the temporary folder);
 - ansible-doc reads its DOCUMENTATION, EXAMPLES and RETURN;
-- the documented options are the module's argument spec (type, default, required,
+- the documented options are the module's argument_spec (type, default, required,
   elements), and the documented fields of a printer's entry are those it returns;
 - ansible-galaxy builds the collection from galaxy.yml;
 - the plays and the inventory the collection's README shows pass ansible-playbook's
@@ -29,21 +29,21 @@ MODULE = os.path.join("contrib", "ansible", "plugins", "modules", "vrq_update.py
 
 
 def load_module(path):
-    spec = importlib.util.spec_from_file_location("vrq_update", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("vrq_update", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
-def compare_options(documented, spec, failures):
-    failures.check(sorted(documented) == sorted(spec),
-                   "documented options %s, argument spec %s" % (sorted(documented), sorted(spec)))
-    for name in sorted(set(documented) & set(spec)):
-        doc, arg = documented[name], spec[name]
+def compare_options(documented, arguments, failures):
+    failures.check(sorted(documented) == sorted(arguments),
+                   "documented options %s, argument_spec %s" % (sorted(documented), sorted(arguments)))
+    for name in sorted(set(documented) & set(arguments)):
+        doc, arg = documented[name], arguments[name]
         for key, fallback in (("type", "str"), ("default", None), ("required", False),
                               ("elements", None)):
             failures.check(doc.get(key, fallback) == arg.get(key, fallback),
-                           "option %s: %s documented %r, in the spec %r"
+                           "option %s: %s documented %r, in argument_spec %r"
                            % (name, key, doc.get(key, fallback), arg.get(key, fallback)))
 
 

@@ -140,7 +140,7 @@ codec tests.
 
 namespace {
 
-struct OptionSpec {
+struct OptionEntry {
   const char* name;
   char shortName;  // 0: none
   bool takesValue;
@@ -148,7 +148,7 @@ struct OptionSpec {
   const char* commands;  // the commands that take it, each between blanks; " " is the tool
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {"help", 'h', false, Option::kHelp, "   build list verify extract pack "},
     {"version", 'V', false, Option::kVersion, "  "},
     {"manifest", 'm', true, Option::kManifest, " build "},
@@ -168,8 +168,8 @@ constexpr OptionSpec kOptions[] = {
     {"verbose", 'v', false, Option::kVerbose, " extract "},
 };
 
-bool Takes(const OptionSpec& spec, const std::string& command) {
-  return std::string(spec.commands).find(" " + command + " ") != std::string::npos;
+bool Takes(const OptionEntry& entry, const std::string& command) {
+  return std::string(entry.commands).find(" " + command + " ") != std::string::npos;
 }
 
 }  // namespace
@@ -190,12 +190,12 @@ std::optional<int> ReadArguments(const std::string& command, const std::vector<s
                                  Arguments& read, std::ostream& err) {
   std::vector<option> table;
   std::string shortNames = ":";  // ':' reports a missing value apart from an unknown option
-  for (const OptionSpec& spec : kOptions) {
-    table.push_back({spec.name, spec.takesValue ? required_argument : no_argument, nullptr,
-                     static_cast<int>(spec.option)});
-    if (spec.shortName != 0) {
-      shortNames += spec.shortName;
-      if (spec.takesValue) shortNames += ':';
+  for (const OptionEntry& entry : kOptions) {
+    table.push_back({entry.name, entry.takesValue ? required_argument : no_argument, nullptr,
+                     static_cast<int>(entry.option)});
+    if (entry.shortName != 0) {
+      shortNames += entry.shortName;
+      if (entry.takesValue) shortNames += ':';
     }
   }
   table.push_back({nullptr, 0, nullptr, 0});
@@ -213,17 +213,17 @@ std::optional<int> ReadArguments(const std::string& command, const std::vector<s
                                  table.data(), nullptr)) != -1;) {
     const std::string word = argv[optind - 1];
     if (id == ':') return UsageError(err, word + " needs a value");
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& candidate : kOptions) {
+    const OptionEntry* entry = nullptr;
+    for (const OptionEntry& candidate : kOptions) {
       if (id == static_cast<int>(candidate.option) ||
           (candidate.shortName != 0 && id == candidate.shortName)) {
-        spec = &candidate;
+        entry = &candidate;
       }
     }
-    if (id == '?' || spec == nullptr || !Takes(*spec, command)) {
+    if (id == '?' || entry == nullptr || !Takes(*entry, command)) {
       return UsageError(err, "unknown " + what + " \"" + word + "\"");
     }
-    read.options.push_back({spec->option, spec->takesValue ? optarg : ""});
+    read.options.push_back({entry->option, entry->takesValue ? optarg : ""});
   }
   for (int i = optind; i < static_cast<int>(words.size()); ++i)
     read.operands.push_back(argv[i]);
